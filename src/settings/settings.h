@@ -1,0 +1,38 @@
+// The program's settings record: plain values in memory, filled from the INI store by LoadSettings
+// and written back by SaveSettings. Every user reads the field it needs at the moment it acts.
+#pragma once
+#include <string>
+
+class TBigIniFile;
+
+struct TSettings {
+    // [General]
+    std::string LastFilename;
+    std::string LastFiletyp = "H";
+    int Device = 0;
+    bool FastRedo = false;
+    bool Secure = false; // read only: never written back
+
+    // [SerialPort]
+    int Port = 1;
+    int Baudrate = 0;
+    bool RESETInvert = false;
+    bool SCLInvert = false;
+    bool MOSIInvert = false;
+    bool MISOInvert = false;
+    int Reset_Line = 2;
+    int Mosi_Line = 1;
+    int Scl_Line = 0;
+    int Miso_Line = 0;
+    std::string PortName;  // read only: device path overriding Port, or "sim" for the virtual target
+    std::string PortTrace; // read only: VCD file to record the line trace into
+
+    // [Delays], milliseconds
+    double ResetDelay1 = 200.0;
+    double ResetDelay2 = 200.0;
+    double ClockDelay = 0.0;
+    double WriteDelay = 3.0;
+};
+
+void LoadSettings(const TBigIniFile &ini, TSettings &settings);
+void SaveSettings(TBigIniFile &ini, const TSettings &settings);
