@@ -1,0 +1,63 @@
+#include "sim/virtual_adapter.h"
+#include "settings/settings.h"
+#include "sim/virtual_chip.h"
+
+namespace {
+
+// An unconnected RESET reads low through the chip's internal pull-down; unconnected SCK and MOSI
+// read high through the port 1 pull-ups they share their pins with.
+bool PinLevel(const std::array<bool, 3> &outputs, int index, bool invert, bool unconnected)
+{
+    if (index < 0 || index > 2)
+        return unconnected;
+    return outputs[static_cast<std::size_t>(index)] != invert;
+}
+
+} // namespace
+
+TAdapterWiring TAdapterWiring::From(const TSettings &settings)
+{
+    return {settings.Reset_Line, settings.Mosi_Line, settings.Scl_Line, settings.Miso_Line,
+            settings.RESETInvert, settings.SCLInvert, settings.MOSIInvert, settings.MISOInvert};
+}
+
+TVirtualAdapter::TVirtualAdapter(TVirtualChip &chip, const TSettings &settings) : Chip(chip), Settings(&settings)
+{
+    DrivePins();
+}
+
+TVirtualAdapter::TVirtualAdapter(TVirtualChip &chip, const TAdapterWiring &wiring) : Chip(chip), Fixed(wiring)
+{
+    DrivePins();
+}
+
+TAdapterWiring TVirtualAdapter::Wiring() const
+{
+    return Settings ? TAdapterWiring::From(*Settings) : Fixed;
+}
+
+void TVirtualAdapter::SetOutput(int index, bool level)
+{
+    Chip.NoteLineRequest();
+    Outputs[static_cast<std::size_t>(index)] = level;
+    DrivePins();
+}
+
+void TVirtualAdapter::DrivePins()
+{
+    const TAdapterWiring w = Wiring();
+    Chip.SetPins({PinLevel(Outputs, w.Reset_Line, w.RESETInvert, false),
+                  PinLevel(Outputs, w.Scl_Line, w.SCLInvert, true),
+                  PinLevel(Outputs, w.Mosi_Line, w.MOSIInvert, true)});
+}
+
+// A line with nothing driving it reads off, whatever inverter the adapter has.
+bool TVirtualAdapter::ReadInput(int index)
+{
+    Chip.NoteLineRequest();
+    const TAdapterWiring w = Wiring();
+    if (w.Miso_Line != index)
+        return false;
+    const std::optional<bool> miso = Chip.Miso();
+    return miso && *miso != w.MISOInvert;
+}

@@ -1,0 +1,50 @@
+// The passive adapter between the port's control lines and the virtual chip's pins.
+#pragma once
+#include "link/line_interface.h"
+#include <array>
+
+class TVirtualChip;
+struct TSettings;
+
+// Which output line (0 = TXD break, 1 = RTS, 2 = DTR) drives each target input, which input line
+// (0 = CTS, 1 = DSR, 2 = RLSD, 3 = RI) carries MISO, and whether each passes through an inverter.
+// Any other index leaves that pin or line unconnected.
+struct TAdapterWiring {
+    int Reset_Line = 2;
+    int Mosi_Line = 1;
+    int Scl_Line = 0;
+    int Miso_Line = 0;
+    bool RESETInvert = false;
+    bool SCLInvert = false;
+    bool MOSIInvert = false;
+    bool MISOInvert = false;
+
+    static TAdapterWiring From(const TSettings &settings);
+};
+
+class TVirtualAdapter : public TLineInterface {
+public:
+    // Wired the way the settings say, read again at every request: the program's wiring just works.
+    TVirtualAdapter(TVirtualChip &chip, const TSettings &settings);
+    // A fixed wiring, e.g. one that differs from the settings, as a mis-wired adapter would.
+    TVirtualAdapter(TVirtualChip &chip, const TAdapterWiring &wiring);
+
+    void SetBreak(bool level) override { SetOutput(0, level); }
+    void SetRts(bool level) override { SetOutput(1, level); }
+    void SetDtr(bool level) override { SetOutput(2, level); }
+    bool GetCTS() override { return ReadInput(0); }
+    bool GetDSR() override { return ReadInput(1); }
+    bool GetRLSD() override { return ReadInput(2); }
+    bool GetRI() override { return ReadInput(3); }
+
+private:
+    TAdapterWiring Wiring() const;
+    void SetOutput(int index, bool level);
+    bool ReadInput(int index);
+    void DrivePins();
+
+    TVirtualChip &Chip;
+    const TSettings *Settings = nullptr;
+    TAdapterWiring Fixed;
+    std::array<bool, 3> Outputs{}; // a port starts with every output cleared
+};

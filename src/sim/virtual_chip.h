@@ -1,0 +1,151 @@
+// An AT89S8252 or AT89S53 in serial programming mode, driven pin by pin through the virtual adapter.
+//
+// It behaves as the datasheets describe the serial programming interface:
+// - While RESET is low the interface sleeps: the bit counter is held at zero, MISO is not driven and
+//   Programming Enable is forgotten.
+// - MOSI is sampled on each rising SCK edge, most significant bit first; MISO changes after each
+//   falling edge, so the programmer reads a bit while SCK is high.
+// - Every instruction has three bytes. MISO carries data only during byte 3 of a read; during the
+//   rest it shifts out a filler byte, which the programmer must ignore.
+// - Nothing but Programming Enable (AC 53 xx) is obeyed until Programming Enable has been received.
+// - Byte writes and Chip Erase are self-timed and run on the steady clock, because the programmer
+//   busy-waits real time. While a byte write runs, a read of that very byte answers with bit 7
+//   inverted (DATA polling); every other instruction that completes during a write or an erase is
+//   lost, as the chip's memory array is busy. Lost writes, erases and lock-bit writes are counted.
+// - Lock bit 1 blocks every further write to code and EEPROM; lock bits 1 and 2 also make every read
+//   answer FF. Only Chip Erase clears them.
+#pragma once
+#include "sim/chip_kind.h"
+#include "sim/sim_image.h"
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+enum class TInstruction : std::uint8_t {
+    ProgrammingEnable,
+    ChipErase,
+    WriteLockBits,
+    ReadCode,
+    WriteCode,
+    ReadData,
+    WriteData,
+    Unknown,
+    Count
+};
+
+enum class TChipFault : std::uint8_t {
+    None,
+    NoChip,        // an empty socket: nothing decoded, MISO never driven
+    MisoStuckLow,  // the chip works, but its answers never reach the programmer
+    MisoStuckHigh,
+};
+
+struct TChipPins {
+    bool Reset = false;
+    bool Sck = false;
+    bool Mosi = false;
+};
+
+struct TSimCounters {
+    std::uint64_t LineRequests = 0; // every request of the adapter, whatever it reaches
+    std::array<std::uint64_t, static_cast<std::size_t>(TInstruction::Count)> Decoded{};
+    std::uint64_t Refused = 0;    // arrived before Programming Enable
+    std::uint64_t Lost = 0;       // arrived while a write or an erase was running
+    std::uint64_t WritesLost = 0; // the byte writes, erases and lock-bit writes among the lost
+
+    std::uint64_t DecodedOf(TInstruction kind) const { return Decoded[static_cast<std::size_t>(kind)]; }
+};
+
+class TVirtualChip {
+public:
+    using TClock = std::chrono::steady_clock;
+
+    // With an image path the chip starts from that file when it exists (TSimImageError when it is
+    // malformed or holds the other kind) and saves itself there when it leaves programming mode and
+    // when it is destroyed.
+    explicit TVirtualChip(TChipKind kind, std::string imagePath = {});
+    ~TVirtualChip();
+    TVirtualChip(const TVirtualChip &) = delete;
+    TVirtualChip &operator=(const TVirtualChip &) = delete;
+
+    void SetPins(const TChipPins &pins);
+    // nullopt while MISO is not driven.
+    std::optional<bool> Miso() const;
+
+    void SetWriteCycle(std::chrono::microseconds cycle) { WriteCycle = cycle; }
+    void SetEraseTime(std::chrono::microseconds time) { EraseTime = time; }
+    void SetFiller(std::uint8_t filler) { Filler = filler; }
+    void SetFault(TChipFault fault) { Fault = fault; }
+    // The chip goes silent for good once it has clocked in this many bytes.
+    void StopAnsweringAfter(std::uint64_t bytes) { StopAfter = bytes; }
+
+    TChipKind Kind() const { return Memory.Kind; }
+    const TSimImage &Contents() const { return Memory; }
+    // Loads memories and lock bits directly, as if the chip had been programmed elsewhere.
+    void SetContents(const TSimImage &image);
+    bool ProgrammingEnabled() const { return Enabled; }
+    bool Busy() const { return TClock::now() < BusyUntil; }
+
+    const TSimCounters &Counters() const { return Stats; }
+    void NoteLineRequest() { ++Stats.LineRequests; }
+
+    // Saves now when the contents changed since the last save. Throws TSimImageError.
+    void Save();
+    // The reason of the last failed automatic save, empty after a good one.
+    const std::string &SaveError() const { return LastSaveError; }
+
+private:
+    enum class TFate : std::uint8_t { Obeyed, Ignored, Refused, Lost };
+    enum class TSpace : std::uint8_t { Code, Data };
+    struct TDecoded {
+        TInstruction Kind = TInstruction::Unknown;
+        TSpace Space = TSpace::Code;
+        std::uint16_t Address = 0;
+    };
+
+    bool Silent() const;
+    void EnterProgrammingMode();
+    void LeaveProgrammingMode();
+    void ClockIn(bool mosi);
+    void ShiftOut();
+    void ByteComplete();
+    TDecoded Decode(std::uint8_t byte1, std::uint8_t byte2) const;
+    TDecoded DecodeCode(std::uint8_t byte1, std::uint8_t byte2) const;
+    TFate Judge(const TDecoded &instruction) const;
+    bool IsPolled(const TDecoded &instruction) const;
+    std::uint8_t ReadReply(const TDecoded &instruction) const;
+    void Complete();
+    void Obey(std::uint8_t byte2, std::uint8_t byte3);
+    void Erase();
+    void WriteLocks(std::uint8_t byte2);
+    void WriteByte(std::uint8_t value);
+    std::uint8_t *Cell(TSpace space, std::uint16_t address);
+    const std::uint8_t *Cell(TSpace space, std::uint16_t address) const;
+
+    TSimImage Memory;
+    std::string ImagePath;
+    bool Dirty = false;
+    std::string LastSaveError;
+
+    TChipPins Pins;
+    bool Enabled = false;
+    int BitCount = 0; // bits of the current instruction clocked in so far
+    std::array<std::uint8_t, 3> Bytes{};
+    TDecoded Pending;
+    TFate PendingFate = TFate::Ignored;
+    std::uint8_t Reply = 0;
+    bool MisoLevel = false;
+    std::uint64_t BytesSeen = 0;
+
+    TClock::time_point BusyUntil{};
+    std::optional<TDecoded> Polled; // the byte a running write is storing
+
+    std::chrono::microseconds WriteCycle{2500};
+    std::chrono::microseconds EraseTime{16000};
+    std::uint8_t Filler = 0x00;
+    TChipFault Fault = TChipFault::None;
+    std::optional<std::uint64_t> StopAfter;
+    TSimCounters Stats;
+};

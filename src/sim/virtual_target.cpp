@@ -1,0 +1,7 @@
+#include "sim/virtual_target.h"
+#include "settings/settings.h"
+
+TVirtualTarget::TVirtualTarget(const TSettings &settings, std::string imagePath)
+    : ChipPart(ChipKindForDevice(settings.Device), std::move(imagePath)), AdapterPart(ChipPart, settings)
+{
+}

@@ -1,0 +1,20 @@
+// The whole virtual target as a front end needs it: a chip of the kind the Device setting names, kept
+// in an optional image file, behind an adapter wired the way the settings say.
+#pragma once
+#include "sim/virtual_adapter.h"
+#include "sim/virtual_chip.h"
+#include <string>
+
+class TVirtualTarget {
+public:
+    // Throws TSimImageError when the image exists but cannot be used.
+    explicit TVirtualTarget(const TSettings &settings, std::string imagePath = {});
+
+    TLineInterface &Lines() { return AdapterPart; }
+    TVirtualChip &Chip() { return ChipPart; }
+    TVirtualAdapter &Adapter() { return AdapterPart; }
+
+private:
+    TVirtualChip ChipPart;
+    TVirtualAdapter AdapterPart;
+};
