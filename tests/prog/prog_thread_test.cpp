@@ -74,8 +74,6 @@ protected:
                              &ShortSleep};
         TProgRunner runner(context);
         ASSERT_TRUE(runner.StartOperation(code));
-        EXPECT_TRUE(Status.Busy) << "a started operation counts as busy at once";
-        EXPECT_FALSE(runner.StartOperation(opIdle)) << "no second operation while one runs";
         int last = 0;
         while (runner.Running()) {
             const bool busyBefore = Status.Busy;
@@ -132,6 +130,29 @@ TEST_F(ProgThreadTest, ReadCodeFillsTheCodeSizeAndNothingAbove)
     EXPECT_FALSE(Ui.Finish.Show) << "a read ends silently";
     EXPECT_EQ(Drains, 1);
     EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 3);
+}
+
+// A verify's first step waits for the front end, so a blocked front end holds the operation there.
+TEST_F(ProgThreadTest, AStartedOperationIsBusyAtOnceAndRefusesASecond)
+{
+    std::mutex gate;
+    gate.lock();
+    struct TBlockingUi : TRecordingUi {
+        using TRecordingUi::TRecordingUi;
+        std::mutex *Gate = nullptr;
+        void ClearDifferences() override { std::lock_guard hold(*Gate); }
+    } ui(Status);
+    ui.Gate = &gate;
+    TProgContext context{Status, Memory, Settings, Target.Lines(), ui, nullptr, &ShortSleep};
+    TProgRunner runner(context);
+    ASSERT_TRUE(runner.StartOperation(opVerifyCode));
+    EXPECT_TRUE(Status.Busy) << "busy from the start";
+    EXPECT_FALSE(runner.StartOperation(opReadCode));
+    EXPECT_EQ(Status.OperationCode, opVerifyCode);
+    gate.unlock();
+    runner.WaitForEnd();
+    EXPECT_FALSE(runner.Running());
+    EXPECT_TRUE(runner.StartOperation(opIdle));
 }
 
 TEST_F(ProgThreadTest, ReadDataOverwritesOnlyTheFirst2048Bytes)
