@@ -234,6 +234,7 @@ protected:
             ini.UpdateFile();
             ADD_FAILURE() << "no error";
         } catch (const EIniWriteError &error) {
+            EXPECT_EQ(error.Path(), ini.FileName());
             EXPECT_NE(std::string(error.what()).find(ini.FileName()), std::string::npos);
             EXPECT_NE(std::string(error.what()).find("Permission denied"), std::string::npos);
         }
