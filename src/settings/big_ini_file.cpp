@@ -1,6 +1,7 @@
 #include "settings/big_ini_file.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -39,7 +40,7 @@ bool IsHeader(const std::string &line)
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
-bool HasLineBreak(const std::string &text)
+bool BreaksTheLine(const std::string &text)
 {
     return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
 }
@@ -142,7 +143,7 @@ std::filesystem::path WriteTarget(const std::string &path)
 // Opens a new file beside `target`; the umask applies as to any new file.
 int CreateTempBeside(const std::filesystem::path &target, std::string &tempName)
 {
-    static unsigned counter = 0;
+    static std::atomic<unsigned> counter = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         tempName = target.string() + ".tmp" + std::to_string(::getpid()) + "-" +
                    std::to_string(++counter);
@@ -304,19 +305,18 @@ std::string StripLeadingBlanks(const std::string &text)
 
 } // namespace
 
-EIniFileError::EIniFileError(const std::string &message, const std::string &path,
-                             const std::string &reason)
-    : std::runtime_error(message), FPath(path), FReason(reason)
+EIniFileError::EIniFileError(const std::string &message, const std::string &path)
+    : std::runtime_error(message), FPath(path)
 {
 }
 
 EIniReadError::EIniReadError(const std::string &path, const std::string &reason)
-    : EIniFileError("Cannot read the settings file " + path + ": " + reason, path, reason)
+    : EIniFileError("Cannot read the settings file " + path + ": " + reason, path)
 {
 }
 
 EIniWriteError::EIniWriteError(const std::string &path, const std::string &reason)
-    : EIniFileError("Cannot write the settings file " + path + ": " + reason, path, reason)
+    : EIniFileError("Cannot write the settings file " + path + ": " + reason, path)
 {
 }
 
@@ -405,7 +405,7 @@ void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
                          const std::string &Value)
 {
     const std::string newLine = Ident + "=" + Value;
-    if (HasLineBreak(Section) || HasLineBreak(newLine) || IsHeader(newLine))
+    if (BreaksTheLine(Section) || BreaksTheLine(newLine) || IsHeader(newLine))
         throw std::invalid_argument("Cannot store the key " + Ident + " of section " + Section +
                                     " as one line of the settings file");
     TSection *section = FindSection(Section);

@@ -10,13 +10,11 @@
 // A settings file that could not be read or written; the message names the path and the reason.
 class EIniFileError : public std::runtime_error {
 public:
-    EIniFileError(const std::string &message, const std::string &path, const std::string &reason);
+    EIniFileError(const std::string &message, const std::string &path);
     const std::string &Path() const { return FPath; }
-    const std::string &Reason() const { return FReason; }
 
 private:
     std::string FPath;
-    std::string FReason;
 };
 
 class EIniReadError : public EIniFileError {
