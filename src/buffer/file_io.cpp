@@ -16,9 +16,14 @@ namespace {
 
 constexpr std::size_t ChunkSize = 64 * 1024;
 
+TFileResult Failure(const char *what, const std::string &name, const std::string &reason)
+{
+    return {false, std::string(what) + " \"" + name + "\": " + reason};
+}
+
 TFileResult Failure(const char *what, const std::string &name, int error)
 {
-    return {false, std::string(what) + " \"" + name + "\": " + std::strerror(error)};
+    return Failure(what, name, std::strerror(error));
 }
 
 class TFileDescriptor {
@@ -129,8 +134,8 @@ TFileResult CheckSaveRange(int first, int last, const std::string &name)
 {
     if (first >= 0 && first <= BufferSize && last < BufferSize)
         return {};
-    return {false, "Cannot save \"" + name + "\": the range " + std::to_string(first) + " to " +
-                       std::to_string(last) + " lies outside the buffer"};
+    return Failure("Cannot save", name,
+                   "the range " + std::to_string(first) + " to " + std::to_string(last) + " lies outside the buffer");
 }
 
 TFileResult SaveFileSafely(const std::string &name, std::string_view content)
@@ -138,8 +143,10 @@ TFileResult SaveFileSafely(const std::string &name, std::string_view content)
     const std::string target = ResolveTarget(name);
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists && S_ISDIR(existing.st_mode))
+        return Failure("Cannot save", name, EISDIR);
     if (exists && !S_ISREG(existing.st_mode))
-        return Failure("Cannot save", name, S_ISDIR(existing.st_mode) ? EISDIR : EINVAL);
+        return Failure("Cannot save", name, "not a regular file");
     std::string temporary;
     TFileDescriptor file(CreateTemporary(target, temporary));
     if (file.Get() < 0)

@@ -205,7 +205,7 @@ TEST_F(FailedSave, UnwritableFolderLeavesTheOldFile)
     ExpectOldFileIntact();
 }
 
-TEST_F(FailedSave, FolderAsTargetOrMissingFolderFailsClearly)
+TEST_F(FailedSave, TargetsThatAreNoFileOrHaveNoFolderFailClearly)
 {
     std::filesystem::create_directory(Dir.File("sub"));
     WriteBytes(Dir.File("sub/inside"), "x");
@@ -214,6 +214,12 @@ TEST_F(FailedSave, FolderAsTargetOrMissingFolderFailsClearly)
     EXPECT_NE(folder.Error.find("Is a directory"), std::string::npos) << folder.Error;
     EXPECT_EQ(ReadBytes(Dir.File("sub/inside")), "x");
     std::filesystem::remove_all(Dir.File("sub"));
+
+    ASSERT_EQ(::mkfifo(Dir.File("pipe").c_str(), 0600), 0);
+    const TFileResult pipe = SaveBinaryFile(Memory, 0, Dir.File("pipe"));
+    EXPECT_NE(pipe.Error.find("not a regular file"), std::string::npos) << pipe.Error;
+    EXPECT_EQ(std::filesystem::status(Dir.File("pipe")).type(), std::filesystem::file_type::fifo);
+    std::filesystem::remove(Dir.File("pipe"));
 
     const TFileResult missing = SaveBinaryFile(Memory, 0, Dir.File("nowhere/out.bin"));
     EXPECT_FALSE(missing.Ok);
