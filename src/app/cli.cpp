@@ -112,7 +112,9 @@ private:
 
 bool TCli::LoadSettings()
 {
-    SettingsPath = Opt.SettingsFile ? *Opt.SettingsFile : SettingsFilePath().string();
+    // By default the tool shares the GUI's settings file, which is named after the GUI program.
+    SettingsPath = Opt.SettingsFile ? *Opt.SettingsFile
+                                    : SettingsFilePathFor(ProgramFile().parent_path() / "korvel").string();
     if (Opt.SettingsFile && !fs::exists(SettingsPath)) {
         Fail(ExitUsage, "settings file " + SettingsPath + " does not exist");
         return false;
