@@ -13,6 +13,7 @@
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
 #include "settings/settings.h"
+#include "sim/virtual_target.h"
 
 #include <chrono>
 #include <cstdio>
@@ -27,6 +28,9 @@
 namespace {
 
 namespace fs = std::filesystem;
+
+// The virtual adapter with nothing in its socket: shows what a missing or unpowered chip looks like.
+constexpr const char *EmptySocketPort = "sim-empty";
 
 // Difference lines as they arrive, on the programming thread.
 class TCliUi : public TProgUi {
@@ -103,6 +107,7 @@ private:
     TCliUi Ui;
     std::string SettingsPath;
     std::string SimImage;
+    bool EmptySocket = false;
     TSettings Settings;
     TMemoryBuffer Memory;
     TProgStatus Status;
@@ -146,7 +151,10 @@ void TCli::ApplyOverrides()
     if (!Opt.Port)
         return;
     const std::string &port = *Opt.Port;
-    if (port == "sim" || port.rfind("sim:", 0) == 0) {
+    if (port == EmptySocketPort) {
+        Settings.PortName = "sim";
+        EmptySocket = true;
+    } else if (port == "sim" || port.rfind("sim:", 0) == 0) {
         Settings.PortName = "sim";
         if (port.size() > 4)
             SimImage = port.substr(4);
@@ -197,8 +205,11 @@ int TCli::OpenPort()
     Session = std::make_unique<TPortSession>(Port, Settings);
     Port.SetShowErrors(false);
     std::string error;
-    switch (Session->Open(SimImage, error)) {
-    case TOpenResult::Ok: return ExitOk;
+    switch (Session->Open(EmptySocket ? std::string() : SimImage, error)) {
+    case TOpenResult::Ok:
+        if (EmptySocket)
+            Session->Virtual()->Chip().SetFault(TChipFault::NoChip);
+        return ExitOk;
     case TOpenResult::PortError: return Fail(ExitPort, error);
     case TOpenResult::FileError: break;
     }

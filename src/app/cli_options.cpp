@@ -184,6 +184,7 @@ std::string CliUsage()
            "\n"
            "Options:\n"
            "  --port N|DEVICE|sim[:IMAGE]   serial port number, device path, or the virtual chip\n"
+           "                                (sim-empty: the virtual adapter without a chip)\n"
            "  --device 8252|53              AT89S8252 or AT89S53\n"
            "  --preset NAME                 adapter wiring: QR2MW, QZ3NT, Atmel, KV31, PonyProg\n"
            "  --settings FILE               settings file (default: the one korvel uses)\n"

@@ -1,0 +1,61 @@
+// The command line of korvel-cli: commands, options, lock bits and the errors that end in exit code 3.
+#include "app/cli_options.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+TCliParse Parse(std::vector<std::string> args)
+{
+    return ParseCliOptions(args);
+}
+
+TEST(CliOptions, CommandsWithAndWithoutFile)
+{
+    TCliParse p = Parse({"--port", "sim:/tmp/x.sim", "--whole", "write-code", "fw.hex"});
+    ASSERT_EQ(p.Error, "");
+    EXPECT_EQ(p.Options.Command, TCliCommand::WriteCode);
+    EXPECT_EQ(p.Options.File, "fw.hex");
+    EXPECT_EQ(p.Options.Port, "sim:/tmp/x.sim");
+    EXPECT_TRUE(p.Options.Whole);
+
+    p = Parse({"erase", "--quiet", "--device=53", "--write-delay", "2.5"});
+    ASSERT_EQ(p.Error, "");
+    EXPECT_EQ(p.Options.Command, TCliCommand::Erase);
+    EXPECT_EQ(p.Options.Device, 1);
+    EXPECT_EQ(p.Options.WriteDelay, 2.5);
+    EXPECT_TRUE(p.Options.Quiet);
+}
+
+TEST(CliOptions, LockBitsClearTheirBits)
+{
+    EXPECT_EQ(Parse({"lock"}).Options.LockBitsByte, 0xE7);
+    EXPECT_EQ(Parse({"lock", "2"}).Options.LockBitsByte, 0xA7);
+    EXPECT_EQ(Parse({"lock", "1", "2", "3"}).Options.LockBitsByte, 0x07);
+    EXPECT_NE(Parse({"lock", "0"}).Error, "");
+}
+
+TEST(CliOptions, Mistakes)
+{
+    EXPECT_NE(Parse({}).Error, "");
+    EXPECT_NE(Parse({"write-code"}).Error, "") << "a missing FILE";
+    EXPECT_NE(Parse({"detect", "extra"}).Error, "");
+    EXPECT_NE(Parse({"--device", "51", "detect"}).Error, "");
+    EXPECT_NE(Parse({"--preset", "Nope", "detect"}).Error, "");
+    EXPECT_NE(Parse({"--write-delay", "-1", "detect"}).Error, "");
+    EXPECT_NE(Parse({"--write-delay", "3ms", "detect"}).Error, "");
+    EXPECT_NE(Parse({"detect", "--port"}).Error, "") << "an option without its value";
+    EXPECT_NE(Parse({"--bogus", "detect"}).Error, "");
+    EXPECT_EQ(Parse({"--preset", "atmel", "detect"}).Error, "") << "preset names ignore case";
+    EXPECT_TRUE(Parse({"detect", "--help"}).Help);
+}
+
+TEST(CliOptions, FileKindByExtension)
+{
+    EXPECT_TRUE(IsHexFileName("a/b/fw.HEX"));
+    EXPECT_TRUE(IsHexFileName("fw.ihx"));
+    EXPECT_FALSE(IsHexFileName("fw.bin"));
+    EXPECT_FALSE(IsHexFileName("hex"));
+}
+
+} // namespace

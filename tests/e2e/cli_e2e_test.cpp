@@ -1,0 +1,223 @@
+// korvel-cli end to end on the virtual chip, checked with tools nobody here wrote: sdcc builds the
+// firmware, srec_cat converts it independently, sigrok-cli decodes the recorded line trace.
+#include "buffer/hex_file.h"
+#include "buffer/memory_buffer.h"
+#include "sim/sim_image.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct TRun {
+    int Code = -1;
+    std::string Out;
+    std::string Err;
+};
+
+std::string ReadText(const fs::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+std::vector<std::uint8_t> ReadBytes(const fs::path &path)
+{
+    const std::string text = ReadText(path);
+    return {text.begin(), text.end()};
+}
+
+TRun Shell(const std::string &command, const fs::path &dir)
+{
+    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
+    const std::string line = command + " >" + out.string() + " 2>" + err.string();
+    const int status = std::system(line.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
+}
+
+class CliTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dir = fs::temp_directory_path() / ("korvel-cli-e2e-" + std::to_string(::getpid()) + "-" +
+                                           testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+        std::ofstream(Dir / "korvel.ini").close();
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    // korvel-cli on the virtual chip kept in Dir/chip.sim, with the default delays: the virtual chip
+    // times its writes like a real one.
+    TRun Cli(const std::string &args, const std::string &port = "")
+    {
+        const std::string portOption = port.empty() ? "sim:" + (Dir / "chip.sim").string() : port;
+        return Shell(std::string(KORVEL_BINARY_DIR) + "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() +
+                         " --port " + portOption + " " + args,
+                     Dir);
+    }
+
+    // srec_cat's own binary of an Intel-HEX file over the chip's 8 KiB: holes up to the file's last
+    // byte hold 00 (the buffer's start value, written by the programmer), the rest FF (erased).
+    std::vector<std::uint8_t> SrecImage(const fs::path &hex, int highest)
+    {
+        const fs::path bin = Dir / "srec.bin";
+        const TRun run = Shell("srec_cat " + hex.string() + " -intel -fill 0x00 0 " + std::to_string(highest + 1) +
+                                   " -fill 0xFF 0 0x2000 -o " + bin.string() + " -binary",
+                               Dir);
+        EXPECT_EQ(run.Code, 0) << run.Err;
+        return ReadBytes(bin);
+    }
+
+    // Programs a firmware, reads it back both ways, verifies, then breaks one byte of the chip.
+    void ProgramReadVerify(const fs::path &hex, const std::vector<std::uint8_t> &expected)
+    {
+        TRun run = Cli("write-code " + hex.string());
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        EXPECT_NE(run.Out.find("Write code memory: done in"), std::string::npos) << run.Out;
+
+        ASSERT_EQ(Cli("read-code " + (Dir / "back.bin").string()).Code, 0);
+        ASSERT_EQ(Cli("read-code " + (Dir / "back.hex").string()).Code, 0);
+        EXPECT_EQ(ReadBytes(Dir / "back.bin"), expected);
+        run = Shell("srec_cat " + (Dir / "back.hex").string() + " -intel -o " + (Dir / "back2.bin").string() + " -binary", Dir);
+        ASSERT_EQ(run.Code, 0) << run.Err;
+        EXPECT_EQ(ReadBytes(Dir / "back2.bin"), expected) << "our Intel-HEX output, as srec_cat reads it";
+
+        run = Cli("verify-code " + hex.string());
+        EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
+        EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos);
+
+        TSimImage image = TSimImage::Load((Dir / "chip.sim").string());
+        const std::uint8_t was = image.Code[0x10];
+        image.Code[0x10] = static_cast<std::uint8_t>(was ^ 0x5A);
+        image.Save((Dir / "chip.sim").string());
+        run = Cli("verify-code " + hex.string());
+        EXPECT_EQ(run.Code, 2) << run.Out << run.Err;
+        char line[64];
+        std::snprintf(line, sizeof line, "Byte $0010 Buffer: $%02X Device: $%02X\n", was, was ^ 0x5A);
+        EXPECT_NE(run.Out.find(line), std::string::npos) << run.Out;
+        EXPECT_NE(run.Out.find("Found differences during Verify !"), std::string::npos);
+    }
+
+    fs::path Dir;
+};
+
+fs::path BuildEchoFirmware(const fs::path &dir)
+{
+    const std::string source = std::string(KORVEL_SOURCE_DIR) + "/examples/echo/echo.c";
+    const TRun run = Shell("sdcc -mmcs51 --code-size 8192 -o " + dir.string() + "/ " + source, dir);
+    EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
+    return dir / "echo.ihx";
+}
+
+TEST_F(CliTest, SdccFirmwareLoadsAsSrecCatConvertsIt)
+{
+    const fs::path hex = BuildEchoFirmware(Dir);
+    TMemoryBuffer memory;
+    ASSERT_TRUE(LoadHexFile(memory, 0, hex.string(), true, {}).Ok);
+    const TRun run = Shell("srec_cat " + hex.string() + " -intel -fill 0x00 0 0x2000 -o " + (Dir / "s.bin").string() +
+                               " -binary",
+                           Dir);
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    const auto expected = ReadBytes(Dir / "s.bin");
+    ASSERT_EQ(expected.size(), 8192u);
+    EXPECT_TRUE(std::equal(expected.begin(), expected.end(), memory.Buffer.begin()));
+    EXPECT_GT(memory.HighestAddress, 16);
+}
+
+TEST_F(CliTest, EchoFirmwareRoundTrip)
+{
+    const fs::path hex = BuildEchoFirmware(Dir);
+    TMemoryBuffer memory;
+    LoadHexFile(memory, 0, hex.string(), true, {});
+    ProgramReadVerify(hex, SrecImage(hex, memory.HighestAddress));
+}
+
+TEST_F(CliTest, ThirdPartyBasic52RoundTrip)
+{
+    const fs::path hex = fs::path(KORVEL_SOURCE_DIR) / "../shared/fixtures/basic52/basic52_v11.ihx";
+    ASSERT_TRUE(fs::exists(hex));
+    TMemoryBuffer memory;
+    LoadHexFile(memory, 0, hex.string(), true, {});
+    ProgramReadVerify(hex, SrecImage(hex, memory.HighestAddress));
+}
+
+TEST_F(CliTest, ExitCodes)
+{
+    EXPECT_EQ(Cli("detect").Code, 0);
+    TRun run = Cli("detect", "sim-empty");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Found no device on this serial port !"), std::string::npos) << run.Err;
+    EXPECT_EQ(Cli("write-code " + (Dir / "absent.hex").string()).Code, 3);
+    EXPECT_EQ(Cli("frobnicate").Code, 3);
+    EXPECT_EQ(Cli("lock 4").Code, 3);
+    run = Cli("detect", "/dev/korvel-no-such-port");
+    EXPECT_EQ(run.Code, 4);
+    EXPECT_NE(run.Err.find("/dev/korvel-no-such-port"), std::string::npos) << run.Err;
+}
+
+TEST_F(CliTest, LockBitOneBlocksWritesUntilErase)
+{
+    std::ofstream(Dir / "one.bin", std::ios::binary) << "\x12\x34";
+    ASSERT_EQ(Cli("lock 1").Code, 0);
+    EXPECT_EQ(Cli("write-code " + (Dir / "one.bin").string()).Code, 1) << "address 0 can no longer be written";
+    ASSERT_EQ(Cli("erase").Code, 0);
+    ASSERT_EQ(Cli("write-code " + (Dir / "one.bin").string()).Code, 0);
+    EXPECT_EQ(Cli("verify-code " + (Dir / "one.bin").string()).Code, 0);
+}
+
+std::vector<std::string> DecodeTrace(const fs::path &vcd, const fs::path &dir)
+{
+    const TRun run = Shell("sigrok-cli -i " + vcd.string() +
+                               " -P spi:clk=sck:mosi=mosi:miso=miso:cs=rst:cs_polarity=active-high -A spi=mosi-data",
+                           dir);
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    std::vector<std::string> bytes;
+    std::istringstream lines(run.Out);
+    for (std::string tag, byte; lines >> tag >> byte;)
+        bytes.push_back(byte);
+    return bytes;
+}
+
+std::vector<std::string> Hex(std::initializer_list<int> bytes)
+{
+    std::vector<std::string> text;
+    for (int b : bytes) {
+        char s[3];
+        std::snprintf(s, sizeof s, "%02X", b);
+        text.emplace_back(s);
+    }
+    return text;
+}
+
+TEST_F(CliTest, TraceOfAShortWriteDecodesToTheInstructionStream)
+{
+    std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x56\x78";
+    const fs::path vcd = Dir / "write.vcd";
+    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code " + (Dir / "four.bin").string()).Code, 0);
+    // Enable, the presence test on an erased chip (saved byte FF), then the four writes.
+    EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00,
+                                          0x02, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x02, 0x00, 0x12,
+                                          0x02, 0x01, 0x34, 0x02, 0x02, 0x56, 0x02, 0x03, 0x78}));
+
+    // A fast write of the same file right after sends only the presence test.
+    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code-fast " + (Dir / "four.bin").string()).Code, 0);
+    EXPECT_EQ(DecodeTrace(vcd, Dir).size(), 3u * 7);
+    std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x57\x78";
+    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code-fast " + (Dir / "four.bin").string()).Code, 0);
+    const auto bytes = DecodeTrace(vcd, Dir);
+    ASSERT_EQ(bytes.size(), 3u * 8);
+    EXPECT_EQ(std::vector<std::string>(bytes.end() - 3, bytes.end()), Hex({0x02, 0x02, 0x57}));
+}
+
+} // namespace
