@@ -77,9 +77,11 @@ void TVirtualChip::SetPins(const TChipPins &pins)
     Pins = pins;
     if (resetFell)
         LeaveProgrammingMode();
+    // The counter is still held at the moment RESET rises, so an SCK edge that comes with it counts
+    // for nothing (an inverted adapter raises both as the port opens).
     if (resetRose)
         EnterProgrammingMode();
-    if (!Pins.Reset || Silent())
+    if (!Pins.Reset || resetRose || Silent())
         return;
     if (rising)
         ClockIn(Pins.Mosi);
