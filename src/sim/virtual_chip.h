@@ -144,7 +144,7 @@ private:
 
     std::chrono::microseconds WriteCycle{2500};
     std::chrono::microseconds EraseTime{16000};
-    std::uint8_t Filler = 0x00;
+    std::uint8_t Filler = 0x00; // a quiet output register; tests pick others to catch a reliance on it
     TChipFault Fault = TChipFault::None;
     std::optional<std::uint64_t> StopAfter;
     TSimCounters Stats;

@@ -14,7 +14,6 @@ public:
 
     TLineInterface &Lines() { return AdapterPart; }
     TVirtualChip &Chip() { return ChipPart; }
-    TVirtualAdapter &Adapter() { return AdapterPart; }
 
 private:
     TVirtualChip ChipPart;

@@ -171,4 +171,15 @@ TEST_F(LineTraceTest, AnUnwritablePathIsAClearError)
     EXPECT_TRUE(Inner.Events.empty());
 }
 
+TEST_F(LineTraceTest, AFailedWriteIsKeptForTheCaller)
+{
+    TLineTrace trace(Inner, Settings, "/dev/full");
+    trace.SetBreak(true);
+    EXPECT_TRUE(trace.WriteError().empty());
+    trace.Flush();
+    EXPECT_NE(trace.WriteError().find("/dev/full"), std::string::npos) << trace.WriteError();
+    trace.SetBreak(false);
+    EXPECT_EQ(Inner.Events.size(), 2u) << "the lines keep working";
+}
+
 } // namespace

@@ -115,6 +115,9 @@ TEST_F(SimImageTest, MalformedImagesAreRejectedWithTheReason)
     version[7] = '2';
     WriteFile(version);
     ExpectRejected("of another format version");
+    fs::remove(Path);
+    fs::create_directory(Path);
+    ExpectRejected("a directory");
 }
 
 TEST_F(SimImageTest, AnImageOfTheOtherKindIsRejectedAndKept)
