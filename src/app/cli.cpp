@@ -1,0 +1,358 @@
+#include "app/cli.h"
+
+#include "app/cli_options.h"
+#include "buffer/binary_file.h"
+#include "buffer/hex_file.h"
+#include "buffer/memory_buffer.h"
+#include "link/adapter_presets.h"
+#include "link/isp_link.h"
+#include "link/qc_com32.h"
+#include "prog/port_session.h"
+#include "prog/prog_thread.h"
+#include "prog/prog_ui.h"
+#include "settings/app_ini_file.h"
+#include "settings/big_ini_file.h"
+#include "settings/settings.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <sstream>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Difference lines as they arrive, on the programming thread.
+class TCliUi : public TProgUi {
+public:
+    explicit TCliUi(std::ostream &out) : Out(out) {}
+    void ClearDifferences() override {}
+    void AddDifferenceLine(int address, std::uint8_t buffer, std::uint8_t device) override
+    {
+        Out << DifferenceLine(address, buffer, device) << '\n';
+    }
+    void RefreshEditWindow() override {}
+    void ShowElapsed(double) override {}
+    void OperationFinished() override {}
+
+private:
+    std::ostream &Out;
+};
+
+struct TCommandPlan {
+    TOperationCode Code;
+    const char *Title;
+    bool Idle; // put the lines at rest before the operation, as the menu commands do
+};
+
+TCommandPlan PlanOf(TCliCommand command)
+{
+    switch (command) {
+    case TCliCommand::Detect: return {opVerifyCode, "Detect", true};
+    case TCliCommand::ReadCode: return {opReadCode, "Read code memory", true};
+    case TCliCommand::ReadData: return {opReadData, "Read data memory", true};
+    case TCliCommand::WriteCode: return {opWriteCode, "Write code memory", true};
+    case TCliCommand::WriteCodeFast: return {opWriteCodeFast, "Write code memory (fast)", true};
+    case TCliCommand::WriteData: return {opWriteData, "Write data memory", true};
+    case TCliCommand::VerifyCode: return {opVerifyCode, "Verify code memory", true};
+    case TCliCommand::VerifyData: return {opVerifyData, "Verify data memory", true};
+    case TCliCommand::Erase: return {opChipErase, "Chip erase", true};
+    case TCliCommand::Reset: return {opChipReset, "Chip reset", false};
+    case TCliCommand::Lock: return {opWriteLockBits, "Write lock bits", true};
+    case TCliCommand::Lines: break;
+    }
+    return {opIdle, "Lines", false};
+}
+
+class TCli {
+public:
+    TCli(const TCliOptions &options, std::ostream &out, std::ostream &err)
+        : Opt(options), Out(out), Err(err), Ui(out)
+    {
+    }
+    int Run();
+
+private:
+    int Fail(int code, const std::string &message)
+    {
+        Err << "korvel-cli: " << message << '\n';
+        return code;
+    }
+    bool LoadSettings();
+    void ApplyOverrides();
+    bool PrepareBuffer();
+    bool LoadInto(const std::string &name);
+    int OpenPort();
+    int RunOperation();
+    void ShowProgress(TProgRunner &runner);
+    int Finish(const TCommandPlan &plan);
+    bool SaveRead();
+    void KeepLastProgrammed() const;
+    void LoadLastProgrammed();
+    int ShowLines();
+
+    const TCliOptions &Opt;
+    std::ostream &Out;
+    std::ostream &Err;
+    TCliUi Ui;
+    std::string SettingsPath;
+    std::string SimImage;
+    TSettings Settings;
+    TMemoryBuffer Memory;
+    TProgStatus Status;
+    T_QCCom32 Port;
+    std::unique_ptr<TPortSession> Session;
+};
+
+bool TCli::LoadSettings()
+{
+    // By default the tool shares the GUI's settings file, which is named after the GUI program.
+    SettingsPath = Opt.SettingsFile ? *Opt.SettingsFile
+                                    : SettingsFilePathFor(ProgramFile().parent_path() / "korvel").string();
+    if (Opt.SettingsFile && !fs::exists(SettingsPath)) {
+        Fail(ExitUsage, "settings file " + SettingsPath + " does not exist");
+        return false;
+    }
+    try {
+        TBigIniFile ini(SettingsPath);
+        ::LoadSettings(ini, Settings);
+    } catch (const std::exception &e) {
+        Fail(ExitUsage, e.what());
+        return false;
+    }
+    return true;
+}
+
+// Options change this run only; the settings file is never written.
+void TCli::ApplyOverrides()
+{
+    if (Opt.Preset)
+        ApplyAdapterPreset(*FindAdapterPreset(*Opt.Preset), Settings);
+    if (Opt.Device)
+        Settings.Device = *Opt.Device;
+    if (Opt.WriteDelay)
+        Settings.WriteDelay = *Opt.WriteDelay;
+    if (Opt.ClockDelay)
+        Settings.ClockDelay = *Opt.ClockDelay;
+    if (!Opt.Trace.empty())
+        Settings.PortTrace = Opt.Trace;
+    SimImage = SettingsPath + ".sim";
+    if (!Opt.Port)
+        return;
+    const std::string &port = *Opt.Port;
+    if (port == "sim" || port.rfind("sim:", 0) == 0) {
+        Settings.PortName = "sim";
+        if (port.size() > 4)
+            SimImage = port.substr(4);
+    } else if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
+        Settings.Port = std::stoi(port.substr(0, 6));
+        Settings.PortName.clear();
+    } else {
+        Settings.PortName = port;
+    }
+}
+
+bool TCli::LoadInto(const std::string &name)
+{
+    TBufferNotify notify;
+    notify.ShowNote = [this](const std::string &, const std::string &text) { Err << "korvel-cli: note: " << text << '\n'; };
+    const TFileResult result = IsHexFileName(name) ? LoadHexFile(Memory, Settings.Device, name, false, notify)
+                                                   : LoadBinaryFile(Memory, Settings.Device, name, false, notify);
+    if (!result.Ok)
+        Fail(ExitUsage, result.Error);
+    return result.Ok;
+}
+
+bool TCli::PrepareBuffer()
+{
+    switch (Opt.Command) {
+    case TCliCommand::WriteCode:
+    case TCliCommand::WriteCodeFast:
+    case TCliCommand::WriteData:
+    case TCliCommand::VerifyCode:
+    case TCliCommand::VerifyData:
+        if (!LoadInto(Opt.File))
+            return false;
+        Memory.WholeDevice = Opt.Whole;
+        if (Opt.Command == TCliCommand::WriteCodeFast)
+            LoadLastProgrammed();
+        return true;
+    case TCliCommand::Detect:
+        Memory.WholeDevice = false; // an empty verify: the presence test and nothing else
+        Memory.HighestAddress = -1;
+        return true;
+    default:
+        return true;
+    }
+}
+
+int TCli::OpenPort()
+{
+    Session = std::make_unique<TPortSession>(Port, Settings);
+    Port.SetShowErrors(false);
+    std::string error;
+    switch (Session->Open(SimImage, error)) {
+    case TOpenResult::Ok: return ExitOk;
+    case TOpenResult::PortError: return Fail(ExitPort, error);
+    case TOpenResult::FileError: break;
+    }
+    return Fail(ExitUsage, error);
+}
+
+void TCli::ShowProgress(TProgRunner &runner)
+{
+    const bool terminal = isatty(STDERR_FILENO);
+    int shown = -1;
+    while (runner.Running()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        const int progress = Status.Progress;
+        if (Opt.Quiet || progress == shown || !Status.Busy)
+            continue;
+        shown = progress;
+        if (terminal)
+            Err << '\r' << "[" << std::string(static_cast<std::size_t>(progress / 4), '#')
+                << std::string(static_cast<std::size_t>(25 - progress / 4), ' ') << "] " << std::setw(3) << progress
+                << " %" << std::flush;
+        else
+            Err << progress << " %\n";
+    }
+    if (terminal && shown >= 0)
+        Err << '\n';
+}
+
+int TCli::RunOperation()
+{
+    const TCommandPlan plan = PlanOf(Opt.Command);
+    Status.LockBitsByte = Opt.LockBitsByte;
+    TProgContext context{Status, Memory, Settings, Session->Lines(), Ui, [this] { Session->Drain(); }};
+    if (plan.Idle) {
+        TIspLink link(Session->Lines(), Settings);
+        link.IdleLines();
+    }
+    TProgRunner runner(context);
+    runner.StartOperation(plan.Code);
+    ShowProgress(runner);
+    runner.WaitForEnd();
+    return Finish(plan);
+}
+
+int TCli::Finish(const TCommandPlan &plan)
+{
+    const TFinishMessage message = FinishMessage(Status);
+    if (!Status.DeviceFound && plan.Code != opChipReset)
+        return Fail(ExitNoDevice, message.Text);
+    if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
+        if (!SaveRead())
+            return ExitUsage;
+    }
+    if (Opt.Command == TCliCommand::WriteCode || Opt.Command == TCliCommand::WriteCodeFast)
+        KeepLastProgrammed();
+    std::ostringstream elapsed;
+    elapsed << std::fixed << std::setprecision(1) << Status.ElapsedSeconds.load() << " s";
+    const bool differences = message.ShowDifferences;
+    if (Opt.Command == TCliCommand::Detect)
+        Out << "Found a device on this serial port (" << elapsed.str() << ")\n";
+    else if (message.Show)
+        Out << message.Text << " (" << elapsed.str() << ")\n";
+    else if (!Opt.Quiet)
+        Out << plan.Title << ": done in " << elapsed.str() << '\n';
+    return differences ? ExitDifferences : ExitOk;
+}
+
+bool TCli::SaveRead()
+{
+    const bool code = Opt.Command == TCliCommand::ReadCode;
+    const int last = (code ? CodeMemorySize(Settings.Device) : DataMemorySize) - 1;
+    const TFileResult result = IsHexFileName(Opt.File) ? SaveHexFile(Memory, 0, last, Opt.File)
+                                                       : SaveBinaryRange(Memory, 0, last, Opt.File);
+    if (!result.Ok)
+        Fail(ExitUsage, result.Error);
+    return result.Ok;
+}
+
+// A later write-code-fast sends only what differs from this image, as the GUI does within one session.
+std::string LastProgrammedPath(const std::string &settingsPath)
+{
+    return settingsPath + ".last";
+}
+
+void TCli::KeepLastProgrammed() const
+{
+    const std::string path = LastProgrammedPath(SettingsPath);
+    const std::string temp = path + ".tmp";
+    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char *>(Memory.LastProgrammed.data()), BufferSize);
+    file.close();
+    std::error_code ec;
+    if (file)
+        fs::rename(temp, path, ec);
+    if (!file || ec) {
+        fs::remove(temp, ec);
+        Err << "korvel-cli: note: could not keep the programmed image in " << path
+            << "; the next write-code-fast writes every byte\n";
+    }
+}
+
+void TCli::LoadLastProgrammed()
+{
+    std::ifstream file(LastProgrammedPath(SettingsPath), std::ios::binary);
+    std::array<std::uint8_t, BufferSize> image{};
+    if (file.read(reinterpret_cast<char *>(image.data()), BufferSize) && file.gcount() == BufferSize)
+        Memory.LastProgrammed = image;
+}
+
+int TCli::ShowLines()
+{
+    TIspLink link(Session->Lines(), Settings);
+    static const char *const outputs[] = {"TXD", "RTS", "DTR"};
+    TLineInterface &lines = Session->Lines();
+    auto inputs = [&] {
+        std::ostringstream s;
+        s << "CTS=" << lines.GetCTS() << " DSR=" << lines.GetDSR() << " RLSD=" << lines.GetRLSD()
+          << " RI=" << lines.GetRI();
+        return s.str();
+    };
+    for (int line = 0; line < 3; ++line) {
+        for (bool level : {true, false}) {
+            link.SetOutputLine(line, level);
+            std::this_thread::sleep_for(std::chrono::milliseconds(Opt.Quiet ? 50 : 500));
+            Out << outputs[line] << (level ? " on : " : " off: ") << inputs() << '\n' << std::flush;
+        }
+    }
+    link.IdleLines();
+    return ExitOk;
+}
+
+int TCli::Run()
+{
+    if (!LoadSettings())
+        return ExitUsage;
+    ApplyOverrides();
+    if (!PrepareBuffer())
+        return ExitUsage;
+    if (const int opened = OpenPort(); opened != ExitOk)
+        return opened;
+    return Opt.Command == TCliCommand::Lines ? ShowLines() : RunOperation();
+}
+
+} // namespace
+
+int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream &err)
+{
+    const TCliParse parse = ParseCliOptions(args);
+    if (parse.Help) {
+        out << CliUsage();
+        return ExitOk;
+    }
+    if (!parse.Error.empty()) {
+        err << "korvel-cli: " << parse.Error << "\n\n" << CliUsage();
+        return ExitUsage;
+    }
+    return TCli(parse.Options, out, err).Run();
+}

@@ -1,0 +1,199 @@
+#include "app/cli_options.h"
+
+#include "link/adapter_presets.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+
+namespace {
+
+struct TCommandInfo {
+    TCliCommand Command;
+    bool NeedsFile;
+};
+
+const std::map<std::string, TCommandInfo> Commands = {
+    {"detect", {TCliCommand::Detect, false}},
+    {"read-code", {TCliCommand::ReadCode, true}},
+    {"read-data", {TCliCommand::ReadData, true}},
+    {"write-code", {TCliCommand::WriteCode, true}},
+    {"write-code-fast", {TCliCommand::WriteCodeFast, true}},
+    {"write-data", {TCliCommand::WriteData, true}},
+    {"verify-code", {TCliCommand::VerifyCode, true}},
+    {"verify-data", {TCliCommand::VerifyData, true}},
+    {"erase", {TCliCommand::Erase, false}},
+    {"reset", {TCliCommand::Reset, false}},
+    {"lock", {TCliCommand::Lock, false}},
+    {"lines", {TCliCommand::Lines, false}},
+};
+
+std::optional<double> ParseMs(const std::string &text)
+{
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > 60000)
+        return std::nullopt;
+    return value;
+}
+
+// Lock bit n (1..3) clears bit 8 - n of the lock byte.
+bool ApplyLockArguments(const std::vector<std::string> &rest, TCliOptions &options, std::string &error)
+{
+    for (const std::string &bit : rest) {
+        if (bit != "1" && bit != "2" && bit != "3") {
+            error = "lock takes the lock bits 1, 2 and 3, not \"" + bit + "\"";
+            return false;
+        }
+        options.LockBitsByte &= static_cast<std::uint8_t>(~(1u << (8 - (bit[0] - '0'))));
+    }
+    return true;
+}
+
+bool ApplyCommand(const std::vector<std::string> &words, TCliOptions &options, std::string &error)
+{
+    if (words.empty()) {
+        error = "no command given";
+        return false;
+    }
+    const auto found = Commands.find(words[0]);
+    if (found == Commands.end()) {
+        error = "unknown command \"" + words[0] + "\"";
+        return false;
+    }
+    options.Command = found->second.Command;
+    const std::vector<std::string> rest(words.begin() + 1, words.end());
+    if (options.Command == TCliCommand::Lock)
+        return ApplyLockArguments(rest, options, error);
+    const std::size_t wanted = found->second.NeedsFile ? 1 : 0;
+    if (rest.size() != wanted) {
+        error = words[0] + (wanted ? " takes one FILE" : " takes no FILE");
+        return false;
+    }
+    if (wanted)
+        options.File = rest[0];
+    return true;
+}
+
+bool ApplyOption(const std::string &name, const std::string &value, TCliOptions &options, std::string &error)
+{
+    if (name == "--port") {
+        options.Port = value;
+    } else if (name == "--device") {
+        if (value != "8252" && value != "53") {
+            error = "--device takes 8252 or 53";
+            return false;
+        }
+        options.Device = value == "53" ? 1 : 0;
+    } else if (name == "--preset") {
+        if (!FindAdapterPreset(value)) {
+            error = "unknown preset \"" + value + "\" (QR2MW, QZ3NT, Atmel, KV31, PonyProg)";
+            return false;
+        }
+        options.Preset = value;
+    } else if (name == "--settings") {
+        options.SettingsFile = value;
+    } else if (name == "--trace") {
+        options.Trace = value;
+    } else if (name == "--write-delay" || name == "--clock-delay") {
+        const auto ms = ParseMs(value);
+        if (!ms) {
+            error = name + " takes milliseconds from 0 to 60000, not \"" + value + "\"";
+            return false;
+        }
+        (name == "--write-delay" ? options.WriteDelay : options.ClockDelay) = ms;
+    } else {
+        error = "unknown option " + name;
+        return false;
+    }
+    return true;
+}
+
+bool IsValueOption(const std::string &name)
+{
+    static const char *const names[] = {"--port", "--device", "--preset", "--settings",
+                                        "--trace", "--write-delay", "--clock-delay"};
+    return std::find(std::begin(names), std::end(names), name) != std::end(names);
+}
+
+} // namespace
+
+TCliParse ParseCliOptions(const std::vector<std::string> &args)
+{
+    TCliParse parse;
+    std::vector<std::string> words;
+    for (std::size_t i = 0; i < args.size() && parse.Error.empty(); ++i) {
+        std::string arg = args[i];
+        if (arg == "-h" || arg == "--help") {
+            parse.Help = true;
+            return parse;
+        }
+        if (arg == "--whole" || arg == "--quiet") {
+            (arg == "--whole" ? parse.Options.Whole : parse.Options.Quiet) = true;
+            continue;
+        }
+        if (arg.rfind("--", 0) != 0 || arg == "--") {
+            words.push_back(arg);
+            continue;
+        }
+        std::string value;
+        const auto eq = arg.find('=');
+        if (eq != std::string::npos) {
+            value = arg.substr(eq + 1);
+            arg.resize(eq);
+        } else if (IsValueOption(arg) && i + 1 < args.size()) {
+            value = args[++i];
+        } else if (IsValueOption(arg)) {
+            parse.Error = arg + " needs a value";
+            break;
+        }
+        ApplyOption(arg, value, parse.Options, parse.Error);
+    }
+    if (parse.Error.empty())
+        ApplyCommand(words, parse.Options, parse.Error);
+    return parse;
+}
+
+bool IsHexFileName(const std::string &name)
+{
+    std::string ext = std::filesystem::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".hex" || ext == ".ihx";
+}
+
+std::string CliUsage()
+{
+    return "Usage: korvel-cli [options] COMMAND [FILE]\n"
+           "\n"
+           "Commands:\n"
+           "  detect                 test whether a chip answers\n"
+           "  read-code FILE         read code memory into FILE\n"
+           "  read-data FILE         read data memory (EEPROM) into FILE\n"
+           "  write-code FILE        write FILE to code memory\n"
+           "  write-code-fast FILE   write only the bytes that differ from the last code write\n"
+           "  write-data FILE        write FILE to data memory\n"
+           "  verify-code FILE       compare code memory with FILE\n"
+           "  verify-data FILE       compare data memory with FILE\n"
+           "  erase                  erase code and data memory\n"
+           "  reset                  give the chip one reset pulse\n"
+           "  lock [1] [2] [3]       write the lock bits named\n"
+           "  lines                  show the four inputs while each output toggles in turn\n"
+           "\n"
+           "Options:\n"
+           "  --port N|DEVICE|sim[:IMAGE]   serial port number, device path, or the virtual chip\n"
+           "  --device 8252|53              AT89S8252 or AT89S53\n"
+           "  --preset NAME                 adapter wiring: QR2MW, QZ3NT, Atmel, KV31, PonyProg\n"
+           "  --settings FILE               settings file (default: the one korvel uses)\n"
+           "  --trace FILE.vcd              record the lines into a VCD file\n"
+           "  --write-delay MS              wait after each byte written\n"
+           "  --clock-delay MS              serial clock period\n"
+           "  --whole                       whole memory instead of the file's extent\n"
+           "  --quiet                       no progress, no result line on success\n"
+           "\n"
+           "Files ending in .hex or .ihx are Intel-HEX, anything else is binary.\n"
+           "Exit codes: 0 success, 1 no device found, 2 verify found differences,\n"
+           "            3 usage or file error, 4 the port cannot be opened.\n";
+}

@@ -1,0 +1,48 @@
+// The command line of korvel-cli: korvel-cli [options] COMMAND [FILE]
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TCliCommand {
+    Detect,
+    ReadCode,
+    ReadData,
+    WriteCode,
+    WriteCodeFast,
+    WriteData,
+    VerifyCode,
+    VerifyData,
+    Erase,
+    Reset,
+    Lock,
+    Lines,
+};
+
+struct TCliOptions {
+    TCliCommand Command = TCliCommand::Detect;
+    std::string File;
+    std::uint8_t LockBitsByte = 0xE7;
+    std::optional<std::string> Port; // N, a device path, or sim[:IMAGE]
+    std::optional<int> Device;       // 0 AT89S8252, 1 AT89S53
+    std::optional<std::string> Preset;
+    std::optional<std::string> SettingsFile;
+    std::string Trace;
+    std::optional<double> WriteDelay;
+    std::optional<double> ClockDelay;
+    bool Whole = false;
+    bool Quiet = false;
+};
+
+struct TCliParse {
+    bool Help = false;
+    std::string Error; // empty when the command line is valid
+    TCliOptions Options;
+};
+
+TCliParse ParseCliOptions(const std::vector<std::string> &args);
+std::string CliUsage();
+
+// Intel-HEX for ".hex" and ".ihx" in any letter case, binary for anything else.
+bool IsHexFileName(const std::string &name);

@@ -1,0 +1,49 @@
+#include "buffer/binary_file.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "buffer/file_io.h"
+
+namespace {
+
+const std::string BinaryNote = "The file you are going to load contains more bytes than\n"
+                               "the buffer for this device can hold! Please note that the\n"
+                               "buffer contents represents only the first 8192/12288 bytes\n"
+                               "of the file contents.";
+
+} // namespace
+
+TFileResult LoadBinaryFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
+                           const TBufferNotify &notify)
+{
+    memory.HighestAddress = -1;
+    const std::size_t size = static_cast<std::size_t>(CodeMemorySize(device));
+    std::size_t stored = 0;
+    bool overflow = false;
+    TFileResult result = ReadFileInChunks(name, [&](std::string_view chunk) {
+        const std::size_t fitting = std::min(chunk.size(), size - stored);
+        std::memcpy(memory.Buffer.data() + stored, chunk.data(), fitting);
+        stored += fitting;
+        memory.HighestAddress = static_cast<int>(stored) - 1;
+        overflow = fitting < chunk.size();
+        return !overflow;
+    });
+    result.Overflow = overflow;
+    FinishLoad(notify, Silent, overflow, BinaryNote);
+    return result;
+}
+
+TFileResult SaveBinaryFile(const TMemoryBuffer &memory, int device, const std::string &name)
+{
+    return SaveBinaryRange(memory, 0, CodeMemorySize(device) - 1, name);
+}
+
+TFileResult SaveBinaryRange(const TMemoryBuffer &memory, int first, int last, const std::string &name)
+{
+    if (TFileResult range = CheckSaveRange(first, last, name); !range.Ok)
+        return range;
+    const auto *bytes = reinterpret_cast<const char *>(memory.Buffer.data());
+    const std::size_t count = static_cast<std::size_t>(std::max(0, last - first + 1));
+    return SaveFileSafely(name, std::string_view(bytes + first, count));
+}

@@ -1,0 +1,130 @@
+#include "buffer/hex_file.h"
+
+#include <algorithm>
+#include <array>
+
+#include "buffer/file_io.h"
+#include "buffer/hex_reader.h"
+
+namespace {
+
+const std::string HexNote = "The Hexfile you are going to load contains addresses beyond\n"
+                            "the buffer capacity for this device! Please note that the\n"
+                            "buffer contents may represent the Hexfile only in parts.";
+
+constexpr std::array<signed char, 256> HexDigitValues = [] {
+    std::array<signed char, 256> values{};
+    values.fill(-1);
+    for (int i = 0; i < 10; ++i)
+        values['0' + i] = static_cast<signed char>(i);
+    for (int i = 0; i < 6; ++i) {
+        values['A' + i] = static_cast<signed char>(10 + i);
+        values['a' + i] = static_cast<signed char>(10 + i);
+    }
+    return values;
+}();
+
+// Converts the field of `width` characters at 1-based `position`. A field cut short by the end of
+// the line converts from the characters that are there; an empty field or any character that is
+// not a hex digit makes it fail.
+bool ConvertField(std::string_view line, std::size_t position, std::size_t width, unsigned &value)
+{
+    if (position > line.size())
+        return false;
+    const std::string_view field = line.substr(position - 1, width);
+    value = 0;
+    for (const char c : field) {
+        const int digit = HexDigitValues[static_cast<unsigned char>(c)];
+        if (digit < 0)
+            return false;
+        value = value * 16 + static_cast<unsigned>(digit);
+    }
+    return true;
+}
+
+bool StoreData(TMemoryBuffer &memory, int size, std::string_view line, unsigned address, unsigned count)
+{
+    bool allFitted = true;
+    for (unsigned i = 0; i < count; ++i) {
+        unsigned value;
+        if (!ConvertField(line, 10 + 2 * i, 2, value))
+            continue;
+        const int index = static_cast<int>(address + i);
+        if (index >= size) {
+            allFitted = false;
+            continue;
+        }
+        memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
+        if (index > memory.HighestAddress)
+            memory.HighestAddress = index;
+    }
+    return allFitted;
+}
+
+const char UpperHexDigits[] = "0123456789ABCDEF";
+
+void AppendHexByte(std::string &text, unsigned value)
+{
+    text += UpperHexDigits[(value >> 4) & 0xF];
+    text += UpperHexDigits[value & 0xF];
+}
+
+void AppendRecord(std::string &text, const TMemoryBuffer &memory, int address, int count)
+{
+    unsigned sum = static_cast<unsigned>(count) + (static_cast<unsigned>(address) >> 8) +
+                   (static_cast<unsigned>(address) & 0xFF);
+    text += ':';
+    AppendHexByte(text, static_cast<unsigned>(count));
+    AppendHexByte(text, static_cast<unsigned>(address) >> 8);
+    AppendHexByte(text, static_cast<unsigned>(address));
+    text += "00";
+    for (int i = 0; i < count; ++i) {
+        const unsigned value = memory.Buffer[static_cast<std::size_t>(address + i)];
+        AppendHexByte(text, value);
+        sum += value;
+    }
+    AppendHexByte(text, (0x100 - (sum & 0xFF)) & 0xFF);
+    text += '\n';
+}
+
+} // namespace
+
+bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line)
+{
+    if (line.size() < 9)
+        return true;
+    unsigned address, type, count;
+    if (!ConvertField(line, 4, 4, address) || !ConvertField(line, 8, 2, type) || type == 1 ||
+        !ConvertField(line, 2, 2, count) || count == 0)
+        return true;
+    return StoreData(memory, CodeMemorySize(device), line, address, count);
+}
+
+TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
+                        const TBufferNotify &notify)
+{
+    memory.HighestAddress = 0;
+    THexReader reader(memory, device);
+    TFileResult result = ReadFileInChunks(name, [&reader](std::string_view chunk) {
+        reader.Feed(chunk);
+        return !reader.Ended();
+    });
+    // After a read error the half-read line is not parsed: it may be cut anywhere.
+    if (result.Ok)
+        reader.Finish();
+    result.Overflow = reader.Overflow();
+    FinishLoad(notify, Silent, result.Overflow, HexNote);
+    return result;
+}
+
+TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const std::string &name)
+{
+    if (TFileResult range = CheckSaveRange(first, last, name); !range.Ok)
+        return range;
+    std::string text;
+    text.reserve(static_cast<std::size_t>(std::max(0, last - first + 1)) * 3 + 16);
+    for (int address = first; address <= last; address += 16)
+        AppendRecord(text, memory, address, std::min(16, last - address + 1));
+    text += ":00000001FF\n";
+    return SaveFileSafely(name, text);
+}

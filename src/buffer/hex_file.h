@@ -1,0 +1,23 @@
+// Intel-HEX files: the reader places each record's data bytes at the record's 16-bit address; the
+// writer produces 16-byte data records and the end record.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "buffer/buffer_notify.h"
+#include "buffer/file_result.h"
+#include "buffer/memory_buffer.h"
+
+// Stores one record line (without its line end). Fields are taken by character position and no
+// checksum is checked. Returns false when at least one data byte lay at or beyond the code memory
+// size and was dropped.
+bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line);
+
+// Reads the file into the buffer without clearing it first; HighestAddress becomes the largest
+// index stored (0 when none). The overflow note is shown unless Silent.
+TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
+                        const TBufferNotify &notify);
+
+// Writes the bytes first..last as 16-byte type-00 records followed by ":00000001FF". An empty range
+// (last < first) writes the end record only.
+TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const std::string &name);

@@ -1,0 +1,34 @@
+// Cuts a stream of Intel-HEX text into record lines for ParseHexLine, chunk by chunk, so that a
+// file of any size and lines of any length load without holding the file in memory.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "buffer/memory_buffer.h"
+
+class THexReader {
+public:
+    THexReader(TMemoryBuffer &memory, int device);
+
+    // A line ends with LF (a CR before it is dropped); Ctrl-Z ends the text, and whatever follows
+    // it is ignored.
+    void Feed(std::string_view chunk);
+    // Parses a last line that has no line end.
+    void Finish();
+
+    bool Overflow() const { return SawOverflow; }
+    bool Ended() const { return SawEnd; }
+
+private:
+    void Parse(std::string_view line, bool complete);
+    void Keep(std::string_view part);
+
+    TMemoryBuffer &Memory;
+    int Device;
+    // The start of a line that spans chunks, cut to the characters a record can use.
+    std::string Pending;
+    std::size_t PendingLength = 0;
+    bool SawOverflow = false;
+    bool SawEnd = false;
+};

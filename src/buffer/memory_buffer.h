@@ -1,0 +1,26 @@
+// The memory image of the target chip and the geometry of the two supported chips. The owner (the
+// main window, or the command-line tool) holds one TMemoryBuffer for the whole run.
+#pragma once
+#include <array>
+#include <cstdint>
+
+constexpr int BufferSize = 12288;
+constexpr int DataMemorySize = 2048;
+
+// Device kind 0 = AT89S8252, 1 = AT89S53; any other value (a hand-edited settings file) gets a
+// 16-byte code memory so that a wrong value can never reach beyond a real chip.
+int CodeMemorySize(int device);
+
+struct TMemoryBuffer {
+    std::array<std::uint8_t, BufferSize> Buffer{};
+    std::array<std::uint8_t, BufferSize> LastProgrammed{};
+    // Set: writes and verifies cover the whole memory. Clear: they cover 0..HighestAddress.
+    bool WholeDevice = false;
+    // Written only by the file readers; negative means an empty range.
+    int HighestAddress = 0;
+
+    // Sets the first CodeMemorySize bytes; the bytes above keep their values.
+    void FillBuffer(std::uint8_t value, int device);
+    // The last index a write or verify of code (or data) memory covers; below 0 when nothing.
+    int WriteRangeLast(bool code, int device) const;
+};

@@ -1,0 +1,120 @@
+// The RS232 port: its control lines serve the ISP link, its data path the terminal. It also stands
+// in for the virtual target: with the device name "sim" the line calls go to an attached line
+// interface and the data path behaves like a port on which nothing is sent.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "link/line_interface.h"
+
+enum class TPortButtons { Ok, AbortRetry }; // Abort/Retry boxes are warnings
+enum class TPortAnswer { Ok, Abort, Retry };
+
+// What the port needs from a user interface; the core itself shows nothing. An empty member
+// falls back to: Report answers Abort, ProcessMessages sleeps about a millisecond.
+struct TPortHooks {
+    std::function<TPortAnswer(const std::string &caption, const std::string &text, TPortButtons buttons)>
+        Report;
+    std::function<void()> ProcessMessages;
+};
+
+class T_QCCom32 final : public TLineInterface {
+public:
+    using TNotifyEvent = std::function<void(T_QCCom32 &sender)>;
+
+    static constexpr const char *VirtualPortName = "sim";
+
+    T_QCCom32();
+    ~T_QCCom32() override;
+    T_QCCom32(const T_QCCom32 &) = delete;
+    T_QCCom32 &operator=(const T_QCCom32 &) = delete;
+
+    bool Open();
+    void Close();
+    bool Write(const std::string &text);
+    void Read(std::string &text);
+
+    // Each call is one request to the driver when open, also when the level is unchanged.
+    void SetBreak(bool level) override;
+    void SetRts(bool level) override;
+    void SetDtr(bool level) override;
+    bool GetCTS() override;
+    bool GetDSR() override;
+    bool GetRLSD() override;
+    bool GetRI() override;
+
+    int ResponseTime() const { return ResponseMs; }
+    void SetResponseTime(int ms) { ResponseMs = ms; }
+    const TNotifyEvent &OnTimeout() const { return TimeoutHandler; }
+    void SetOnTimeout(TNotifyEvent handler) { TimeoutHandler = std::move(handler); }
+    bool TimedOut() const { return TimedOutFlag; }
+    bool Rts() const { return RtsLevel; }
+    bool Dtr() const { return DtrLevel; }
+    bool Break() const { return BreakLevel; }
+
+    // Line parameters: a change reopens an open port.
+    int Baud() const { return BaudRate; }
+    void SetBaud(int baud);
+    char Parity() const { return ParityChar; }
+    void SetParity(char parity);
+    std::uint8_t Databits() const { return DataBits; }
+    void SetDatabits(std::uint8_t bits);
+    std::uint8_t Stopbits() const { return StopBits; }
+    void SetStopbits(std::uint8_t bits);
+    int Port() const { return PortNumber; }
+    void SetPort(int port);
+    // A device path that overrides Port, or "sim"; empty means /dev/ttyS<Port-1>.
+    const std::string &PortName() const { return DevicePath; }
+    void SetPortName(const std::string &name);
+    std::string DeviceName() const;
+
+    int InCount();
+    int OutCount();
+    const std::string &EndOfResponse() const { return ResponseEnd; }
+    void SetEndOfResponse(const std::string &text) { ResponseEnd = text; }
+    bool ShowErrors() const { return ShowErrorBoxes; }
+    void SetShowErrors(bool show) { ShowErrorBoxes = show; }
+    bool Opened() const { return Fd >= 0 || VirtualOpen; }
+    bool InUse() const { return Busy; }
+
+    // The virtual target's lines, used when the device name is "sim". Detaching closes such a port.
+    void AttachVirtual(TLineInterface *lines);
+    void SetHooks(TPortHooks hooks);
+
+private:
+    bool OpenDevice();
+    void ApplyLineParams();
+    void Reopen();
+    TPortAnswer Report(const std::string &caption, const std::string &text, TPortButtons buttons);
+    void ModemControl(unsigned long request, int bits);
+    bool ModemStatus(int mask);
+    int QueueCount(unsigned long request);
+    void CheckVanished(int error);
+    bool WaitWritable(int timeoutMs);
+    int WriteAllowanceMs(std::size_t bytes) const;
+    std::string ReadQueued();
+    void ReadResponse(std::string &text);
+    void WaitForResponse(std::string &text, const std::string &end);
+
+    int ResponseMs = 1000;
+    TNotifyEvent TimeoutHandler;
+    bool TimedOutFlag = false;
+    bool RtsLevel = false;
+    bool DtrLevel = false;
+    bool BreakLevel = false;
+    int BaudRate = 9600;
+    char ParityChar = 'N';
+    std::uint8_t DataBits = 8;
+    std::uint8_t StopBits = 1;
+    int PortNumber = 1;
+    std::string DevicePath;
+    std::string ResponseEnd;
+    bool ShowErrorBoxes = true;
+    bool Busy = false;
+
+    int Fd = -1;
+    TLineInterface *Virtual = nullptr;
+    bool VirtualOpen = false;
+    TPortHooks Hooks;
+};

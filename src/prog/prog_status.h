@@ -1,0 +1,31 @@
+// The values the programming thread shares with its front end. Plain polled values, no locks: each is
+// written by one side and read by the other, so atomics are all the exclusion they need.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+enum TOperationCode : std::uint8_t {
+    opReadCode = 0,
+    opReadData = 1,
+    opWriteCode = 2,
+    opWriteCodeFast = 3,
+    opWriteData = 4,
+    opChipErase = 5,
+    opChipReset = 6,
+    opWriteLockBits = 7,
+    opIdle = 8,
+    opVerifyCode = 9,
+    opVerifyData = 10,
+};
+
+struct TProgStatus {
+    std::atomic<std::uint8_t> OperationCode{opIdle};
+    std::atomic<bool> Busy{false};
+    std::atomic<int> Progress{0};
+    std::atomic<bool> DeviceFound{false};
+    std::atomic<bool> VerifyDifferences{false};
+    std::atomic<double> ElapsedSeconds{0.0};
+    std::atomic<std::uint8_t> LockBitsByte{0xE7};
+    std::atomic<bool> BatchMode{false};
+    std::atomic<bool> CloseRequested{false};
+};

@@ -1,0 +1,78 @@
+// One chip operation in a worker thread, and the owner that starts one at a time.
+#pragma once
+#include "link/device_commands.h"
+#include "link/isp_link.h"
+#include "prog/prog_status.h"
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+class TLineInterface;
+class TProgUi;
+struct TMemoryBuffer;
+struct TSettings;
+
+// Everything an operation works with; the front end owns all of it.
+struct TProgContext {
+    TProgStatus &Status;
+    TMemoryBuffer &Memory;
+    const TSettings &Settings;
+    TLineInterface &Lines;
+    TProgUi &Ui;
+    // Reads and discards what the port has received (the serial port's Read without EndOfResponse).
+    std::function<void()> DrainInput;
+    // The plain thread sleep (presence test, erase and lock waits); null for the real one.
+    TDeviceCommands::TSleep Sleep = nullptr;
+};
+
+class TProgThread {
+public:
+    // Starts running at once; onEnd runs on the thread after the completion handler. The destructor
+    // waits for the end.
+    TProgThread(TProgContext &context, std::function<void()> onEnd);
+    ~TProgThread();
+    TProgThread(const TProgThread &) = delete;
+    TProgThread &operator=(const TProgThread &) = delete;
+
+private:
+    void Execute();
+    void RunOperation(TOperationCode code);
+    bool Prologue();
+    void ReadLoop(bool code);
+    void WriteLoop(bool code, bool onlyChanged);
+    void VerifyLoop(bool code);
+    void ChipErase();
+    void WriteLockBits();
+    void UpdateProgress(int index, int last);
+
+    TProgContext &Ctx;
+    std::function<void()> OnEnd;
+    TIspLink Link;
+    TDeviceCommands Device;
+    std::thread Thread;
+};
+
+// Starts operations one at a time. A started operation counts as busy at once, so no second one
+// can start in the moment before its thread sets Busy.
+class TProgRunner {
+public:
+    explicit TProgRunner(TProgContext &context) : Ctx(context) {}
+    ~TProgRunner();
+
+    // False (and nothing started) while an operation is still running.
+    bool StartOperation(TOperationCode code);
+    // Busy cleared first, as after the parameter dialog, then the idle operation.
+    bool StartIdleOperation();
+    bool Running() const { return Active; }
+    // Blocks until the running operation (if any) has finished, completion handler included.
+    void WaitForEnd();
+
+    TProgContext &Context() { return Ctx; }
+
+private:
+    TProgContext &Ctx;
+    std::unique_ptr<TProgThread> Current;
+    std::atomic<bool> Active{false};
+};

@@ -1,0 +1,21 @@
+// The program's own settings file and where it lives.
+#pragma once
+#include "settings/big_ini_file.h"
+
+#include <filesystem>
+
+// The running program's file (the target of /proc/self/exe).
+std::filesystem::path ProgramFile();
+
+// The settings file of the program file `program`: beside it with the extension ".ini", or, when
+// that folder cannot be written and holds no such file, $XDG_CONFIG_HOME/korvel/ (by default
+// ~/.config/korvel/), which is created. The command-line tool passes the GUI's program file.
+std::filesystem::path SettingsFilePathFor(const std::filesystem::path &program);
+
+// The settings file of the running program.
+std::filesystem::path SettingsFilePath();
+
+class TAppIniFile : public TBiggerIniFile {
+public:
+    TAppIniFile();
+};

@@ -1,0 +1,568 @@
+#include "settings/big_ini_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+
+namespace {
+
+const char *const NotRegular = "Not a regular file";
+
+// A failed step of reading or writing the file, carrying the reason shown to the user.
+struct TIoFailure {
+    std::string Reason;
+};
+
+[[noreturn]] void Fail(int err) { throw TIoFailure{std::strerror(err)}; }
+
+bool SameText(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
+    }
+    return true;
+}
+
+bool IsHeader(const std::string &line)
+{
+    return line.size() >= 2 && line.front() == '[' && line.back() == ']';
+}
+
+bool BreaksTheLine(const std::string &text)
+{
+    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+}
+
+// Everything up to the first NUL, split at CR, LF and CR LF.
+std::vector<std::string> SplitLines(const std::string &text)
+{
+    std::vector<std::string> lines;
+    const std::size_t end = std::min(text.find('\0'), text.size());
+    std::size_t start = 0;
+    while (start < end) {
+        std::size_t stop = text.find_first_of("\r\n", start);
+        if (stop == std::string::npos || stop >= end)
+            stop = end;
+        lines.push_back(text.substr(start, stop - start));
+        start = stop + 1;
+        if (stop + 1 < end && text[stop] == '\r' && text[stop + 1] == '\n')
+            ++start;
+    }
+    return lines;
+}
+
+class TFd {
+public:
+    explicit TFd(int fd) : FFd(fd) {}
+    ~TFd()
+    {
+        if (FFd >= 0)
+            ::close(FFd);
+    }
+    TFd(const TFd &) = delete;
+    TFd &operator=(const TFd &) = delete;
+    int Get() const { return FFd; }
+    // Closes now so that a late write error (NFS, full disk) is seen.
+    bool Close()
+    {
+        const int fd = FFd;
+        FFd = -1;
+        return ::close(fd) == 0;
+    }
+
+private:
+    int FFd;
+};
+
+// The whole file, or false when it does not exist.
+bool ReadFileText(const std::string &path, std::string &text)
+{
+    TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
+    if (fd.Get() < 0 && errno == ENOENT)
+        return false;
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0)
+        Fail(errno);
+    if (!S_ISREG(st.st_mode))
+        throw TIoFailure{NotRegular};
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(fd.Get(), chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Fail(errno);
+        if (n == 0)
+            return true;
+        text.append(chunk, static_cast<std::size_t>(n));
+    }
+}
+
+bool ReadWholeFile(const std::string &path, std::string &text)
+{
+    try {
+        return ReadFileText(path, text);
+    } catch (const TIoFailure &failure) {
+        throw EIniReadError(path, failure.Reason);
+    }
+}
+
+void WriteAll(int fd, const std::string &text)
+{
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            Fail(errno);
+        done += static_cast<std::size_t>(n);
+    }
+}
+
+// A symbolic link stays a link: its target is rewritten.
+std::filesystem::path WriteTarget(const std::string &path)
+{
+    std::error_code ec;
+    const auto target = std::filesystem::canonical(path, ec);
+    return ec ? std::filesystem::path(path) : target;
+}
+
+// Opens a new file beside `target`; the umask applies as to any new file.
+int CreateTempBeside(const std::filesystem::path &target, std::string &tempName)
+{
+    static std::atomic<unsigned> counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        tempName = target.string() + ".tmp" + std::to_string(::getpid()) + "-" +
+                   std::to_string(++counter);
+        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST)
+            return fd;
+    }
+    return -1;
+}
+
+// The existing file must itself be writable: replacing a write-protected file through its
+// folder would defeat the protection. Its mode and owner carry over to the new file.
+void CheckReplaceable(const std::filesystem::path &target, struct stat &st, bool &exists)
+{
+    exists = ::stat(target.c_str(), &st) == 0;
+    if (!exists) {
+        if (errno != ENOENT)
+            Fail(errno);
+        return;
+    }
+    if (!S_ISREG(st.st_mode))
+        throw TIoFailure{NotRegular};
+    TFd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
+    if (probe.Get() < 0)
+        Fail(errno);
+}
+
+void FillTemp(int fd, const std::string &text, const struct stat *old)
+{
+    WriteAll(fd, text);
+    if (old) {
+        (void)!::fchown(fd, old->st_uid, old->st_gid); // only root may change the owner
+        if (::fchmod(fd, old->st_mode & 07777) != 0)
+            Fail(errno);
+    }
+    if (::fsync(fd) != 0)
+        Fail(errno);
+}
+
+// Writes into a new file beside the target and renames it over the target, so that a failed
+// write never leaves a truncated settings file.
+void ReplaceFileWith(const std::filesystem::path &target, const std::string &text)
+{
+    struct stat st {};
+    bool exists = false;
+    CheckReplaceable(target, st, exists);
+    std::string tempName;
+    TFd fd(CreateTempBeside(target, tempName));
+    if (fd.Get() < 0)
+        Fail(errno);
+    try {
+        FillTemp(fd.Get(), text, exists ? &st : nullptr);
+        if (!fd.Close() || ::rename(tempName.c_str(), target.c_str()) != 0)
+            Fail(errno);
+    } catch (...) {
+        ::unlink(tempName.c_str());
+        throw;
+    }
+}
+
+void WriteWholeFile(const std::string &path, const std::string &text)
+{
+    try {
+        ReplaceFileWith(WriteTarget(path), text);
+    } catch (const TIoFailure &failure) {
+        throw EIniWriteError(path, failure.Reason);
+    }
+}
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+int HexDigit(char c)
+{
+    if (IsDigit(c))
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool ParseHex(const std::string &digits, std::int32_t &value)
+{
+    if (digits.empty() || digits.size() > 8)
+        return false;
+    std::uint32_t pattern = 0;
+    for (char c : digits) {
+        const int d = HexDigit(c);
+        if (d < 0)
+            return false;
+        pattern = pattern << 4 | static_cast<std::uint32_t>(d);
+    }
+    value = static_cast<std::int32_t>(pattern);
+    return true;
+}
+
+bool ParseDecimal(const std::string &text, std::int32_t &value)
+{
+    std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    const bool negative = text[0] == '-';
+    if (i == text.size())
+        return false;
+    std::int64_t magnitude = 0;
+    for (; i < text.size(); ++i) {
+        if (!IsDigit(text[i]))
+            return false;
+        magnitude = magnitude * 10 + (text[i] - '0');
+        if (magnitude > std::int64_t{1} << 31)
+            return false;
+    }
+    const std::int64_t signedValue = negative ? -magnitude : magnitude;
+    if (signedValue > INT32_MAX)
+        return false;
+    value = static_cast<std::int32_t>(signedValue);
+    return true;
+}
+
+// Length of the digit run starting at i.
+std::size_t Digits(const std::string &text, std::size_t i)
+{
+    std::size_t n = 0;
+    while (i + n < text.size() && IsDigit(text[i + n]))
+        ++n;
+    return n;
+}
+
+// Checks sign, digits, optional "." with digits, optional exponent; the number itself is left to
+// from_chars, which never looks at the locale.
+bool IsFloatSyntax(const std::string &text)
+{
+    std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
+    std::size_t mantissa = Digits(text, i);
+    i += mantissa;
+    if (i < text.size() && text[i] == '.') {
+        const std::size_t fraction = Digits(text, i + 1);
+        mantissa += fraction;
+        i += 1 + fraction;
+    }
+    if (mantissa == 0)
+        return false;
+    if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
+        ++i;
+        if (i < text.size() && (text[i] == '+' || text[i] == '-'))
+            ++i;
+        const std::size_t exponent = Digits(text, i);
+        if (exponent == 0)
+            return false;
+        i += exponent;
+    }
+    return i == text.size();
+}
+
+std::string StripLeadingBlanks(const std::string &text)
+{
+    const std::size_t first = text.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : text.substr(first);
+}
+
+} // namespace
+
+EIniFileError::EIniFileError(const std::string &message, const std::string &path)
+    : std::runtime_error(message), FPath(path)
+{
+}
+
+EIniReadError::EIniReadError(const std::string &path, const std::string &reason)
+    : EIniFileError("Cannot read the settings file " + path + ": " + reason, path)
+{
+}
+
+EIniWriteError::EIniWriteError(const std::string &path, const std::string &reason)
+    : EIniFileError("Cannot write the settings file " + path + ": " + reason, path)
+{
+}
+
+TBigIniFile::TBigIniFile(const std::string &FileName) { OpenFile(FileName); }
+
+TBigIniFile::~TBigIniFile()
+{
+    try {
+        UpdateFile();
+    } catch (const EIniFileError &) {
+        // A destructor must not throw; owners that care call UpdateFile themselves.
+    }
+}
+
+void TBigIniFile::OpenFile(const std::string &FileName)
+{
+    UpdateFile();
+    std::string text;
+    const bool exists = !FileName.empty() && ReadWholeFile(FileName, text);
+    FSections = exists ? ParseText(text) : std::vector<TSection>{};
+    FFileName = FileName;
+    FModified = false;
+}
+
+std::vector<TBigIniFile::TSection> TBigIniFile::ParseText(const std::string &Text)
+{
+    std::vector<TSection> sections;
+    for (const std::string &line : SplitLines(Text)) {
+        if (line.empty() || line == "\x1A")
+            continue;
+        if (IsHeader(line))
+            sections.push_back({line.substr(1, line.size() - 2), {}});
+        else if (!sections.empty())
+            sections.back().Lines.push_back(line);
+    }
+    return sections;
+}
+
+const TBigIniFile::TSection *TBigIniFile::FindSection(const std::string &Section) const
+{
+    for (const TSection &section : FSections)
+        if (SameText(section.Name, Section))
+            return &section;
+    return nullptr;
+}
+
+TBigIniFile::TSection *TBigIniFile::FindSection(const std::string &Section)
+{
+    return const_cast<TSection *>(std::as_const(*this).FindSection(Section));
+}
+
+const std::string *TBigIniFile::FindLine(const std::string &Section, const std::string &Ident) const
+{
+    const TSection *section = FindSection(Section);
+    if (!section)
+        return nullptr;
+    for (const std::string &line : section->Lines) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos && SameText(line.substr(0, eq), Ident))
+            return &line;
+    }
+    return nullptr;
+}
+
+std::string TBigIniFile::ReadString(const std::string &Section, const std::string &Ident,
+                                    const std::string &Default) const
+{
+    const std::string *line = FindLine(Section, Ident);
+    return line ? line->substr(line->find('=') + 1) : Default;
+}
+
+void TBigIniFile::WriteString(const std::string &Section, const std::string &Ident,
+                              const std::string &Value)
+{
+    if (!Ident.empty())
+        SetKey(Section, Ident, Value);
+    else if (Section.empty() && Value.empty())
+        UpdateFile();
+    else
+        EraseSection(Section);
+}
+
+// Text that would break the line structure is refused: written as is, it would come back as
+// other keys or sections, or cut the file short at the NUL.
+void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
+                         const std::string &Value)
+{
+    const std::string newLine = Ident + "=" + Value;
+    if (BreaksTheLine(Section) || BreaksTheLine(newLine) || IsHeader(newLine))
+        throw std::invalid_argument("Cannot store the key " + Ident + " of section " + Section +
+                                    " as one line of the settings file");
+    TSection *section = FindSection(Section);
+    if (!section)
+        section = &FSections.emplace_back(TSection{Section, {}});
+    for (std::string &line : section->Lines) {
+        const std::size_t eq = line.find('=');
+        if (eq != std::string::npos && SameText(line.substr(0, eq), Ident)) {
+            FModified = FModified || line != newLine;
+            line = newLine;
+            return;
+        }
+    }
+    section->Lines.push_back(newLine);
+    FModified = true;
+}
+
+char TBigIniFile::ReadChar(const std::string &Section, const std::string &Ident,
+                           char Default) const
+{
+    const std::string value = ReadString(Section, Ident, "");
+    return value.empty() ? Default : value[0];
+}
+
+void TBigIniFile::WriteChar(const std::string &Section, const std::string &Ident, char Value)
+{
+    WriteString(Section, Ident, std::string(1, Value));
+}
+
+bool TBigIniFile::ParseInteger(std::string Text, std::int32_t &Value)
+{
+    if (Text.size() >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X'))
+        Text.replace(0, 2, "$");
+    Text = StripLeadingBlanks(Text);
+    if (Text.empty())
+        return false;
+    if (Text[0] == '$' || Text[0] == 'x' || Text[0] == 'X')
+        return ParseHex(Text.substr(1), Value);
+    if (Text.size() >= 2 && Text[0] == '0' && (Text[1] == 'x' || Text[1] == 'X'))
+        return ParseHex(Text.substr(2), Value);
+    return ParseDecimal(Text, Value);
+}
+
+std::int32_t TBigIniFile::ReadInteger(const std::string &Section, const std::string &Ident,
+                                      std::int32_t Default) const
+{
+    std::int32_t value = 0;
+    return ParseInteger(ReadString(Section, Ident, ""), value) ? value : Default;
+}
+
+void TBigIniFile::WriteInteger(const std::string &Section, const std::string &Ident,
+                               std::int32_t Value)
+{
+    WriteString(Section, Ident, std::to_string(Value));
+}
+
+bool TBigIniFile::ParseFloat(const std::string &Text, double &Value)
+{
+    std::string text = StripLeadingBlanks(Text);
+    if (text.empty() || !IsFloatSyntax(text))
+        return false;
+    if (text[0] == '+')
+        text.erase(0, 1);
+    double value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (ec != std::errc() || end != text.data() + text.size())
+        return false;
+    Value = value;
+    return true;
+}
+
+double TBigIniFile::ReadFloat(const std::string &Section, const std::string &Ident,
+                              double Default) const
+{
+    double value = 0;
+    return ParseFloat(ReadString(Section, Ident, ""), value) ? value : Default;
+}
+
+std::string TBigIniFile::FormatFloat(double Value)
+{
+    if (std::isnan(Value))
+        return "NAN";
+    if (std::isinf(Value))
+        return Value < 0 ? "-INF" : "INF";
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, std::fabs(Value),
+                                      std::chars_format::scientific, 14);
+    const std::string text(digits, result.ptr);
+    const std::size_t e = text.find('e');
+    std::string exponent = text.substr(e + 2);
+    exponent.insert(0, 4 - exponent.size(), '0');
+    return std::string(Value < 0 ? "-" : " ") + text.substr(0, e) + "E" + text[e + 1] + exponent;
+}
+
+void TBigIniFile::WriteFloat(const std::string &Section, const std::string &Ident, double Value)
+{
+    WriteString(Section, Ident, FormatFloat(Value));
+}
+
+bool TBigIniFile::ReadBool(const std::string &Section, const std::string &Ident,
+                           bool Default) const
+{
+    const std::string value = ReadString(Section, Ident, "");
+    if (value == "True")
+        return true;
+    if (value == "False")
+        return false;
+    return Default;
+}
+
+void TBigIniFile::WriteBool(const std::string &Section, const std::string &Ident, bool Value)
+{
+    WriteString(Section, Ident, Value ? "True" : "False");
+}
+
+void TBigIniFile::ReadSection(const std::string &Section, std::vector<std::string> &List) const
+{
+    if (const TSection *section = FindSection(Section))
+        for (const std::string &line : section->Lines)
+            List.push_back(line.substr(0, std::min(line.find('='), line.size())));
+}
+
+void TBigIniFile::ReadSectionValues(const std::string &Section,
+                                    std::vector<std::string> &List) const
+{
+    if (const TSection *section = FindSection(Section))
+        List.insert(List.end(), section->Lines.begin(), section->Lines.end());
+}
+
+void TBigIniFile::EraseSection(const std::string &Section)
+{
+    if (TSection *section = FindSection(Section)) {
+        section->Lines.clear();
+        FModified = true;
+    }
+}
+
+void TBigIniFile::GetStrings(std::vector<std::string> &List) const
+{
+    for (const TSection &section : FSections) {
+        if (section.Lines.empty())
+            continue;
+        List.push_back("[" + section.Name + "]");
+        List.insert(List.end(), section.Lines.begin(), section.Lines.end());
+        List.push_back("");
+    }
+}
+
+void TBigIniFile::UpdateFile()
+{
+    if (FModified && !FFileName.empty()) {
+        std::vector<std::string> lines;
+        GetStrings(lines);
+        std::string text;
+        for (const std::string &line : lines)
+            text += line + "\r\n";
+        WriteWholeFile(FFileName, text);
+    }
+    FModified = false;
+}

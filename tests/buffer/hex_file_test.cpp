@@ -1,0 +1,317 @@
+#include <algorithm>
+#include <cstdio>
+#include <gtest/gtest.h>
+
+#include "buffer/hex_file.h"
+#include "buffer/hex_reader.h"
+#include "buffer_test_support.h"
+
+namespace {
+
+const char HexNote[] = "The Hexfile you are going to load contains addresses beyond\n"
+                       "the buffer capacity for this device! Please note that the\n"
+                       "buffer contents may represent the Hexfile only in parts.";
+
+// A record with a correct checksum, upper-case, without line end.
+std::string Record(unsigned type, unsigned address, const std::vector<unsigned> &data)
+{
+    unsigned sum = static_cast<unsigned>(data.size()) + (address >> 8) + (address & 0xFF) + type;
+    char field[16];
+    std::snprintf(field, sizeof field, ":%02X%04X%02X", static_cast<unsigned>(data.size()), address, type);
+    std::string line = field;
+    for (unsigned value : data) {
+        std::snprintf(field, sizeof field, "%02X", value);
+        line += field;
+        sum += value;
+    }
+    std::snprintf(field, sizeof field, "%02X", (0x100 - (sum & 0xFF)) & 0xFF);
+    return line + field;
+}
+
+std::vector<unsigned> Counting(unsigned first, unsigned count)
+{
+    std::vector<unsigned> data(count);
+    for (unsigned i = 0; i < count; ++i)
+        data[i] = (first + i) & 0xFF;
+    return data;
+}
+
+class HexLoad : public ::testing::Test {
+protected:
+    TFileResult Load(const std::string &text, int device = 0, bool silent = false)
+    {
+        WriteBytes(Dir.File("in.hex"), text);
+        return LoadHexFile(Memory, device, Dir.File("in.hex"), silent, Recorder.Notify());
+    }
+
+    TTempDir Dir;
+    TMemoryBuffer Memory = FilledBuffer(0xEE);
+    TNoteRecorder Recorder;
+};
+
+} // namespace
+
+TEST_F(HexLoad, RecordLandsAtItsAddressAndSetsTheWriteRange)
+{
+    Memory.WholeDevice = false;
+    ASSERT_TRUE(Load(Record(0, 0x10, {1, 2, 3, 4}) + "\r\n:00000001FF\r\n").Ok);
+    EXPECT_EQ(BufferBytes(Memory, 16, 4), std::string("\x01\x02\x03\x04", 4));
+    EXPECT_EQ(BufferBytes(Memory, 0, 16), std::string(16, '\xEE'));
+    EXPECT_EQ(Memory.Buffer[20], 0xEE);
+    EXPECT_EQ(Memory.HighestAddress, 19);
+    EXPECT_EQ(Memory.WriteRangeLast(true, 0), 19);
+    EXPECT_EQ(Recorder.Refreshes, 1);
+    EXPECT_TRUE(Recorder.Notes.empty());
+}
+
+TEST_F(HexLoad, RecordCrossingTheCodeMemoryEndKeepsTheBytesThatFit)
+{
+    const TFileResult result = Load(Record(0, 0x1FF8, Counting(0x40, 16)) + "\n");
+    EXPECT_TRUE(result.Overflow);
+    EXPECT_EQ(BufferBytes(Memory, 0x1FF8, 8), "@ABCDEFG");
+    EXPECT_EQ(BufferBytes(Memory, 0x2000, 8), std::string(8, '\xEE'));
+    EXPECT_EQ(Memory.HighestAddress, 0x1FFF);
+    ASSERT_EQ(Recorder.Notes.size(), 1u);
+}
+
+TEST_F(HexLoad, DataBeyondTheChipShowsTheNoteOncePerFile)
+{
+    const std::string text = Record(0, 0x2000, Counting(0, 16)) + "\n" + Record(0, 0x2010, Counting(0, 16)) +
+                             "\n" + Record(0, 0x0000, {0xAA}) + "\n:00000001FF\n";
+    EXPECT_TRUE(Load(text, 0).Overflow);
+    EXPECT_EQ(BufferBytes(Memory, 0x2000, 32), std::string(32, '\xEE'));
+    EXPECT_EQ(Memory.Buffer[0], 0xAA);
+    EXPECT_EQ(Memory.HighestAddress, 0);
+    ASSERT_EQ(Recorder.Notes.size(), 1u);
+    EXPECT_EQ(Recorder.Notes[0].first, "Note");
+    EXPECT_EQ(Recorder.Notes[0].second, HexNote);
+    EXPECT_LT(Recorder.Notes[0].second.find('\n'), Recorder.Notes[0].second.find("the buffer"));
+
+    Recorder.Notes.clear();
+    EXPECT_FALSE(Load(text, 1).Overflow);
+    EXPECT_EQ(Memory.Buffer[0x2000], 0x00);
+    EXPECT_EQ(Memory.Buffer[0x201F], 0x0F);
+    EXPECT_EQ(Memory.HighestAddress, 0x201F);
+    EXPECT_TRUE(Recorder.Notes.empty());
+}
+
+TEST_F(HexLoad, UnknownDeviceKindHoldsSixteenBytes)
+{
+    EXPECT_TRUE(Load(Record(0, 0x0008, Counting(1, 16)) + "\n", 2).Overflow);
+    EXPECT_EQ(Memory.Buffer[8], 1);
+    EXPECT_EQ(Memory.Buffer[15], 8);
+    EXPECT_EQ(Memory.Buffer[16], 0xEE);
+    EXPECT_EQ(Memory.HighestAddress, 15);
+}
+
+TEST_F(HexLoad, SilentLoadReportsTheOverflowButShowsNoNote)
+{
+    EXPECT_TRUE(Load(Record(0, 0x2000, {1}) + "\n", 0, true).Overflow);
+    EXPECT_TRUE(Recorder.Notes.empty());
+    EXPECT_EQ(Recorder.Refreshes, 1);
+}
+
+TEST_F(HexLoad, ChecksumCaseAndRecordTypesAreNotJudged)
+{
+    const std::string text = ":04001000ABCDEF0100\n" // wrong checksum
+                             ":02002000abcdFF\n"     // lower-case digits
+                             ":020000040001F9\n"     // extended linear address: its data goes to 0000
+                             ":020000021000EC\n"     // extended segment address, likewise
+                             ":01004000BB01\n"       // data, wrong checksum
+                             ":01005001CC03\n";      // end record with data: nothing stored
+    ASSERT_TRUE(Load(text).Ok);
+    EXPECT_EQ(BufferBytes(Memory, 0x10, 4), "\xAB\xCD\xEF\x01");
+    EXPECT_EQ(BufferBytes(Memory, 0x20, 2), "\xAB\xCD");
+    EXPECT_EQ(BufferBytes(Memory, 0x00, 2), std::string("\x10\x00", 2));
+    EXPECT_EQ(Memory.Buffer[0x40], 0xBB);
+    EXPECT_EQ(Memory.Buffer[0x50], 0xEE);
+    EXPECT_EQ(Memory.HighestAddress, 0x40);
+}
+
+TEST_F(HexLoad, EndRecordNeitherStoresNorStopsTheReading)
+{
+    ASSERT_TRUE(Load(":01000001AA55\n:00000001FF\n" + Record(0, 5, {0x12}) + "\n").Ok);
+    EXPECT_EQ(Memory.Buffer[0], 0xEE);
+    EXPECT_EQ(Memory.Buffer[5], 0x12);
+    EXPECT_EQ(Memory.HighestAddress, 5);
+}
+
+TEST_F(HexLoad, CtrlZEndsTheFileEvenInsideALine)
+{
+    ASSERT_TRUE(Load(Record(0, 1, {0x11}) + "\r\n" + ":01000200" + "22\x1A" + "33\n" + Record(0, 3, {0x44}) + "\n").Ok);
+    EXPECT_EQ(Memory.Buffer[1], 0x11);
+    EXPECT_EQ(Memory.Buffer[2], 0x22);
+    EXPECT_EQ(Memory.Buffer[3], 0xEE);
+    EXPECT_EQ(Memory.HighestAddress, 2);
+}
+
+TEST_F(HexLoad, OnlyTheEndRecordLeavesEverythingAndResetsHighestAddress)
+{
+    Memory.HighestAddress = 500;
+    ASSERT_TRUE(Load(":00000001FF\r\n").Ok);
+    EXPECT_EQ(std::count(Memory.Buffer.begin(), Memory.Buffer.end(), 0xEE), BufferSize);
+    EXPECT_EQ(Memory.HighestAddress, 0);
+}
+
+TEST_F(HexLoad, LineEndsDoNotChangeTheResult)
+{
+    const std::string records[] = {Record(0, 0, {1, 2}), Record(0, 0x100, {3}), Record(0, 0x1FFF, {4})};
+    std::vector<std::string> images;
+    for (const std::string ending : {"\n", "\r\n"}) {
+        for (bool lastLineEnded : {true, false}) {
+            Memory = FilledBuffer(0);
+            std::string text = records[0] + ending + records[1] + ending + records[2];
+            ASSERT_TRUE(Load(lastLineEnded ? text + ending : text).Ok);
+            EXPECT_EQ(Memory.HighestAddress, 0x1FFF);
+            images.push_back(BufferBytes(Memory, 0, BufferSize));
+        }
+    }
+    EXPECT_EQ(std::count(images.begin(), images.end(), images[0]), 4);
+    EXPECT_EQ(images[0][0x1FFF], 4);
+}
+
+TEST_F(HexLoad, MissingFileFailsWithItsNameAndStillRefreshes)
+{
+    Memory.HighestAddress = 77;
+    const TFileResult result = LoadHexFile(Memory, 0, Dir.File("absent.hex"), false, Recorder.Notify());
+    EXPECT_FALSE(result.Ok);
+    EXPECT_NE(result.Error.find(Dir.File("absent.hex")), std::string::npos) << result.Error;
+    EXPECT_NE(result.Error.find("No such file"), std::string::npos) << result.Error;
+    EXPECT_EQ(Memory.HighestAddress, 0);
+    EXPECT_EQ(Recorder.Refreshes, 1);
+
+    const TFileResult folder = LoadHexFile(Memory, 0, Dir.Folder(), false, Recorder.Notify());
+    EXPECT_FALSE(folder.Ok);
+    EXPECT_NE(folder.Error.find("directory"), std::string::npos) << folder.Error;
+}
+
+TEST(HexLine, ShortAndMalformedLinesAreIgnored)
+{
+    TMemoryBuffer memory = FilledBuffer(0xEE);
+    for (const char *line : {"", ":0100000", ":01000000", ":01G0000011", ":01 000 0011", ":010000X011", ":0X00000011",
+                             ":00000000FF"}) {
+        EXPECT_TRUE(ParseHexLine(memory, 0, line)) << line;
+    }
+    EXPECT_EQ(std::count(memory.Buffer.begin(), memory.Buffer.end(), 0xEE), BufferSize);
+    EXPECT_EQ(memory.HighestAddress, 0);
+}
+
+TEST(HexLine, StartCodeIsNotExamined)
+{
+    TMemoryBuffer memory;
+    EXPECT_TRUE(ParseHexLine(memory, 0, "x0100050099"));
+    EXPECT_EQ(memory.Buffer[5], 0x99);
+}
+
+TEST(HexLine, BadOrMissingDataFieldsSkipOnlyTheirByte)
+{
+    TMemoryBuffer memory = FilledBuffer(0xEE);
+    EXPECT_TRUE(ParseHexLine(memory, 0, ":03000000AAZZCC"));
+    EXPECT_EQ(BufferBytes(memory, 0, 3), "\xAA\xEE\xCC");
+
+    // The count claims more than the line holds: the checksum is taken as data, the rest is missing.
+    memory = FilledBuffer(0xEE);
+    EXPECT_TRUE(ParseHexLine(memory, 0, ":06010000112233C4"));
+    EXPECT_EQ(BufferBytes(memory, 0x100, 6), "\x11\x22\x33\xC4\xEE\xEE");
+    EXPECT_EQ(memory.HighestAddress, 0x103);
+
+    // A field cut to one digit by the end of the line converts that digit.
+    memory = FilledBuffer(0xEE);
+    EXPECT_TRUE(ParseHexLine(memory, 0, ":020004007"));
+    EXPECT_EQ(BufferBytes(memory, 4, 2), "\x07\xEE");
+}
+
+TEST(HexLine, HighestAddressOnlyRises)
+{
+    TMemoryBuffer memory;
+    ParseHexLine(memory, 1, ":0100200011");
+    ParseHexLine(memory, 1, ":0100100022");
+    EXPECT_EQ(memory.HighestAddress, 0x20);
+    EXPECT_FALSE(ParseHexLine(memory, 0, ":02FFFF00AABB"));
+    EXPECT_EQ(memory.HighestAddress, 0x20);
+}
+
+// The reader keeps only the part of a long line a record can use; feeding the same text in chunks
+// of any size must give what splitting the whole text and parsing each line gives.
+TEST(HexReader, ChunkSizeDoesNotChangeTheResult)
+{
+    const auto full = [](unsigned address) { return Record(0, address, Counting(0, 255)); };
+    const std::string text = Record(0, 0, {1, 2, 3}) + "\r\n" +
+                             full(0x100) + std::string(3000, 'Q') + "\r\n" + // long line
+                             full(0x400).substr(0, 519) + "\r\n" +          // all usable characters, then CR LF
+                             full(0x600).substr(0, 518) + "\r5\r\n" +      // a CR inside the last data field
+                             full(0x800).substr(0, 518) + "\r\n" +          // last data field cut to one digit
+                             ":\r\n\r\n" + Record(4, 0x10, {9}) + "\n" + Record(0, 0x300, Counting(7, 255)) +
+                             std::string(700, '0') + "\x1A" + Record(0, 0x20, {5}) + "\n";
+    TMemoryBuffer expected = FilledBuffer(0xEE);
+    const std::string beforeEnd = text.substr(0, text.find('\x1A'));
+    for (std::size_t start = 0; start <= beforeEnd.size();) {
+        std::size_t end = std::min(beforeEnd.find('\n', start), beforeEnd.size());
+        std::string_view line(beforeEnd.data() + start, end - start);
+        if (!line.empty() && line.back() == '\r')
+            line.remove_suffix(1);
+        ParseHexLine(expected, 1, line);
+        start = end + 1;
+    }
+    ASSERT_EQ(expected.Buffer[0x1FE], 0xFE);
+    ASSERT_EQ(expected.Buffer[0x4FE], 0xFE);
+    ASSERT_EQ(expected.Buffer[0x6FD], 0xFD);
+    ASSERT_EQ(expected.Buffer[0x6FE], 0xEE);
+    ASSERT_EQ(expected.Buffer[0x8FE], 0x0F);
+    ASSERT_EQ(expected.Buffer[0x3FE], 0x05);
+    ASSERT_EQ(expected.Buffer[0x20], 0xEE);
+
+    for (std::size_t chunkSize : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{519}, std::size_t{520},
+                                  std::size_t{4096}, text.size()}) {
+        TMemoryBuffer memory = FilledBuffer(0xEE);
+        THexReader reader(memory, 1);
+        for (std::size_t at = 0; at < text.size(); at += chunkSize)
+            reader.Feed(std::string_view(text).substr(at, chunkSize));
+        reader.Finish();
+        EXPECT_TRUE(reader.Ended());
+        EXPECT_EQ(memory.Buffer, expected.Buffer) << "chunks of " << chunkSize;
+        EXPECT_EQ(memory.HighestAddress, expected.HighestAddress) << "chunks of " << chunkSize;
+    }
+}
+
+TEST(HexWriter, WritesUpperCaseSixteenByteRecordsAndTheEndRecord)
+{
+    TTempDir dir;
+    TMemoryBuffer memory;
+    for (int i = 0; i < 16; ++i)
+        memory.Buffer[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(i);
+    memory.Buffer[16] = 0xAB;
+    ASSERT_TRUE(SaveHexFile(memory, 0, 16, dir.File("out.hex")).Ok);
+    EXPECT_EQ(ReadBytes(dir.File("out.hex")), ":10000000000102030405060708090A0B0C0D0E0F78\n"
+                                              ":01001000AB44\n"
+                                              ":00000001FF\n");
+    ASSERT_TRUE(SaveHexFile(memory, 0, -1, dir.File("empty.hex")).Ok);
+    EXPECT_EQ(ReadBytes(dir.File("empty.hex")), ":00000001FF\n");
+}
+
+TEST(HexWriter, RoundTripThroughTheReader)
+{
+    TTempDir dir;
+    TMemoryBuffer source;
+    const std::string bytes = PatternBytes(BufferSize, 3);
+    std::copy(bytes.begin(), bytes.end(), source.Buffer.begin());
+    for (auto [first, last] : {std::pair{0, 8191}, std::pair{5, 12287}, std::pair{100, 100}}) {
+        ASSERT_TRUE(SaveHexFile(source, first, last, dir.File("round.hex")).Ok);
+        TMemoryBuffer loaded = FilledBuffer(0xEE);
+        ASSERT_TRUE(LoadHexFile(loaded, 1, dir.File("round.hex"), false, {}).Ok);
+        EXPECT_EQ(BufferBytes(loaded, first, last - first + 1), bytes.substr(first, last - first + 1));
+        EXPECT_EQ(BufferBytes(loaded, 0, first), std::string(first, '\xEE'));
+        EXPECT_EQ(loaded.HighestAddress, last);
+    }
+}
+
+TEST(HexWriter, RangeOutsideTheBufferFailsWithoutCreatingAFile)
+{
+    TTempDir dir;
+    TMemoryBuffer memory;
+    const TFileResult result = SaveHexFile(memory, 0, BufferSize, dir.File("bad.hex"));
+    EXPECT_FALSE(result.Ok);
+    EXPECT_NE(result.Error.find("bad.hex"), std::string::npos);
+    EXPECT_FALSE(SaveHexFile(memory, -1, 10, dir.File("bad.hex")).Ok);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("bad.hex")));
+}

@@ -1,0 +1,59 @@
+#include <algorithm>
+#include <gtest/gtest.h>
+
+#include "buffer/memory_buffer.h"
+#include "buffer_test_support.h"
+
+TEST(MemoryBuffer, CodeMemorySizeFollowsTheDeviceKind)
+{
+    EXPECT_EQ(CodeMemorySize(0), 8192);
+    EXPECT_EQ(CodeMemorySize(1), 12288);
+    for (int unknown : {2, 3, -1, 255})
+        EXPECT_EQ(CodeMemorySize(unknown), 16) << "device kind " << unknown;
+}
+
+TEST(MemoryBuffer, FillCoversTheCodeMemoryOnlyAndTouchesNothingElse)
+{
+    for (int device : {0, 1, 2}) {
+        TMemoryBuffer memory = FilledBuffer(0x5A);
+        memory.LastProgrammed.fill(0x33);
+        memory.HighestAddress = 99;
+        memory.FillBuffer(0xFF, device);
+        const auto size = static_cast<std::ptrdiff_t>(CodeMemorySize(device));
+        EXPECT_EQ(std::count(memory.Buffer.begin(), memory.Buffer.begin() + size, 0xFF), size) << device;
+        EXPECT_EQ(std::count(memory.Buffer.begin() + size, memory.Buffer.end(), 0x5A), BufferSize - size) << device;
+        EXPECT_EQ(std::count(memory.LastProgrammed.begin(), memory.LastProgrammed.end(), 0x33), BufferSize);
+        EXPECT_EQ(memory.HighestAddress, 99);
+    }
+}
+
+TEST(MemoryBuffer, BytesAboveASmallerChipSurviveAndShowAgain)
+{
+    TMemoryBuffer memory;
+    memory.FillBuffer(0xFF, 1);
+    memory.FillBuffer(0x00, 0);
+    EXPECT_EQ(memory.Buffer[8191], 0x00);
+    EXPECT_EQ(memory.Buffer[8192], 0xFF);
+    EXPECT_EQ(memory.Buffer[BufferSize - 1], 0xFF);
+}
+
+TEST(MemoryBuffer, WriteRangeLastFollowsWholeDeviceAndHighestAddress)
+{
+    TMemoryBuffer memory;
+    memory.WholeDevice = true;
+    memory.HighestAddress = 5;
+    EXPECT_EQ(memory.WriteRangeLast(true, 0), 8191);
+    EXPECT_EQ(memory.WriteRangeLast(true, 1), 12287);
+    EXPECT_EQ(memory.WriteRangeLast(true, 7), 15);
+    for (int device : {0, 1, 7})
+        EXPECT_EQ(memory.WriteRangeLast(false, device), DataMemorySize - 1) << device;
+
+    memory.WholeDevice = false;
+    EXPECT_EQ(memory.WriteRangeLast(true, 0), 5);
+    EXPECT_EQ(memory.WriteRangeLast(false, 0), 5);
+    memory.HighestAddress = -1; // an empty binary file: nothing to write
+    EXPECT_LT(memory.WriteRangeLast(true, 0), 0);
+    EXPECT_LT(memory.WriteRangeLast(false, 0), 0);
+    memory.HighestAddress = 12287; // loaded as AT89S53, then switched: not limited again
+    EXPECT_EQ(memory.WriteRangeLast(true, 0), 12287);
+}

@@ -1,0 +1,367 @@
+// Every operation of the programming thread end to end against the virtual chip.
+#include "buffer/memory_buffer.h"
+#include "prog/prog_thread.h"
+#include "prog/prog_ui.h"
+#include "recording_lines.h"
+#include "settings/settings.h"
+#include "sim/virtual_target.h"
+
+#include <gtest/gtest.h>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Records the front-end steps in order, with the state the thread had published at each.
+class TRecordingUi : public TProgUi {
+public:
+    explicit TRecordingUi(const TProgStatus &status) : Status(status) {}
+
+    void ClearDifferences() override { Note("clear"); }
+    void AddDifferenceLine(int address, std::uint8_t buffer, std::uint8_t device) override
+    {
+        Note(DifferenceLine(address, buffer, device));
+    }
+    void RefreshEditWindow() override
+    {
+        Note("refresh");
+        ProgressAtRefresh = Status.Progress;
+        BusyAtRefresh = Status.Busy;
+    }
+    void ShowElapsed(double) override { Note("elapsed"); }
+    void OperationFinished() override
+    {
+        Note("finished");
+        Finish = FinishMessage(Status);
+    }
+
+    std::vector<std::string> Steps;
+    std::vector<bool> BusyAt;
+    int ProgressAtRefresh = -1;
+    bool BusyAtRefresh = true;
+    TFinishMessage Finish;
+
+private:
+    void Note(std::string step)
+    {
+        Steps.push_back(std::move(step));
+        BusyAt.push_back(Status.Busy);
+    }
+    const TProgStatus &Status;
+};
+
+void ShortSleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+}
+
+class ProgThreadTest : public testing::Test {
+protected:
+    ProgThreadTest()
+    {
+        Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
+        Settings.WriteDelay = 0.05;
+        Target.Chip().SetWriteCycle(std::chrono::microseconds(20));
+        Target.Chip().SetEraseTime(std::chrono::microseconds(200));
+    }
+
+    // Runs one operation and samples Progress while it runs.
+    void Run(TOperationCode code, TLineInterface *lines = nullptr)
+    {
+        TProgContext context{Status, Memory, Settings, lines ? *lines : Target.Lines(), Ui, [this] { ++Drains; },
+                             &ShortSleep};
+        TProgRunner runner(context);
+        ASSERT_TRUE(runner.StartOperation(code));
+        int last = 0;
+        while (runner.Running()) {
+            const bool busyBefore = Status.Busy;
+            const int progress = Status.Progress;
+            if (busyBefore && Status.Busy) {
+                EXPECT_GE(progress, last) << "progress went backwards";
+                last = progress;
+            }
+            MaxProgress = std::max(MaxProgress, progress);
+        }
+        runner.WaitForEnd();
+        EXPECT_FALSE(Status.Busy);
+        EXPECT_EQ(Status.Progress, 0);
+    }
+
+    std::uint64_t Decoded(TInstruction kind) { return Target.Chip().Counters().DecodedOf(kind); }
+    std::vector<std::uint8_t> ChipCode() { return Target.Chip().Contents().Code; }
+
+    void SetChipCode(std::uint8_t (*pattern)(std::size_t))
+    {
+        TSimImage image = TSimImage::Erased(Target.Chip().Kind());
+        for (std::size_t i = 0; i < image.Code.size(); ++i)
+            image.Code[i] = pattern(i);
+        for (std::size_t i = 0; i < image.Data.size(); ++i)
+            image.Data[i] = static_cast<std::uint8_t>(~pattern(i));
+        Target.Chip().SetContents(image);
+    }
+
+    TSettings Settings;
+    TVirtualTarget Target{Settings};
+    TMemoryBuffer Memory;
+    TProgStatus Status;
+    TRecordingUi Ui{Status};
+    int Drains = 0;
+    int MaxProgress = 0;
+};
+
+std::uint8_t Pattern(std::size_t i)
+{
+    return static_cast<std::uint8_t>(i * 7 + (i >> 8));
+}
+
+TEST_F(ProgThreadTest, ReadCodeFillsTheCodeSizeAndNothingAbove)
+{
+    SetChipCode(&Pattern);
+    Memory.Buffer.fill(0x5A);
+    Run(opReadCode);
+    for (std::size_t i = 0; i < 8192; ++i)
+        ASSERT_EQ(Memory.Buffer[i], Pattern(i)) << i;
+    EXPECT_EQ(Memory.Buffer[8192], 0x5A);
+    EXPECT_EQ(Ui.Steps, (std::vector<std::string>{"refresh", "elapsed", "finished"}));
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100);
+    EXPECT_FALSE(Ui.BusyAtRefresh);
+    EXPECT_FALSE(Ui.Finish.Show) << "a read ends silently";
+    EXPECT_EQ(Drains, 1);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 3);
+}
+
+// A verify's first step waits for the front end, so a blocked front end holds the operation there.
+TEST_F(ProgThreadTest, AStartedOperationIsBusyAtOnceAndRefusesASecond)
+{
+    std::mutex gate;
+    gate.lock();
+    struct TBlockingUi : TRecordingUi {
+        using TRecordingUi::TRecordingUi;
+        std::mutex *Gate = nullptr;
+        void ClearDifferences() override { std::lock_guard hold(*Gate); }
+    } ui(Status);
+    ui.Gate = &gate;
+    TProgContext context{Status, Memory, Settings, Target.Lines(), ui, nullptr, &ShortSleep};
+    TProgRunner runner(context);
+    ASSERT_TRUE(runner.StartOperation(opVerifyCode));
+    EXPECT_TRUE(Status.Busy) << "busy from the start";
+    EXPECT_FALSE(runner.StartOperation(opReadCode));
+    EXPECT_EQ(Status.OperationCode, opVerifyCode);
+    gate.unlock();
+    runner.WaitForEnd();
+    EXPECT_FALSE(runner.Running());
+    EXPECT_TRUE(runner.StartOperation(opIdle));
+}
+
+TEST_F(ProgThreadTest, ReadDataOverwritesOnlyTheFirst2048Bytes)
+{
+    SetChipCode(&Pattern);
+    Memory.Buffer.fill(0x5A);
+    Run(opReadData);
+    for (std::size_t i = 0; i < 2048; ++i)
+        ASSERT_EQ(Memory.Buffer[i], static_cast<std::uint8_t>(~Pattern(i))) << i;
+    EXPECT_EQ(Memory.Buffer[2048], 0x5A);
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100); // round(2047 * 100 / 2048)
+}
+
+TEST_F(ProgThreadTest, WriteCodeCoversTheFileExtentThenCopiesTheWholeBuffer)
+{
+    for (std::size_t i = 0; i < BufferSize; ++i)
+        Memory.Buffer[i] = Pattern(i);
+    Memory.HighestAddress = 99;
+    Run(opWriteCode);
+    const auto code = ChipCode();
+    for (std::size_t i = 0; i < 100; ++i)
+        ASSERT_EQ(code[i], Pattern(i)) << i;
+    EXPECT_EQ(code[100], 0xFF) << "beyond the range nothing is written";
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 100);
+    EXPECT_EQ(Memory.LastProgrammed, Memory.Buffer);
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100);
+    EXPECT_EQ(Target.Chip().Counters().WritesLost, 0u);
+}
+
+TEST_F(ProgThreadTest, FastWriteSendsOnlyTheChangedBytes)
+{
+    Memory.WholeDevice = true;
+    Memory.Buffer.fill(0x11);
+    Run(opWriteCode);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 8192);
+
+    Run(opWriteCodeFast);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 8192 + 3) << "an unchanged buffer writes no byte";
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100);
+
+    Memory.Buffer[10] = 0x22;
+    Memory.Buffer[5000] = 0x33;
+    Memory.Buffer[9000] = 0x44; // above the AT89S8252's code memory: outside the range
+    Run(opWriteCodeFast);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 8192 + 3 + 3 + 2);
+    EXPECT_EQ(ChipCode()[10], 0x22);
+    EXPECT_EQ(ChipCode()[5000], 0x33);
+    EXPECT_EQ(Memory.LastProgrammed[9000], 0x44) << "all 12288 bytes are copied";
+}
+
+TEST_F(ProgThreadTest, FirstFastWriteComparesAgainstAnAllZeroImage)
+{
+    Memory.WholeDevice = true;
+    Memory.Buffer[3] = 0x01;
+    Run(opWriteCodeFast);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 1);
+}
+
+TEST_F(ProgThreadTest, WriteDataWritesTheEeprom)
+{
+    Memory.WholeDevice = true;
+    for (std::size_t i = 0; i < 2048; ++i)
+        Memory.Buffer[i] = Pattern(i);
+    Run(opWriteData);
+    EXPECT_EQ(Decoded(TInstruction::WriteData), 2048u);
+    EXPECT_EQ(Target.Chip().Contents().Data, std::vector<std::uint8_t>(Memory.Buffer.begin(), Memory.Buffer.begin() + 2048));
+    EXPECT_EQ(Memory.LastProgrammed[0], 0) << "only code writes update the last programmed image";
+}
+
+TEST_F(ProgThreadTest, EmptyAndSingleByteRanges)
+{
+    Memory.HighestAddress = -1;
+    Run(opWriteCode);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u) << "the presence test still runs";
+    EXPECT_TRUE(Status.DeviceFound);
+
+    Memory.HighestAddress = 0;
+    Memory.Buffer[0] = 0x77;
+    Run(opWriteCode);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 3 + 1);
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100) << "a one-byte range is complete after its byte";
+}
+
+TEST_F(ProgThreadTest, EraseNeedsNoPresenceTestAndClearsTheLockBits)
+{
+    SetChipCode(&Pattern);
+    Status.LockBitsByte = 0x07;
+    Run(opWriteLockBits);
+    Run(opChipErase);
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 1u);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 3u) << "only the lock operation's presence test read";
+    EXPECT_EQ(ChipCode(), std::vector<std::uint8_t>(8192, 0xFF));
+    EXPECT_EQ(Target.Chip().Contents().LockBits, 0);
+    EXPECT_FALSE(Ui.Finish.Show);
+}
+
+TEST_F(ProgThreadTest, LockBitOneBlocksLaterWrites)
+{
+    Status.LockBitsByte = 0xE7 & ~0x80;
+    Run(opWriteLockBits);
+    EXPECT_EQ(Target.Chip().Contents().LockBits, 0x01);
+    // The presence test itself now fails: address 0 can no longer be written.
+    Memory.WholeDevice = true;
+    Run(opWriteCode);
+    EXPECT_FALSE(Status.DeviceFound);
+    EXPECT_EQ(Ui.Finish.Text, "Found no device on this serial port !");
+}
+
+TEST_F(ProgThreadTest, ResetOnlyPulsesResetAndKeepsTheInput)
+{
+    TRecordingLines lines;
+    Status.DeviceFound = true;
+    Run(opChipReset, &lines);
+    using E = TLineEvent;
+    using C = TLineCall;
+    EXPECT_EQ(lines.Events, (std::vector<E>{{C::Break, false}, {C::Dtr, true}, {C::Dtr, false}, {C::Break, true},
+                                           {C::Rts, true}, {C::Dtr, false}}));
+    EXPECT_EQ(Drains, 0) << "the terminal still reads during a reset";
+    EXPECT_TRUE(Status.DeviceFound) << "untouched";
+    EXPECT_FALSE(Ui.Finish.Show);
+}
+
+TEST_F(ProgThreadTest, IdleDoesNothingButTheEndSteps)
+{
+    Run(opIdle);
+    EXPECT_EQ(Target.Chip().Counters().DecodedOf(TInstruction::ProgrammingEnable), 0u);
+    EXPECT_EQ(Ui.Steps, (std::vector<std::string>{"refresh", "elapsed", "finished"}));
+    EXPECT_FALSE(Ui.Finish.Show);
+    EXPECT_LT(Status.ElapsedSeconds, 0.5);
+}
+
+TEST_F(ProgThreadTest, VerifyListsEveryDifferenceInAddressOrder)
+{
+    SetChipCode(&Pattern);
+    Memory.WholeDevice = true;
+    for (std::size_t i = 0; i < 8192; ++i)
+        Memory.Buffer[i] = Pattern(i);
+    Memory.Buffer[0x01A0] = static_cast<std::uint8_t>(Pattern(0x01A0) ^ 0xFF);
+    Memory.Buffer[0x0002] = 0x99;
+    Memory.Buffer[0x1FFF] = static_cast<std::uint8_t>(Pattern(0x1FFF) + 1);
+    Run(opVerifyCode);
+    char line1[64], line2[64], line3[64];
+    std::snprintf(line1, sizeof line1, "Byte $0002 Buffer: $99 Device: $%02X", Pattern(2));
+    std::snprintf(line2, sizeof line2, "Byte $01A0 Buffer: $%02X Device: $%02X", Pattern(0x1A0) ^ 0xFF, Pattern(0x1A0));
+    std::snprintf(line3, sizeof line3, "Byte $1FFF Buffer: $%02X Device: $%02X", (Pattern(0x1FFF) + 1) & 0xFF,
+                  Pattern(0x1FFF));
+    EXPECT_EQ(Ui.Steps, (std::vector<std::string>{"clear", line1, line2, line3, "refresh", "elapsed", "finished"}));
+    EXPECT_TRUE(Ui.BusyAt[0]);
+    EXPECT_TRUE(Status.VerifyDifferences);
+    EXPECT_EQ(Ui.Finish.Text, "Found differences during Verify !");
+    EXPECT_EQ(Ui.Finish.Caption, "Note");
+    EXPECT_TRUE(Ui.Finish.ShowDifferences);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u) << "a verify writes nothing but the presence test";
+}
+
+TEST_F(ProgThreadTest, VerifyOkAndVerifyData)
+{
+    SetChipCode(&Pattern);
+    Memory.WholeDevice = true;
+    for (std::size_t i = 0; i < 2048; ++i)
+        Memory.Buffer[i] = static_cast<std::uint8_t>(~Pattern(i));
+    Run(opVerifyData);
+    EXPECT_EQ(Ui.Finish.Text, "Verify ok !");
+    EXPECT_EQ(Ui.Finish.Caption, "Gratulation");
+    EXPECT_FALSE(Status.VerifyDifferences);
+}
+
+TEST_F(ProgThreadTest, NoChipLeavesEverythingAndSaysSo)
+{
+    Target.Chip().SetFault(TChipFault::NoChip);
+    Memory.WholeDevice = true;
+    Memory.Buffer.fill(0x42);
+    Memory.LastProgrammed.fill(0x24);
+    const auto buffer = Memory.Buffer;
+    const auto last = Memory.LastProgrammed;
+    for (auto code : {opReadCode, opReadData, opWriteCode, opWriteCodeFast, opWriteData, opWriteLockBits, opVerifyCode,
+                      opVerifyData}) {
+        Ui.Steps.clear();
+        Run(code);
+        EXPECT_FALSE(Status.DeviceFound) << int(code);
+        EXPECT_EQ(Ui.Finish.Text, "Found no device on this serial port !") << int(code);
+        EXPECT_EQ(Ui.Finish.Caption, "Error");
+        EXPECT_EQ(MaxProgress, 0) << int(code);
+        const bool verify = code == opVerifyCode || code == opVerifyData;
+        EXPECT_EQ(Ui.Steps.front(), verify ? "clear" : "refresh") << int(code);
+        EXPECT_EQ(Ui.Steps.size(), verify ? 4u : 3u) << "no difference lines";
+    }
+    EXPECT_EQ(Memory.Buffer, buffer);
+    EXPECT_EQ(Memory.LastProgrammed, last);
+    Run(opChipErase);
+    EXPECT_FALSE(Ui.Finish.Show) << "an erase never reports a missing chip";
+}
+
+TEST_F(ProgThreadTest, BatchModeRequestsTheCloseWhateverTheOutcome)
+{
+    Status.BatchMode = true;
+    Target.Chip().SetFault(TChipFault::NoChip);
+    Run(opWriteCode);
+    EXPECT_TRUE(Status.CloseRequested);
+    Status.CloseRequested = false;
+    Status.BatchMode = false;
+    Run(opWriteCode);
+    EXPECT_FALSE(Status.CloseRequested);
+}
+
+TEST(DifferenceLine, ExactFormat)
+{
+    EXPECT_EQ(DifferenceLine(0x01A0, 0xFF, 0x00), "Byte $01A0 Buffer: $FF Device: $00");
+    EXPECT_EQ(DifferenceLine(0x2FFF, 0x0A, 0xB0), "Byte $2FFF Buffer: $0A Device: $B0");
+}
+
+} // namespace
