@@ -43,7 +43,7 @@ TVirtualChip::~TVirtualChip()
 {
     try {
         Save();
-    } catch (const TSimImageError &) {
+    } catch (const std::exception &) {
         // Nobody is left to tell; SaveError() was the way to find out earlier.
     }
 }
