@@ -271,7 +271,8 @@ void TVirtualChip::WriteLocks(std::uint8_t byte2)
     BusyUntil = TClock::now() + WriteCycle;
 }
 
-// The new value is stored at once; DATA polling and the lost instructions model the write cycle.
+// A serial-mode byte write erases the byte first by itself, so any value may replace any other. The
+// new value is stored at once; DATA polling and the lost instructions model the write cycle.
 void TVirtualChip::WriteByte(std::uint8_t value)
 {
     std::uint8_t *cell = Cell(Pending.Space, Pending.Address);
