@@ -22,6 +22,7 @@ class TLineTrace : public TLineInterface {
 public:
     // Throws TLineTraceError when the file cannot be created.
     TLineTrace(TLineInterface &inner, const TSettings &settings, const std::string &path);
+    TLineTrace(TLineInterface &, const TSettings &&, const std::string &) = delete;
     ~TLineTrace() override;
     TLineTrace(const TLineTrace &) = delete;
     TLineTrace &operator=(const TLineTrace &) = delete;

@@ -26,6 +26,7 @@ class TVirtualAdapter : public TLineInterface {
 public:
     // Wired the way the settings say, read again at every request: the program's wiring just works.
     TVirtualAdapter(TVirtualChip &chip, const TSettings &settings);
+    TVirtualAdapter(TVirtualChip &, const TSettings &&) = delete;
     // A fixed wiring, e.g. one that differs from the settings, as a mis-wired adapter would.
     TVirtualAdapter(TVirtualChip &chip, const TAdapterWiring &wiring);
 

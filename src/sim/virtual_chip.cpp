@@ -43,7 +43,7 @@ TVirtualChip::~TVirtualChip()
 {
     try {
         Save();
-    } catch (const TSimImageError &) {
+    } catch (const std::exception &) {
         // Nobody is left to tell; SaveError() was the way to find out earlier.
     }
 }
@@ -77,9 +77,11 @@ void TVirtualChip::SetPins(const TChipPins &pins)
     Pins = pins;
     if (resetFell)
         LeaveProgrammingMode();
+    // The counter is still held at the moment RESET rises, so an SCK edge that comes with it counts
+    // for nothing (an inverted adapter raises both as the port opens).
     if (resetRose)
         EnterProgrammingMode();
-    if (!Pins.Reset || Silent())
+    if (!Pins.Reset || resetRose || Silent())
         return;
     if (rising)
         ClockIn(Pins.Mosi);
@@ -269,7 +271,8 @@ void TVirtualChip::WriteLocks(std::uint8_t byte2)
     BusyUntil = TClock::now() + WriteCycle;
 }
 
-// The new value is stored at once; DATA polling and the lost instructions model the write cycle.
+// A serial-mode byte write erases the byte first by itself, so any value may replace any other. The
+// new value is stored at once; DATA polling and the lost instructions model the write cycle.
 void TVirtualChip::WriteByte(std::uint8_t value)
 {
     std::uint8_t *cell = Cell(Pending.Space, Pending.Address);

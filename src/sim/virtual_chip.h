@@ -8,10 +8,12 @@
 // - Every instruction has three bytes. MISO carries data only during byte 3 of a read; during the
 //   rest it shifts out a filler byte, which the programmer must ignore.
 // - Nothing but Programming Enable (AC 53 xx) is obeyed until Programming Enable has been received.
-// - Byte writes and Chip Erase are self-timed and run on the steady clock, because the programmer
-//   busy-waits real time. While a byte write runs, a read of that very byte answers with bit 7
-//   inverted (DATA polling); every other instruction that completes during a write or an erase is
-//   lost, as the chip's memory array is busy. Lost writes, erases and lock-bit writes are counted.
+// - Byte writes, lock-bit writes (one write cycle each) and Chip Erase are self-timed and run on the
+//   steady clock, because the programmer busy-waits real time. The chip decides what to do with an
+//   instruction once its second byte is in. While a byte write runs, a read of that very byte (same
+//   memory, same address) answers with bit 7 inverted (DATA polling); every other instruction
+//   (reads elsewhere, writes, erase, lock bits, even Programming Enable) is lost while a write or
+//   an erase runs, as the memory array is busy. A lost read shifts out the filler.
 // - Lock bit 1 blocks every further write to code and EEPROM; lock bits 1 and 2 also make every read
 //   answer FF. Only Chip Erase clears them.
 #pragma once
@@ -144,7 +146,7 @@ private:
 
     std::chrono::microseconds WriteCycle{2500};
     std::chrono::microseconds EraseTime{16000};
-    std::uint8_t Filler = 0x00;
+    std::uint8_t Filler = 0x00; // a quiet output register; tests pick others to catch a reliance on it
     TChipFault Fault = TChipFault::None;
     std::optional<std::uint64_t> StopAfter;
     TSimCounters Stats;

@@ -9,10 +9,11 @@ class TVirtualTarget {
 public:
     // Throws TSimImageError when the image exists but cannot be used.
     explicit TVirtualTarget(const TSettings &settings, std::string imagePath = {});
+    // The settings are read at every request, so they must outlive the target.
+    TVirtualTarget(const TSettings &&, std::string = {}) = delete;
 
     TLineInterface &Lines() { return AdapterPart; }
     TVirtualChip &Chip() { return ChipPart; }
-    TVirtualAdapter &Adapter() { return AdapterPart; }
 
 private:
     TVirtualChip ChipPart;
