@@ -8,11 +8,14 @@
 #include <chrono>
 #include <cstdarg>
 #include <cstdlib>
-#include <deque>
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <poll.h>
+#include <stdexcept>
+#include <string>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -46,8 +49,8 @@ bool IsModemRequest(unsigned long request)
         || request == TIOCCBRK;
 }
 
-// Records a modem request and answers it when the spy fails or fakes them; -2 lets it through.
-int SpyModemRequest(unsigned long request, void *arg)
+// Records a modem request; answers it when the spy fails or fakes them, else lets it through.
+std::optional<int> SpyModemRequest(unsigned long request, void *arg)
 {
     const bool hasBits = request == TIOCMBIS || request == TIOCMBIC;
     Spy.Requests.push_back({request, hasBits ? *static_cast<int *>(arg) : 0});
@@ -56,7 +59,7 @@ int SpyModemRequest(unsigned long request, void *arg)
         return -1;
     }
     if (!Spy.Fake)
-        return -2;
+        return std::nullopt;
     if (request == TIOCMGET)
         *static_cast<int *>(arg) = Spy.Status;
     return 0;
@@ -70,11 +73,9 @@ extern "C" int ioctl(int fd, unsigned long request, ...) noexcept
     va_start(args, request);
     void *arg = va_arg(args, void *);
     va_end(args);
-    if (Spy.Active && IsModemRequest(request)) {
-        const int answer = SpyModemRequest(request, arg);
-        if (answer != -2)
-            return answer;
-    }
+    if (Spy.Active && IsModemRequest(request))
+        if (const auto answer = SpyModemRequest(request, arg))
+            return *answer;
     using TIoctl = int (*)(int, unsigned long, ...);
     static const auto real = reinterpret_cast<TIoctl>(dlsym(RTLD_NEXT, "ioctl"));
     return real(fd, request, arg);
@@ -127,7 +128,7 @@ public:
         ASSERT_EQ(::write(Master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
     }
 
-    // Everything the port has written, until `count` bytes came or nothing more comes for a while.
+    // What the port has written, once `count` bytes came or after a generous wait.
     std::string Receive(std::size_t count)
     {
         std::string got;
