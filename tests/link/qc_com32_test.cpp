@@ -353,6 +353,12 @@ TEST_F(SerialPort, TimeoutKeepsWhatArrivedAndFiresOnce)
     EXPECT_EQ(senders[0], &Port);
     EXPECT_TRUE(Reports.empty());
     EXPECT_FALSE(Port.InUse());
+
+    Port.SetResponseTime(0); // must still end, after one look at the queue
+    SendAndWait("more", 4);
+    EXPECT_EQ(ReadPort(), "more");
+    EXPECT_TRUE(Port.TimedOut());
+    EXPECT_EQ(senders.size(), 2u);
 }
 
 TEST_F(SerialPort, TimeoutBoxRetryWaitsAgainAndAbortStops)
