@@ -78,7 +78,8 @@ public:
     bool Opened() const { return Fd >= 0 || VirtualOpen; }
     bool InUse() const { return Busy; }
 
-    // The virtual target's lines, used when the device name is "sim". Detaching closes such a port.
+    // The virtual target's lines, used when the device name is "sim". Detaching or replacing them
+    // closes a port opened on them.
     void AttachVirtual(TLineInterface *lines);
     void SetHooks(TPortHooks hooks);
 

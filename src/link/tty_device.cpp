@@ -13,11 +13,9 @@ int OpenTtyDevice(const std::string &path)
     if (fd < 0)
         return -1;
     int error = 0;
-    if (!::isatty(fd))
-        error = ENOTTY;
-    else if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
         error = errno == EWOULDBLOCK ? EBUSY : errno;
-    else if (::ioctl(fd, TIOCEXCL) != 0)
+    else if (::ioctl(fd, TIOCEXCL) != 0) // also refuses anything that is no terminal
         error = errno;
     if (error == 0)
         return fd;

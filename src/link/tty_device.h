@@ -14,7 +14,7 @@ struct TLineParams {
 
 // Opens a terminal device read/write without making it the controlling terminal, without blocking
 // and for this process alone (TIOCEXCL keeps other openers out, flock other well-behaved programs).
-// Returns the descriptor, or -1 with errno set; a device that is no terminal is refused (ENOTTY).
+// Returns the descriptor, or -1 with errno set; a file that is no terminal is refused (ENOTTY).
 int OpenTtyDevice(const std::string &path);
 
 // Releases the exclusive claim (TIOCEXCL outlives the descriptor on a pseudo-terminal) and closes.
