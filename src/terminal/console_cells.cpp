@@ -106,8 +106,6 @@ void TConsoleCells::ProcessBuffer(const char *buffer, std::size_t count)
     FlushDirty();
     if (Opts & coAutoTracking)
         RequestTrack();
-    if (Host)
-        Host->WriteDone();
 }
 
 void TConsoleCells::ControlCode(char code)

@@ -35,8 +35,6 @@ public:
     virtual bool CanPost() const = 0;
     // Call RunDeferred() later from the event queue; asked at most once until it has run.
     virtual void PostDeferred() = 0;
-    // A write has finished; the cursor may have to be shown.
-    virtual void WriteDone() = 0;
 };
 
 // The keyboard type-ahead: 64 keys, oldest first; a key beyond that is dropped.

@@ -21,14 +21,12 @@ public:
     void ViewScrolled(int dCols, int dRows) override { Scrolls.push_back({dCols, dRows}); }
     bool CanPost() const override { return CanDefer; }
     void PostDeferred() override { ++Posts; }
-    void WriteDone() override { ++Writes; }
 
     bool CanDefer = false;
     std::vector<TInvalidated> Invalidated;
     std::vector<std::pair<int, int>> Scrolls;
     int Beeps = 0;
     int Posts = 0;
-    int Writes = 0;
 };
 
 void Write(TConsoleCells &cells, const std::string &text)
@@ -95,7 +93,6 @@ TEST(ConsoleWriter, OtherControlCodesLeaveNoTraceAndBellBeeps)
     EXPECT_EQ(Trimmed(cells, 0), "ABC");
     EXPECT_EQ(cells.CursorCol(), 3);
     EXPECT_EQ(host.Beeps, 1);
-    EXPECT_EQ(host.Writes, 1);
 }
 
 TEST(ConsoleWriter, BytesFromHex80UpArePrintable)
