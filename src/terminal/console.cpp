@@ -115,7 +115,7 @@ TConsole::~TConsole()
     SwitchStdInput(false);
     SwitchStdOutput(false);
     if (ReadLoop)
-        ReadLoop->exit(1);
+        ReadLoop->quit();
 }
 
 void TConsole::SetFont(const TFixedFont &font)
@@ -293,15 +293,16 @@ void TConsole::WaitForKey()
     QPointer<TConsole> alive(this);
     QEventLoop loop;
     ReadLoop = &loop;
-    // exec() also ends when the application quits: every running event loop is told to exit then.
-    const bool quit = loop.exec() != 0 || !alive || Keys.Empty();
+    // exec() also ends when the application quits (every running event loop is told to exit then)
+    // and when the console is destroyed meanwhile; then nothing of it may be touched any more.
+    loop.exec();
     AnyReading = false;
-    if (alive) {
-        ReadLoop = nullptr;
-        Reading = false;
-        UpdateCursor();
-    }
-    if (quit)
+    if (!alive)
+        throw EConsoleError("TConsole destroyed during ReadKey");
+    ReadLoop = nullptr;
+    Reading = false;
+    UpdateCursor();
+    if (Keys.Empty())
         throw EConsoleError("WM_Quit received during ReadKey");
 }
 

@@ -156,6 +156,20 @@ TEST_F(ConsoleTest, QuittingTheApplicationEndsAWaitingRead)
     EXPECT_EQ(Console.ReadKey(), 'k');
 }
 
+TEST_F(ConsoleTest, DestroyingAWaitingConsoleEndsItsRead)
+{
+    auto *doomed = new TConsole;
+    QTimer::singleShot(20, [doomed] { delete doomed; });
+    try {
+        doomed->ReadKey();
+        ADD_FAILURE() << "ReadKey returned";
+    } catch (const EConsoleError &error) {
+        EXPECT_STREQ(error.what(), "TConsole destroyed during ReadKey");
+    }
+    LaterClick(&Console, Qt::Key_J);
+    EXPECT_EQ(Console.ReadKey(), 'j') << "no read is left active";
+}
+
 TEST_F(ConsoleTest, ReadBufEditsEchoesAndStopsAtReturn)
 {
     QTimer::singleShot(20, &Console, [this] {
