@@ -158,10 +158,10 @@ void TFloatEdit::SetMax(long double max)
     SetValue(Value());
 }
 
-void TFloatEdit::ShowErrorMessage() const
+void TFloatEdit::ShowErrorMessage()
 {
     if (Message != NoText)
-        Inform(const_cast<TFloatEdit *>(this), Message);
+        Inform(this, Message);
 }
 
 void TFloatEdit::keyPressEvent(QKeyEvent *event)

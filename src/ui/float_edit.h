@@ -39,7 +39,7 @@ private:
     TVerdict Filter(QChar ch);
     QString Format(long double value) const;
     std::optional<long double> Convert(const QString &text) const;
-    void ShowErrorMessage() const;
+    void ShowErrorMessage();
     void CheckOnExit();
 
     int DecimalCount = 1;
