@@ -109,11 +109,14 @@ TEST_F(BinaryLoad, ReadOnlyFileLoads)
     const std::string bytes = PatternBytes(300);
     WriteBytes(Dir.File("ro.bin"), bytes);
     ::chmod(Dir.File("ro.bin").c_str(), 0444);
-    EXPECT_EXIT(ExitWithResultAsUnprivilegedUser([&] {
-                    const TFileResult result = LoadBinaryFile(Memory, 0, Dir.File("ro.bin"), false, {});
-                    return result.Ok && Memory.HighestAddress == 299 && BufferBytes(Memory, 0, 300) == bytes;
-                }),
-                ::testing::ExitedWithCode(0), "");
+    TFileResult result;
+    {
+        TUnprivileged nobody;
+        result = LoadBinaryFile(Memory, 0, Dir.File("ro.bin"), false, {});
+    }
+    EXPECT_TRUE(result.Ok) << result.Error;
+    EXPECT_EQ(Memory.HighestAddress, 299);
+    EXPECT_EQ(BufferBytes(Memory, 0, 300), bytes);
 }
 
 TEST(BinarySave, AlwaysWritesTheWholeCodeMemory)
@@ -197,11 +200,13 @@ TEST_F(FailedSave, WriteErrorHalfwayLeavesTheOldFile)
 TEST_F(FailedSave, UnwritableFolderLeavesTheOldFile)
 {
     ::chmod(Dir.Folder().c_str(), 0555);
-    EXPECT_EXIT(ExitWithResultAsUnprivilegedUser([&] {
-                    const TFileResult result = SaveBinaryFile(Memory, 0, Old);
-                    return !result.Ok && result.Error.find("Permission denied") != std::string::npos;
-                }),
-                ::testing::ExitedWithCode(0), "");
+    TFileResult result;
+    {
+        TUnprivileged nobody;
+        result = SaveBinaryFile(Memory, 0, Old);
+    }
+    EXPECT_FALSE(result.Ok);
+    EXPECT_NE(result.Error.find("Permission denied"), std::string::npos) << result.Error;
     ExpectOldFileIntact();
 }
 

@@ -1,5 +1,6 @@
 // Scratch folders, file helpers and a recorder for the load notifications, shared by the buffer tests.
 #pragma once
+#include "unprivileged.h"
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -82,11 +83,3 @@ struct TNoteRecorder {
     }
 };
 
-// For EXPECT_EXIT: runs `body` as user nobody when the tests run as root, who ignores file
-// permissions, and exits with 0 when it returned true.
-inline void ExitWithResultAsUnprivilegedUser(const std::function<bool()> &body)
-{
-    if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-        std::_Exit(2);
-    std::_Exit(body() ? 0 : 1);
-}

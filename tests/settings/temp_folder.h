@@ -1,6 +1,6 @@
-// Scratch folders and files for the settings tests, and a way to lose root's powers for a while
-// so that write protection means something when the tests run as root.
+// Scratch folders and files for the settings tests.
 #pragma once
+#include "unprivileged.h"
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -50,22 +50,4 @@ inline std::string ReadBytes(const std::string &path)
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Under root, switches the effective ids to nobody for the scope; otherwise does nothing.
-class TUnprivileged {
-public:
-    TUnprivileged() : FWasRoot(::geteuid() == 0)
-    {
-        if (FWasRoot && (::setegid(65534) != 0 || ::seteuid(65534) != 0))
-            throw std::runtime_error("cannot drop privileges");
-    }
-    ~TUnprivileged()
-    {
-        if (FWasRoot && (::seteuid(0) != 0 || ::setegid(0) != 0))
-            std::terminate();
-    }
-    TUnprivileged(const TUnprivileged &) = delete;
-    TUnprivileged &operator=(const TUnprivileged &) = delete;
 
-private:
-    bool FWasRoot;
-};
