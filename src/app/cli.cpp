@@ -349,7 +349,10 @@ int TCli::Run()
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)
         return opened;
-    return Opt.Command == TCliCommand::Lines ? ShowLines() : RunOperation();
+    const int result = Opt.Command == TCliCommand::Lines ? ShowLines() : RunOperation();
+    if (const std::string problems = Session->Flush(); !problems.empty())
+        return Fail(ExitUsage, problems);
+    return result;
 }
 
 } // namespace

@@ -51,6 +51,23 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
     return TOpenResult::Ok;
 }
 
+std::string TPortSession::Flush()
+{
+    std::string problems;
+    if (Trace) {
+        Trace->Flush();
+        problems = Trace->WriteError();
+    }
+    if (Target) {
+        try {
+            Target->Chip().Save();
+        } catch (const std::exception &e) {
+            problems += (problems.empty() ? "" : "; ") + std::string(e.what());
+        }
+    }
+    return problems;
+}
+
 TLineInterface &TPortSession::Lines()
 {
     if (Trace)

@@ -24,6 +24,10 @@ public:
     // On failure, error says what could not be opened and why.
     TOpenResult Open(const std::string &simImage, std::string &error);
 
+    // Writes out what the session keeps in files (the trace, the virtual chip's image) and says what
+    // could not be written; empty when everything was kept.
+    std::string Flush();
+
     TLineInterface &Lines();
     // Reads and discards what the port has received.
     void Drain();

@@ -166,6 +166,18 @@ TEST_F(CliTest, ExitCodes)
     EXPECT_NE(run.Err.find("/dev/korvel-no-such-port"), std::string::npos) << run.Err;
 }
 
+// What cannot be kept in its file is reported, not passed over as success.
+TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
+{
+    std::ofstream(Dir / "plain.txt") << "not a folder";
+    TRun run = Cli("write-code " + (Dir / "plain.txt").string(), "sim:" + (Dir / "plain.txt/chip.sim").string());
+    EXPECT_EQ(run.Code, 3);
+    EXPECT_NE(run.Err.find("plain.txt/chip.sim"), std::string::npos) << run.Err;
+    run = Cli("--trace " + (Dir / "plain.txt/t.vcd").string() + " detect");
+    EXPECT_EQ(run.Code, 3);
+    EXPECT_NE(run.Err.find("t.vcd"), std::string::npos) << run.Err;
+}
+
 TEST_F(CliTest, LockBitOneBlocksWritesUntilErase)
 {
     std::ofstream(Dir / "one.bin", std::ios::binary) << "\x12\x34";

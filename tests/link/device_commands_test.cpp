@@ -1,6 +1,7 @@
 // Instruction encodings of both chips and the presence test's exact instruction stream.
 #include "link/device_commands.h"
 #include "link/isp_link.h"
+#include "link/qc_com32.h"
 #include "recording_lines.h"
 
 #include <gtest/gtest.h>
@@ -144,6 +145,20 @@ TEST_F(ScriptedChipTest, PartlyAnsweringChipGetsItsSavedByteBack)
     EXPECT_FALSE(Device.DetectDevice());
     const Bytes sent = Sent();
     EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), (Bytes{0x02, 0x00, 0x42}));
+}
+
+TEST(DetectDevice, ClosedPortFindsNothing)
+{
+    T_QCCom32 port; // never opened: every input reads False
+    TSettings settings;
+    settings.ResetDelay1 = settings.ResetDelay2 = settings.WriteDelay = 0;
+    TIspLink link(port, settings);
+    TDeviceCommands device(link, &RecordSleep);
+    link.StartProgramming();
+    device.ProgrammingEnable();
+    EXPECT_FALSE(device.DetectDevice());
+    settings.MISOInvert = true; // reads FF instead: fails at the other check
+    EXPECT_FALSE(device.DetectDevice());
 }
 
 } // namespace
