@@ -149,6 +149,11 @@ std::optional<uint8_t> Reverse(char32_t c, TTranslationType translation)
 
 } // namespace
 
+char32_t OemChar(uint8_t v)
+{
+    return FromHigh(Oem, v);
+}
+
 char32_t AnsiChar(uint8_t v)
 {
     return FromHigh(Ansi, v);
@@ -167,11 +172,11 @@ char32_t DisplayChar(uint8_t v, TTranslationType translation, bool maskWhiteSpac
 
 std::optional<uint8_t> TypedByte(char32_t c, TTranslationType translation, bool altEntry)
 {
+    if (altEntry)
+        return ToHigh(Oem, c);
     const std::optional<uint8_t> ansi = AnsiCode(c);
     if (!ansi)
         return std::nullopt;
-    if (altEntry)
-        return ToHigh(Oem, c);
     if (*ansi < 32)
         return std::nullopt;
     if (translation == ttASCII && *ansi >= 128)

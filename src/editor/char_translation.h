@@ -7,6 +7,7 @@
 enum TTranslationType { ttAnsi, ttDos8, ttASCII, ttMac, ttEBCDIC };
 
 char32_t AnsiChar(uint8_t v);
+char32_t OemChar(uint8_t v);
 std::optional<uint8_t> AnsiCode(char32_t c);
 
 char32_t DisplayChar(uint8_t v, TTranslationType translation, bool maskWhiteSpaces, char32_t maskChar);

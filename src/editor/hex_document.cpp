@@ -26,7 +26,7 @@ void THexDocument::Clear()
     ClearMarks();
 }
 
-int64_t THexDocument::ByteCount()
+int64_t THexDocument::ByteCount() const
 {
     if (FByteCount < 0)
         FByteCount = FStorage.Size();

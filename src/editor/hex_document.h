@@ -17,7 +17,7 @@ public:
     void OpenStorage();
     // Empties the document and forgets the marks; the storage file stays.
     void Clear();
-    int64_t ByteCount();
+    int64_t ByteCount() const;
 
     // Reads through the view cache; `rowBytes` bytes from b on must fit in it.
     uint8_t CachedByte(int64_t b, int rowBytes);
@@ -40,7 +40,7 @@ private:
     void MoveBlock(int64_t from, int64_t to, int64_t count);
 
     TStorageFile FStorage;
-    int64_t FByteCount = -1; // -1: re-read from the stream on demand
+    mutable int64_t FByteCount = -1; // -1: re-read from the stream on demand
     std::vector<uint8_t> FCache;
     int64_t FCacheStart = -1;
     int64_t FCacheLength = 0;

@@ -90,9 +90,10 @@ public:
 
     // The document.
     const std::string &DocumentName() const { return FDocumentName; }
-    int64_t ByteCount() { return FDoc.ByteCount(); }
-    int64_t RowCount() { return FLayout.RowCount(ByteCount()); }
+    int64_t ByteCount() const { return FDoc.ByteCount(); }
+    int64_t RowCount() const { return FLayout.RowCount(ByteCount()); }
     THexDocument &Document() { return FDoc; }
+    const THexDocument &Document() const { return FDoc; }
     void NewDocument(const std::string &name);
     void InsertBuffer(const uint8_t *data, int64_t count, int64_t position);
     void AppendBuffer(const uint8_t *data, int64_t count);
