@@ -188,6 +188,7 @@ private:
     int FGridLineWidth = 0;
     int FCharWidth = 8;
     int FRowHeight = 16;
+    int FTextAscent = 12; // baseline of the font being drawn with
     std::vector<int> FColumnX; // left edge of each column before scrolling, plus the total width
     int FAltCode = -1;         // a decimal code typed on the keypad while Alt is held
 };

@@ -11,6 +11,7 @@ void THexEditor::paintEvent(QPaintEvent *e)
 {
     QPainter p(viewport());
     p.setFont(font());
+    FTextAscent = QFontMetrics(font()).ascent();
     const QRect exposed = e->rect();
     p.fillRect(exposed, FColors.Background());
     const int pitch = FRowHeight + FGridLineWidth;
@@ -49,7 +50,7 @@ void THexEditor::DrawText(QPainter &p, const QRect &r, const QString &text, cons
 {
     p.fillRect(r, bg);
     p.setPen(fg);
-    p.drawText(r.left(), r.top() + QFontMetrics(p.font()).ascent(), text);
+    p.drawText(r.left(), r.top() + FTextAscent, text);
 }
 
 void THexEditor::DrawCell(QPainter &p, int col, int64_t row, const QRect &r)
@@ -84,7 +85,10 @@ void THexEditor::DrawMarkerCell(QPainter &p, int64_t row, const QRect &r)
     else
         small.setPointSizeF(std::max(1.0, std::round(0.75 * own.pointSizeF())));
     p.setFont(small);
+    const int ascent = FTextAscent;
+    FTextAscent = QFontMetrics(small).ascent();
     DrawText(p, r, QString::number(marker), FColors.PositionText(), FColors.PositionBackground());
+    FTextAscent = ascent;
     p.setFont(own);
 }
 
