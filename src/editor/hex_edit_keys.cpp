@@ -250,20 +250,19 @@ void THexEditModel::TypeCharacter(char32_t c)
     MoveRight();
 }
 
-// Insert mode only: a new byte goes in before the caret, over the selection, or at the end.
+// Insert mode only: a new byte goes in over the selection, before the caret, or at the end; the
+// caret then stands on its low digit, or after it in the character pane.
 void THexEditModel::InsertTyped(uint8_t value)
 {
     const TPane pane = CurrentPane();
-    const int64_t b = std::min(CaretByte(), ByteCount());
-    if (FSelStart >= 0) {
+    const int64_t b = FSelStart >= 0 ? FSelStart : std::min(CaretByte(), ByteCount());
+    if (FSelStart >= 0)
         ReplaceSelection(&value, 1);
-        return;
-    }
-    if (b >= ByteCount())
+    else if (b >= ByteCount())
         AppendBuffer(&value, 1);
     else
         InsertBuffer(&value, 1, b);
-    FSelStart = FSelEnd = FSelAnchor = -1;
+    ClearSelection();
     const TCell cell = FLayout.ByteToCell(b, pane);
     SetCurrentDirect(pane == TPane::Hex ? TCell{cell.Col + 1, cell.Row} : cell);
     if (pane == TPane::Char)

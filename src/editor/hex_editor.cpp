@@ -196,7 +196,8 @@ bool THexEditor::CellAt(QPoint pos, TCell &cell, bool clamp) const
     auto it = std::upper_bound(FColumnX.begin(), FColumnX.end(), x);
     int col = static_cast<int>(it - FColumnX.begin()) - 1;
     const int lastCol = static_cast<int>(FColumnX.size()) - 2;
-    if (!clamp && (row < TopRow() || row >= FModel.RowCount() || col < 0 || col > lastCol))
+    // The offset and marker columns are fixed: pressing them moves nothing.
+    if (!clamp && (row < TopRow() || row >= FModel.RowCount() || col < 2 || col > lastCol))
         return false;
     cell = {std::clamp(col, 2, lastCol), std::clamp<int64_t>(row, 0, FModel.RowCount() - 1)};
     return true;

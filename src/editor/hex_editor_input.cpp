@@ -106,9 +106,14 @@ void THexEditor::keyPressEvent(QKeyEvent *e)
     Guarded([this, e] {
         if (FModel.KeyDown(Translate(e)) || GridKey(e))
             return;
-        if (e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier))
+        const QString text = e->text();
+        const bool typed = !text.isEmpty() && text.at(0).isPrint() &&
+                           !(e->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier));
+        if (!typed) {
+            e->ignore(); // Escape, Return and the like belong to the hosting window
             return;
-        for (char32_t c : e->text().toUcs4())
+        }
+        for (char32_t c : text.toUcs4())
             FModel.TypeChar(c);
     });
 }

@@ -1,5 +1,6 @@
 // A hex editor set up as the Edit Buffer window sets it up, loaded with a known document.
 #pragma once
+#include "editor/editor_error.h"
 #include "editor/hex_editor.h"
 
 #include <QApplication>
