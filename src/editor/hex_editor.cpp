@@ -225,9 +225,14 @@ void THexEditor::changeEvent(QEvent *e)
 
 // ---- IHexEditView ------------------------------------------------------------------------------
 
+bool THexEditor::RowInView(int64_t row) const
+{
+    return row >= TopRow() && row <= TopRow() + VisibleRows();
+}
+
 void THexEditor::InvalidateCell(TCell cell)
 {
-    if (cell.Col >= 0 && cell.Col < FModel.Layout().ColumnCount())
+    if (cell.Col >= 0 && cell.Col < FModel.Layout().ColumnCount() && RowInView(cell.Row))
         viewport()->update(CellRect(cell.Col, cell.Row).adjusted(0, 0, FGridLineWidth, FGridLineWidth));
 }
 

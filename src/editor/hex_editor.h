@@ -167,6 +167,7 @@ private:
     void UpdateColumns();
     void UpdateScrollBars();
     int ScrolledX(int col) const;
+    bool RowInView(int64_t row) const;
     bool CellAt(QPoint pos, TCell &cell, bool clamp) const;
     void DrawRow(class QPainter &p, int64_t row, const QRect &exposed);
     void DrawCell(QPainter &p, int col, int64_t row, const QRect &r);

@@ -124,8 +124,10 @@ void THexEditor::DrawDataCell(QPainter &p, int col, int64_t row, const QRect &r)
 void THexEditor::DrawCaret(QPainter &p)
 {
     const TCell cell = FModel.Current();
+    if (!RowInView(cell.Row))
+        return;
     const QRect r = CellRect(cell.Col, cell.Row);
-    if (cell.Row < TopRow() || r.width() <= 0 || r.right() < FColumnX[2])
+    if (r.width() <= 0 || r.right() < FColumnX[2])
         return;
     const int height = FRowHeight - 2;
     QRect area(r.left(), r.top(), FCharWidth, height);
@@ -146,6 +148,8 @@ void THexEditor::DrawPartnerMark(QPainter &p)
     if (FModel.ByteCount() == 0)
         return;
     const TCell cell = FModel.Current();
+    if (!RowInView(cell.Row))
+        return;
     const QRect r = CellRect(FModel.Layout().PartnerColumn(cell.Col), cell.Row);
     if (r.right() < FColumnX[2])
         return;

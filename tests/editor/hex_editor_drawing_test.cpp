@@ -94,6 +94,40 @@ TEST_F(HexEditorDrawing, CaretInvertsTheCurrentCell)
     EXPECT_EQ(Dominant(image, Editor.CellRect(10, 0)), Editor.Colors().Background());
 }
 
+TEST_F(HexEditorDrawing, CaretStylesCoverTheirOwnArea)
+{
+    Load(Counting(64));
+    Editor.SetSelStart(3);
+    const QRect cell = Editor.CellRect(8, 0);
+    const int w = Editor.CharWidth();
+    const int h = Editor.RowHeight() - 2;
+    const QColor navy = Editor.Colors().CursorFrame();
+    Editor.SetAutoCaretMode(false);
+    Editor.SetCaretStyle(csLeftLine);
+    QImage image = Render();
+    EXPECT_EQ(Dominant(image, QRect(cell.left(), cell.top(), 2, h)), navy);
+    EXPECT_NE(Dominant(image, QRect(cell.left() + 2, cell.top(), w - 2, h)), navy);
+    Editor.SetCaretStyle(csBottomLine);
+    image = Render();
+    EXPECT_EQ(Dominant(image, QRect(cell.left(), cell.top() + h - 2, w, 2)), navy);
+    EXPECT_NE(Dominant(image, QRect(cell.left(), cell.top(), w, h - 2)), navy);
+}
+
+TEST_F(HexEditorDrawing, PartnerCellIsOutlinedWithoutFocusFrame)
+{
+    Load(Counting(64));
+    Editor.SetSelStart(3);
+    Editor.SetFocusFrame(false);
+    const QRect partner = Editor.CellRect(35 + 3, 0);
+    const QImage image = Render();
+    const QColor navy = Editor.Colors().CursorFrame();
+    EXPECT_EQ(Dominant(image, QRect(partner.left(), partner.top(), 1, partner.height())), navy);
+    EXPECT_EQ(Dominant(image, QRect(partner.left(), partner.top(), Editor.CharWidth(), 1)), navy);
+    Editor.clearFocus();
+    EXPECT_NE(Dominant(Render(), QRect(partner.left(), partner.top(), 1, partner.height())), navy)
+        << "only a focused control marks the partner";
+}
+
 TEST_F(HexEditorDrawing, EmptyDocumentShowsOneRow)
 {
     Editor.NewDocument("Empty");
