@@ -89,10 +89,12 @@ int Screenshot(const char *path)
     editor.SetSelStart(0);
     editor.SetSelEnd(0);
     editor.ChangeByte(0xFF, 0x12, 0x45);
+    editor.ChangeByte(0xFF, 0x34, 0x49);
     editor.SetMarker(1, 2);
     if (!QTest::qWaitForWindowExposed(&editor))
         return 1;
-    QTest::keyClick(&editor, Qt::Key_Down);
+    editor.SetSelStart(0x31);
+    editor.SetSelEnd(0x46);
     QTest::qWait(200);
     return editor.grab().save(path) ? 0 : 1;
 }
