@@ -318,6 +318,24 @@ void TCli::LoadLastProgrammed()
         Memory.LastProgrammed = image;
 }
 
+// The functions the settings give a line, e.g. " (SCL)", so a wiring check reads at a glance.
+std::string FunctionsOf(int line, const TSettings &s, bool input)
+{
+    std::string names;
+    auto add = [&](bool match, const char *name) {
+        if (match)
+            names += names.empty() ? std::string(" (") + name : std::string(",") + name;
+    };
+    if (input) {
+        add(s.Miso_Line == line, "MISO");
+    } else {
+        add(s.Reset_Line == line, "RESET");
+        add(s.Mosi_Line == line, "MOSI");
+        add(s.Scl_Line == line, "SCL");
+    }
+    return names.empty() ? names : names + ")";
+}
+
 int TCli::ShowLines()
 {
     TIspLink link(Session->Lines(), Settings);
@@ -325,15 +343,18 @@ int TCli::ShowLines()
     TLineInterface &lines = Session->Lines();
     auto inputs = [&] {
         std::ostringstream s;
-        s << "CTS=" << lines.GetCTS() << " DSR=" << lines.GetDSR() << " RLSD=" << lines.GetRLSD()
-          << " RI=" << lines.GetRI();
+        s << "CTS" << FunctionsOf(0, Settings, true) << "=" << lines.GetCTS() << " DSR" << FunctionsOf(1, Settings, true)
+          << "=" << lines.GetDSR() << " RLSD" << FunctionsOf(2, Settings, true) << "=" << lines.GetRLSD() << " RI"
+          << FunctionsOf(3, Settings, true) << "=" << lines.GetRI();
         return s.str();
     };
     for (int line = 0; line < 3; ++line) {
         for (bool level : {true, false}) {
             link.SetOutputLine(line, level);
             std::this_thread::sleep_for(std::chrono::milliseconds(Opt.Quiet ? 50 : 500));
-            Out << outputs[line] << (level ? " on : " : " off: ") << inputs() << '\n' << std::flush;
+            Out << outputs[line] << (level ? " on " : " off") << FunctionsOf(line, Settings, false) << ": " << inputs()
+                << '\n'
+                << std::flush;
         }
     }
     link.IdleLines();

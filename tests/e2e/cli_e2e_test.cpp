@@ -166,6 +166,20 @@ TEST_F(CliTest, ExitCodes)
     EXPECT_NE(run.Err.find("/dev/korvel-no-such-port"), std::string::npos) << run.Err;
 }
 
+TEST_F(CliTest, LinesTogglesEachOutputInTurn)
+{
+    const TRun run = Cli("--quiet lines");
+    ASSERT_EQ(run.Code, 0) << run.Err;
+    std::istringstream lines(run.Out);
+    std::vector<std::string> outputs;
+    for (std::string line; std::getline(lines, line);)
+        outputs.push_back(line.substr(0, line.find(':')));
+    // Named with their functions in the default wiring.
+    EXPECT_EQ(outputs, (std::vector<std::string>{"TXD on  (SCL)", "TXD off (SCL)", "RTS on  (MOSI)", "RTS off (MOSI)",
+                                                 "DTR on  (RESET)", "DTR off (RESET)"}));
+    EXPECT_NE(run.Out.find("CTS (MISO)="), std::string::npos) << run.Out;
+}
+
 // What cannot be kept in its file is reported, not passed over as success.
 TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
 {
