@@ -511,7 +511,13 @@ void THexEditModel::DeleteSelection()
 
 void THexEditModel::ChangeByte(uint8_t oldValue, uint8_t newValue, int64_t offset)
 {
-    if (oldValue == newValue || !Gate(ckByteChanged, offset, 1, 0))
+    if (oldValue == newValue)
+        return;
+    // A write past the end would grow the file behind the layout's back, with no way to undo it.
+    // An empty document is left to the gate, which refuses every change of it.
+    if (ByteCount() > 0 && (offset < 0 || offset >= ByteCount()))
+        throw EHexEditorError("Invalid ChangeByte offset");
+    if (!Gate(ckByteChanged, offset, 1, 0))
         return;
     FDoc.WriteByte(offset, newValue);
     if (!InsertMode())

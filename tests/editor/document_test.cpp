@@ -323,3 +323,24 @@ TEST(HexEditorErrors, ReportTheirFixedTextsAndChangeNothing)
     EXPECT_EQ(model.SelStart(), 0) << "the load's selection is kept";
     EXPECT_EQ(model.SelEnd(), 15);
 }
+
+TEST(HexEditorErrors, ChangeByteOutsideTheDocumentNeitherGrowsNorRecordsIt)
+{
+    THexEditModel model;
+    const auto bytes = Pattern(16, 0);
+    model.InsertBuffer(bytes.data(), 16, 0);
+    for (int64_t offset : {int64_t(16), int64_t(100), int64_t(-1)}) {
+        try {
+            model.ChangeByte(0, 0x55, offset);
+            ADD_FAILURE() << "no error at " << offset;
+        } catch (const EHexEditorError &e) {
+            EXPECT_STREQ(e.what(), "Invalid ChangeByte offset");
+        }
+    }
+    model.Document().DropCache();
+    model.GetMemory(0); // the cache reload re-reads the length from the file
+    EXPECT_EQ(model.ByteCount(), 16);
+    EXPECT_EQ(std::filesystem::file_size(model.Document().StoragePath()), 16u);
+    EXPECT_EQ(model.History().Count(), 1);
+    EXPECT_EQ(model.UndoText(), "Insert buffer");
+}
