@@ -497,7 +497,11 @@ void THexEditModel::DeleteSelection()
     const int64_t start = selected ? FSelStart : CaretByte();
     const int64_t count = std::min(selected ? SelLength() : 1, ByteCount() - start);
     TCell target = selected ? FLayout.ByteToCell(start, CurrentPane()) : FCurrent;
-    if (count <= 0 || !Gate(ckBytesRemoved, start, count, 0))
+    if (count <= 0) { // only in an empty document, refused like any change of it
+        FView->PostStateChanged();
+        return;
+    }
+    if (!Gate(ckBytesRemoved, start, count, 0))
         return;
     FDoc.CutMarks(start);
     FDoc.Remove(start, count);
