@@ -27,7 +27,11 @@ bool THexEditModel::KeyDown(const TKeyPress &key)
         return true;
     if (key.Key == THexKey::Backspace && (!InsertMode() || FReadOnlyView)) {
         // Backspace outside insert mode is the grid's own Left: one cell, never into another row.
-        MoveTo({FCurrent.Col - 1, FCurrent.Row}, {false, false});
+        // As a key of its own it still ends the selection when pressed alone, also where there is
+        // no cell to the left; with Shift it extends the selection like any move.
+        if (key.Modifiers == kmNone && !InsertMode())
+            ClearSelection();
+        KeyMove({FCurrent.Col - 1, FCurrent.Row});
         return true;
     }
     return HandleKey(key);

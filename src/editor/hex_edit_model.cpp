@@ -497,7 +497,11 @@ void THexEditModel::DeleteSelection()
     const int64_t start = selected ? FSelStart : CaretByte();
     const int64_t count = std::min(selected ? SelLength() : 1, ByteCount() - start);
     TCell target = selected ? FLayout.ByteToCell(start, CurrentPane()) : FCurrent;
-    if (count <= 0 || !Gate(ckBytesRemoved, start, count, 0))
+    if (count <= 0) { // only in an empty document, refused like any change of it
+        FView->PostStateChanged();
+        return;
+    }
+    if (!Gate(ckBytesRemoved, start, count, 0))
         return;
     FDoc.CutMarks(start);
     FDoc.Remove(start, count);
@@ -511,7 +515,13 @@ void THexEditModel::DeleteSelection()
 
 void THexEditModel::ChangeByte(uint8_t oldValue, uint8_t newValue, int64_t offset)
 {
-    if (oldValue == newValue || !Gate(ckByteChanged, offset, 1, 0))
+    if (oldValue == newValue)
+        return;
+    // A write past the end would grow the file behind the layout's back, with no way to undo it.
+    // An empty document is left to the gate, which refuses every change of it.
+    if (ByteCount() > 0 && (offset < 0 || offset >= ByteCount()))
+        throw EHexEditorError("Invalid ChangeByte offset");
+    if (!Gate(ckByteChanged, offset, 1, 0))
         return;
     FDoc.WriteByte(offset, newValue);
     if (!InsertMode())

@@ -257,7 +257,7 @@ TEST(ChangeGate, RefusesEveryChangeOfAnEmptyDocumentButInsertions)
     EXPECT_EQ(model.ByteCount(), 0);
     EXPECT_EQ(model.UndoText(), "No Undo");
     EXPECT_FALSE(model.Modified());
-    EXPECT_EQ(view.Posted, 1) << "a refused change still tells its state";
+    EXPECT_EQ(view.Posted, 2) << "each refused change still tells its state";
 
     const uint8_t byte = 9;
     model.AppendBuffer(&byte, 1);
@@ -322,4 +322,25 @@ TEST(HexEditorErrors, ReportTheirFixedTextsAndChangeNothing)
     EXPECT_EQ(model.ByteCount(), 16);
     EXPECT_EQ(model.SelStart(), 0) << "the load's selection is kept";
     EXPECT_EQ(model.SelEnd(), 15);
+}
+
+TEST(HexEditorErrors, ChangeByteOutsideTheDocumentNeitherGrowsNorRecordsIt)
+{
+    THexEditModel model;
+    const auto bytes = Pattern(16, 0);
+    model.InsertBuffer(bytes.data(), 16, 0);
+    for (int64_t offset : {int64_t(16), int64_t(100), int64_t(-1)}) {
+        try {
+            model.ChangeByte(0, 0x55, offset);
+            ADD_FAILURE() << "no error at " << offset;
+        } catch (const EHexEditorError &e) {
+            EXPECT_STREQ(e.what(), "Invalid ChangeByte offset");
+        }
+    }
+    model.Document().DropCache();
+    model.GetMemory(0); // the cache reload re-reads the length from the file
+    EXPECT_EQ(model.ByteCount(), 16);
+    EXPECT_EQ(std::filesystem::file_size(model.Document().StoragePath()), 16u);
+    EXPECT_EQ(model.History().Count(), 1);
+    EXPECT_EQ(model.UndoText(), "Insert buffer");
 }

@@ -121,6 +121,24 @@ TEST_F(HexEditorMoves, LeftRightWalkDigitsAndBackspaceStaysInTheRow)
     EXPECT_EQ(Editor.ByteCount(), 40);
 }
 
+TEST_F(HexEditorMoves, BackspaceEndsTheSelectionLikeAnyPlainKeyAndExtendsItWithShift)
+{
+    Load(Counting(40)); // byte 0 selected, caret on its first digit
+    ASSERT_EQ(Editor.SelLength(), 1);
+    Key(Qt::Key_Backspace);
+    EXPECT_EQ(Current(), (TCell{2, 0}));
+    EXPECT_EQ(Editor.SelLength(), 0) << "even where there is no cell to the left";
+
+    Key(Qt::Key_Tab);
+    Key(Qt::Key_Right);
+    Key(Qt::Key_Right);
+    ASSERT_EQ(Current(), (TCell{37, 0}));
+    WithShiftHeld({Qt::Key_Backspace, Qt::Key_Backspace});
+    EXPECT_EQ(Current(), (TCell{35, 0}));
+    EXPECT_EQ(Editor.SelStart(), 0);
+    EXPECT_EQ(Editor.SelEnd(), 2) << "the anchor stays where Shift went down";
+}
+
 TEST_F(HexEditorMoves, HomeEndAndPageKeys)
 {
     Load(Counting(4096)); // 256 rows
