@@ -174,7 +174,10 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
     }
     const QString typed = event->text();
     const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
-    if (shortcut || typed.size() != 1 || typed.at(0) < QLatin1Char(' ')) {
+    // X11 gives the Delete key DEL (0x7F) as its text: a control character, not a typed one.
+    const bool control =
+        typed.size() != 1 || typed.at(0) < QLatin1Char(' ') || typed.at(0) == QChar(0x7f);
+    if (shortcut || control) {
         QLineEdit::keyPressEvent(event);
         return;
     }

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QLocale>
 #include <QTest>
 #include <QVBoxLayout>
@@ -118,6 +119,19 @@ TEST_P(FloatEdit, TypingStopsAtTheDecimalsAndRefusesStrayCharacters)
     Edit->selectAll();
     Type(QStringLiteral("9"));
     EXPECT_EQ(Edit->text(), QStringLiteral("9"));
+}
+
+TEST_P(FloatEdit, DeleteAndOtherEditingKeysAreNotFiltered)
+{
+    Edit->SetDigits(0);
+    Edit->setText(QStringLiteral("123"));
+    Edit->setCursorPosition(0);
+    // X11 reports the Delete key with DEL (0x7F) as its text.
+    QTest::keyClick(Edit, Qt::Key_Delete);
+    EXPECT_EQ(Edit->text(), QStringLiteral("23"));
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
+    QApplication::sendEvent(Edit, &del);
+    EXPECT_EQ(Edit->text(), QStringLiteral("3"));
 }
 
 TEST_P(FloatEdit, MinusOnlyWithANegativeMinimumAndOnlyFirst)
