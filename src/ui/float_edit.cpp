@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
@@ -220,9 +221,12 @@ TFloatEdit::TVerdict TFloatEdit::Filter(QChar ch)
     return TVerdict::Insert;
 }
 
+// Coming back from another window or a menu is no new entry: the field was never left.
 void TFloatEdit::focusInEvent(QFocusEvent *event)
 {
-    EntryValue = Value();
+    if (!Entered)
+        EntryValue = Value();
+    Entered = true;
     QLineEdit::focusInEvent(event);
 }
 
@@ -231,8 +235,18 @@ void TFloatEdit::focusInEvent(QFocusEvent *event)
 void TFloatEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason) {
+        Entered = false;
         CheckOnExit();
+    }
+}
+
+// A window closed with the focus in the field: its next showing is a new entry.
+void TFloatEdit::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        Entered = false;
+    QLineEdit::hideEvent(event);
 }
 
 void TFloatEdit::CheckOnExit()
