@@ -43,6 +43,13 @@ long double RoundToPrecision(long double value)
     return rounded;
 }
 
+// Keys without text edit or move; X11 gives the Delete key DEL (0x7F) as its text.
+bool IsControl(const QString &typed)
+{
+    return typed.isEmpty() ||
+           (typed.size() == 1 && (typed.at(0) < QLatin1Char(' ') || typed.at(0) == QChar(0x7f)));
+}
+
 bool AllZero(const QString &text)
 {
     for (QChar ch : text)
@@ -175,14 +182,12 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
     }
     const QString typed = event->text();
     const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
-    // X11 gives the Delete key DEL (0x7F) as its text: a control character, not a typed one.
-    const bool control =
-        typed.size() != 1 || typed.at(0) < QLatin1Char(' ') || typed.at(0) == QChar(0x7f);
-    if (shortcut || control) {
+    if (shortcut || IsControl(typed)) {
         QLineEdit::keyPressEvent(event);
         return;
     }
-    if (Filter(typed.at(0)) == TVerdict::Insert)
+    // More than one code unit is never a digit, a sign or the separator.
+    if (typed.size() == 1 && Filter(typed.at(0)) == TVerdict::Insert)
         QLineEdit::keyPressEvent(event);
 }
 

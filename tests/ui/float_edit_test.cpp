@@ -122,7 +122,7 @@ TEST_P(FloatEdit, TypingStopsAtTheDecimalsAndRefusesStrayCharacters)
     EXPECT_EQ(Edit->text(), QStringLiteral("9"));
 }
 
-TEST_P(FloatEdit, DeleteAndOtherEditingKeysAreNotFiltered)
+TEST_P(FloatEdit, DeleteIsNotFilteredAndWideCharactersAreRefused)
 {
     Edit->SetDigits(0);
     Edit->setText(QStringLiteral("123"));
@@ -132,6 +132,11 @@ TEST_P(FloatEdit, DeleteAndOtherEditingKeysAreNotFiltered)
     EXPECT_EQ(Edit->text(), QStringLiteral("23"));
     QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
     QApplication::sendEvent(Edit, &del);
+    EXPECT_EQ(Edit->text(), QStringLiteral("3"));
+
+    // A character beyond the 16-bit range arrives as two code units.
+    QKeyEvent wide(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUcs4(U"\U0001D7D9"));
+    QApplication::sendEvent(Edit, &wide);
     EXPECT_EQ(Edit->text(), QStringLiteral("3"));
 }
 
