@@ -83,7 +83,9 @@ void TConsoleCells::Clear()
 
 void TConsoleCells::ProcessBuffer(const char *buffer, std::size_t count)
 {
-    DirtyFirst = DirtyEnd = CurCol;
+    // The cell the cursor leaves loses its underline, so it is repainted too.
+    DirtyFirst = CurCol;
+    DirtyEnd = CurCol + 1;
     std::size_t next = 0;
     while (next < count) {
         const std::size_t room = static_cast<std::size_t>(ColCount - CurCol);

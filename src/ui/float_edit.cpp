@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QFocusEvent>
+#include <QHideEvent>
 #include <QKeyEvent>
 #include <QLocale>
 #include <QMessageBox>
@@ -40,6 +41,13 @@ long double RoundToPrecision(long double value)
     long double rounded = value;
     std::from_chars(text.data(), text.data() + text.size(), rounded);
     return rounded;
+}
+
+// Keys without text edit or move; X11 gives the Delete key DEL (0x7F) as its text.
+bool IsControl(const QString &typed)
+{
+    return typed.isEmpty() ||
+           (typed.size() == 1 && (typed.at(0) < QLatin1Char(' ') || typed.at(0) == QChar(0x7f)));
 }
 
 bool AllZero(const QString &text)
@@ -174,11 +182,12 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
     }
     const QString typed = event->text();
     const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
-    if (shortcut || typed.size() != 1 || typed.at(0) < QLatin1Char(' ')) {
+    if (shortcut || IsControl(typed)) {
         QLineEdit::keyPressEvent(event);
         return;
     }
-    if (Filter(typed.at(0)) == TVerdict::Insert)
+    // More than one code unit is never a digit, a sign or the separator.
+    if (typed.size() == 1 && Filter(typed.at(0)) == TVerdict::Insert)
         QLineEdit::keyPressEvent(event);
 }
 
@@ -217,9 +226,12 @@ TFloatEdit::TVerdict TFloatEdit::Filter(QChar ch)
     return TVerdict::Insert;
 }
 
+// Coming back from another window or a menu is no new entry: the field was never left.
 void TFloatEdit::focusInEvent(QFocusEvent *event)
 {
-    EntryValue = Value();
+    if (!Entered)
+        EntryValue = Value();
+    Entered = true;
     QLineEdit::focusInEvent(event);
 }
 
@@ -228,8 +240,18 @@ void TFloatEdit::focusInEvent(QFocusEvent *event)
 void TFloatEdit::focusOutEvent(QFocusEvent *event)
 {
     QLineEdit::focusOutEvent(event);
-    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason)
+    if (event->reason() != Qt::ActiveWindowFocusReason && event->reason() != Qt::PopupFocusReason) {
+        Entered = false;
         CheckOnExit();
+    }
+}
+
+// A window closed with the focus in the field: its next showing is a new entry.
+void TFloatEdit::hideEvent(QHideEvent *event)
+{
+    if (!event->spontaneous())
+        Entered = false;
+    QLineEdit::hideEvent(event);
 }
 
 void TFloatEdit::CheckOnExit()

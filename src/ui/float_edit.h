@@ -32,6 +32,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
 
 private:
     enum class TVerdict { Refuse, Insert, Done };
@@ -48,4 +49,6 @@ private:
     QString Message;
     QChar Separator;
     long double EntryValue = 0;
+    // Between getting the focus from another control and leaving for one.
+    bool Entered = false;
 };

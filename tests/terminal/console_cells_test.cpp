@@ -143,6 +143,22 @@ TEST(ConsoleWriter, InvalidatesOnceForEachRowTouched)
     EXPECT_EQ(host.Invalidated[2].Row, 2);
 }
 
+TEST(ConsoleWriter, ACursorMovedBackRepaintsTheCellItLeft)
+{
+    TRecordingHost host;
+    TConsoleCells cells(20, 5);
+    cells.SetHost(&host);
+    for (const char *move : {"\r", "\b"}) {
+        Write(cells, "abc");
+        host.Invalidated.clear();
+        Write(cells, move);
+        ASSERT_EQ(host.Invalidated.size(), 1u);
+        EXPECT_LE(host.Invalidated[0].First, cells.CursorCol());
+        EXPECT_EQ(host.Invalidated[0].End, 4) << "after " << int(move[0]);
+        Write(cells, "\r");
+    }
+}
+
 TEST(ConsoleRing, OldestRowsScrollOutInOrder)
 {
     TConsoleCells cells(10, 3);

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QFontDatabase>
 #include <QImage>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -305,6 +306,30 @@ TEST_F(ConsoleTest, TheUnderlineCursorShowsWhileReadingOrFullTime)
 
     Console.SetOptions(Console.Options() | coFulltimeCursor);
     EXPECT_EQ(InkIn(Console.viewport()->grab().toImage(), underline), 2 * Console.CharWidth());
+}
+
+// What the window shows, not a fresh rendering: stale pixels stay visible here.
+QImage Shown(TConsole &console)
+{
+    const QImage window = console.screen()->grabWindow(console.winId()).toImage();
+    return window.copy(QRect(console.viewport()->mapTo(&console, QPoint()), console.viewport()->size()));
+}
+
+TEST_F(ConsoleTest, TheUnderlineLeavesTheCellTheCursorMovedAwayFrom)
+{
+    Console.SetOptions(Console.Options() | coFulltimeCursor);
+    const int w = Console.CharWidth();
+    const QRect cell(3 * w, 0, w, Console.LineHeight());
+    Console.PutText("abc");
+    QApplication::processEvents();
+    ASSERT_EQ(InkIn(Shown(Console), cell), 2 * w);
+    for (const char *move : {"\r", "\b"}) {
+        Console.PutText(move);
+        QApplication::processEvents();
+        EXPECT_EQ(InkIn(Shown(Console), cell), 0) << "after " << int(move[0]);
+        Console.PutText("abc");
+        QApplication::processEvents();
+    }
 }
 
 TEST_F(ConsoleTest, LazyWritingPaintsOncePerEventLoopTurnNotPerCharacterOrLine)

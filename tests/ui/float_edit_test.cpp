@@ -4,7 +4,9 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QKeyEvent>
 #include <QLocale>
+#include <QMenu>
 #include <QTest>
 #include <QVBoxLayout>
 #include <cmath>
@@ -120,6 +122,24 @@ TEST_P(FloatEdit, TypingStopsAtTheDecimalsAndRefusesStrayCharacters)
     EXPECT_EQ(Edit->text(), QStringLiteral("9"));
 }
 
+TEST_P(FloatEdit, DeleteIsNotFilteredAndWideCharactersAreRefused)
+{
+    Edit->SetDigits(0);
+    Edit->setText(QStringLiteral("123"));
+    Edit->setCursorPosition(0);
+    // X11 reports the Delete key with DEL (0x7F) as its text.
+    QTest::keyClick(Edit, Qt::Key_Delete);
+    EXPECT_EQ(Edit->text(), QStringLiteral("23"));
+    QKeyEvent del(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier, QString(QChar(0x7f)));
+    QApplication::sendEvent(Edit, &del);
+    EXPECT_EQ(Edit->text(), QStringLiteral("3"));
+
+    // A character beyond the 16-bit range arrives as two code units.
+    QKeyEvent wide(QEvent::KeyPress, 0, Qt::NoModifier, QString::fromUcs4(U"\U0001D7D9"));
+    QApplication::sendEvent(Edit, &wide);
+    EXPECT_EQ(Edit->text(), QStringLiteral("3"));
+}
+
 TEST_P(FloatEdit, MinusOnlyWithANegativeMinimumAndOnlyFirst)
 {
     Edit->SetMin(1);
@@ -213,6 +233,51 @@ TEST_P(FloatEdit, OutOfRangeEntryRevertsKeepsTheFocusAndSpeaksOnlyWhenAsked)
     Window->activateWindow();
     EXPECT_TRUE(WaitForFocus(Edit));
     EXPECT_EQ(Edit->selectedText(), Edit->text());
+}
+
+TEST_P(FloatEdit, AMenuOrAnotherWindowMeanwhileKeepsTheEntryValue)
+{
+    Edit->SetDigits(3);
+    Edit->SetMax(999);
+    Edit->SetValue(5);
+    Other->setFocus();
+    Edit->setFocus();
+    Edit->selectAll();
+    Type(QStringLiteral("1500"));
+    QMenu menu(Edit);
+    menu.addAction(QStringLiteral("Nothing"));
+    QTimer::singleShot(20, &menu, &QMenu::close);
+    menu.exec(Edit->mapToGlobal(QPoint()));
+    ASSERT_TRUE(WaitForFocus(Edit));
+    ASSERT_EQ(Edit->text(), QStringLiteral("1500"));
+    Leave();
+    EXPECT_EQ(Edit->text(), N("5.000")) << "the value from before the menu comes back";
+
+    Edit->selectAll();
+    Type(QStringLiteral("2000"));
+    QWidget elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&elsewhere));
+    Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    ASSERT_TRUE(WaitForFocus(Edit));
+    Leave();
+    EXPECT_EQ(Edit->text(), N("5.000")) << "the value from before the other window comes back";
+
+    ASSERT_TRUE(WaitForFocus(Edit));
+    Window->hide();
+    Edit->SetValue(7);
+    Window->show();
+    Window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(Window.get()));
+    // The offscreen platform does not hand the focus to a window shown again by itself.
+    QApplication::setActiveWindow(Window.get());
+    ASSERT_TRUE(WaitForFocus(Edit));
+    Edit->selectAll();
+    Type(QStringLiteral("3000"));
+    Leave();
+    EXPECT_EQ(Edit->text(), N("7.000")) << "a window shown again is a new entry";
 }
 
 TEST_P(FloatEdit, AValidEntryIsFormattedOnExit)
