@@ -264,14 +264,16 @@ int TCli::Finish(const TCommandPlan &plan)
     }
     if (Opt.Command == TCliCommand::WriteCode || Opt.Command == TCliCommand::WriteCodeFast)
         KeepLastProgrammed();
+    const bool differences = message.ShowDifferences;
+    if (Opt.Quiet && !differences)
+        return ExitOk;
     std::ostringstream elapsed;
     elapsed << std::fixed << std::setprecision(1) << Status.ElapsedSeconds.load() << " s";
-    const bool differences = message.ShowDifferences;
     if (Opt.Command == TCliCommand::Detect)
         Out << "Found a device on this serial port (" << elapsed.str() << ")\n";
     else if (message.Show)
         Out << message.Text << " (" << elapsed.str() << ")\n";
-    else if (!Opt.Quiet)
+    else
         Out << plan.Title << ": done in " << elapsed.str() << '\n';
     return differences ? ExitDifferences : ExitOk;
 }

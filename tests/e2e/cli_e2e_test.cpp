@@ -166,6 +166,26 @@ TEST_F(CliTest, ExitCodes)
     EXPECT_NE(run.Err.find("/dev/korvel-no-such-port"), std::string::npos) << run.Err;
 }
 
+// Quiet runs say nothing when all went well, but still say what went wrong.
+TEST_F(CliTest, QuietPrintsNoResultLineOnSuccess)
+{
+    std::ofstream(Dir / "two.bin", std::ios::binary) << "\x12\x34";
+    const std::string file = (Dir / "two.bin").string();
+    for (const std::string &command : {std::string("detect"), "write-code " + file, "verify-code " + file}) {
+        const TRun run = Cli("--quiet " + command);
+        EXPECT_EQ(run.Code, 0) << command << ": " << run.Err;
+        EXPECT_EQ(run.Out + run.Err, "") << command;
+    }
+    std::ofstream(Dir / "two.bin", std::ios::binary) << "\x12\x35";
+    TRun run = Cli("--quiet verify-code " + file);
+    EXPECT_EQ(run.Code, 2);
+    EXPECT_NE(run.Out.find("Byte $0001 Buffer: $35 Device: $34\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Found differences during Verify !"), std::string::npos) << run.Out;
+    run = Cli("--quiet detect", "sim-empty");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Found no device on this serial port !"), std::string::npos) << run.Err;
+}
+
 // What cannot be kept in its file is reported, not passed over as success.
 TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
 {
