@@ -90,6 +90,7 @@ private:
     }
     bool LoadSettings();
     void ApplyOverrides();
+    bool CheckDataMemory();
     bool PrepareBuffer();
     bool LoadInto(const std::string &name);
     int OpenPort();
@@ -342,11 +343,25 @@ int TCli::ShowLines()
     return ExitOk;
 }
 
+// The AT89S53 takes the data memory instructions for code memory accesses above 8 KiB, so writing
+// its "data memory" would overwrite code; the GUI offers these two commands for the AT89S8252 only.
+bool TCli::CheckDataMemory()
+{
+    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData;
+    if (data && Settings.Device != 0) {
+        Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
+        return false;
+    }
+    return true;
+}
+
 int TCli::Run()
 {
     if (!LoadSettings())
         return ExitUsage;
     ApplyOverrides();
+    if (!CheckDataMemory())
+        return ExitUsage;
     if (!PrepareBuffer())
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)
