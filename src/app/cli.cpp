@@ -90,6 +90,7 @@ private:
     }
     bool LoadSettings();
     void ApplyOverrides();
+    bool CheckDataMemory();
     bool PrepareBuffer();
     bool LoadInto(const std::string &name);
     int OpenPort();
@@ -264,14 +265,16 @@ int TCli::Finish(const TCommandPlan &plan)
     }
     if (Opt.Command == TCliCommand::WriteCode || Opt.Command == TCliCommand::WriteCodeFast)
         KeepLastProgrammed();
+    const bool differences = message.ShowDifferences;
+    if (Opt.Quiet && !differences)
+        return ExitOk;
     std::ostringstream elapsed;
     elapsed << std::fixed << std::setprecision(1) << Status.ElapsedSeconds.load() << " s";
-    const bool differences = message.ShowDifferences;
     if (Opt.Command == TCliCommand::Detect)
         Out << "Found a device on this serial port (" << elapsed.str() << ")\n";
     else if (message.Show)
         Out << message.Text << " (" << elapsed.str() << ")\n";
-    else if (!Opt.Quiet)
+    else
         Out << plan.Title << ": done in " << elapsed.str() << '\n';
     return differences ? ExitDifferences : ExitOk;
 }
@@ -361,11 +364,25 @@ int TCli::ShowLines()
     return ExitOk;
 }
 
+// The AT89S53 takes the data memory instructions for code memory accesses above 8 KiB, so writing
+// its "data memory" would overwrite code; the GUI offers these two commands for the AT89S8252 only.
+bool TCli::CheckDataMemory()
+{
+    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData;
+    if (data && Settings.Device != 0) {
+        Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
+        return false;
+    }
+    return true;
+}
+
 int TCli::Run()
 {
     if (!LoadSettings())
         return ExitUsage;
     ApplyOverrides();
+    if (!CheckDataMemory())
+        return ExitUsage;
     if (!PrepareBuffer())
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)

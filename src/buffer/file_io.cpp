@@ -117,9 +117,18 @@ bool FillTemporary(int fd, std::string_view content, const struct stat *existing
 TFileResult ReadFileInChunks(const std::string &name,
                              const std::function<bool(std::string_view chunk)> &consume)
 {
-    TFileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC));
+    // O_NONBLOCK keeps the open of a pipe without writer, or of a serial line without carrier,
+    // from waiting; such files, and devices without an end, are then refused.
+    TFileDescriptor file(::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (file.Get() < 0)
         return Failure("Cannot open", name, errno);
+    struct stat status {};
+    if (::fstat(file.Get(), &status) != 0)
+        return Failure("Cannot read", name, errno);
+    if (S_ISDIR(status.st_mode))
+        return Failure("Cannot read", name, EISDIR);
+    if (!S_ISREG(status.st_mode))
+        return Failure("Cannot read", name, "not a regular file");
     std::vector<char> chunk(ChunkSize);
     for (;;) {
         const ssize_t n = ReadSome(file.Get(), chunk.data(), chunk.size());

@@ -8,8 +8,8 @@
 #include "buffer/file_result.h"
 
 // Hands the file's contents to `consume` in chunks until the end of the file or until `consume`
-// returns false. Ok is false (with Error naming the file) when it cannot be opened or read; the
-// chunks consumed before a read error stay consumed.
+// returns false. Ok is false (with Error naming the file) when it cannot be opened or read, or is
+// no regular file; the chunks consumed before a read error stay consumed.
 TFileResult ReadFileInChunks(const std::string &name,
                              const std::function<bool(std::string_view chunk)> &consume);
 

@@ -524,8 +524,10 @@ void TBigIniFile::WriteBool(const std::string &Section, const std::string &Ident
 void TBigIniFile::ReadSection(const std::string &Section, std::vector<std::string> &List) const
 {
     if (const TSection *section = FindSection(Section))
-        for (const std::string &line : section->Lines)
-            List.push_back(line.substr(0, std::min(line.find('='), line.size())));
+        for (const std::string &line : section->Lines) {
+            const std::size_t eq = line.find('=');
+            List.push_back(eq == std::string::npos ? std::string() : line.substr(0, eq));
+        }
 }
 
 void TBigIniFile::ReadSectionValues(const std::string &Section,

@@ -1,5 +1,9 @@
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
+#include <future>
+#include <memory>
+#include <thread>
 #include <gtest/gtest.h>
 
 #include "buffer/hex_file.h"
@@ -183,6 +187,25 @@ TEST_F(HexLoad, MissingFileFailsWithItsNameAndStillRefreshes)
     const TFileResult folder = LoadHexFile(Memory, 0, Dir.Folder(), false, Recorder.Notify());
     EXPECT_FALSE(folder.Ok);
     EXPECT_NE(folder.Error.find("directory"), std::string::npos) << folder.Error;
+}
+
+// A device or a pipe picked by mistake has no end (or no writer): the load must come back, and
+// say why, instead of reading or waiting for ever.
+TEST_F(HexLoad, DevicesAndPipesAreRefusedInsteadOfReadForever)
+{
+    const std::string pipe = Dir.File("pipe.hex");
+    ASSERT_EQ(::mkfifo(pipe.c_str(), 0600), 0);
+    for (const std::string &name : {std::string("/dev/zero"), pipe}) {
+        auto loaded = std::make_shared<std::promise<TFileResult>>();
+        auto memory = std::make_shared<TMemoryBuffer>();
+        std::thread([loaded, memory, name] { loaded->set_value(LoadHexFile(*memory, 0, name, true, {})); }).detach();
+        auto result = loaded->get_future();
+        ASSERT_EQ(result.wait_for(std::chrono::seconds(20)), std::future_status::ready) << name << " still loading";
+        const TFileResult load = result.get();
+        EXPECT_FALSE(load.Ok) << name;
+        EXPECT_NE(load.Error.find(name), std::string::npos) << load.Error;
+        EXPECT_NE(load.Error.find("not a regular file"), std::string::npos) << load.Error;
+    }
 }
 
 TEST(HexLine, ShortAndMalformedLinesAreIgnored)

@@ -180,6 +180,44 @@ TEST_F(CliTest, LinesTogglesEachOutputInTurn)
     EXPECT_NE(run.Out.find("CTS (MISO)="), std::string::npos) << run.Out;
 }
 
+// Quiet runs say nothing when all went well, but still say what went wrong.
+TEST_F(CliTest, QuietPrintsNoResultLineOnSuccess)
+{
+    std::ofstream(Dir / "two.bin", std::ios::binary) << "\x12\x34";
+    const std::string file = (Dir / "two.bin").string();
+    for (const std::string &command : {std::string("detect"), "write-code " + file, "verify-code " + file}) {
+        const TRun run = Cli("--quiet " + command);
+        EXPECT_EQ(run.Code, 0) << command << ": " << run.Err;
+        EXPECT_EQ(run.Out + run.Err, "") << command;
+    }
+    std::ofstream(Dir / "two.bin", std::ios::binary) << "\x12\x35";
+    TRun run = Cli("--quiet verify-code " + file);
+    EXPECT_EQ(run.Code, 2);
+    EXPECT_NE(run.Out.find("Byte $0001 Buffer: $35 Device: $34\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Found differences during Verify !"), std::string::npos) << run.Out;
+    run = Cli("--quiet detect", "sim-empty");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Found no device on this serial port !"), std::string::npos) << run.Err;
+}
+
+// The AT89S53 has no data memory: its instruction set reads the data commands as code accesses
+// above 8 KiB, so they are refused, as the GUI offers them for the AT89S8252 only.
+TEST_F(CliTest, DataMemoryCommandsNeedAnAT89S8252)
+{
+    std::ofstream(Dir / "data.bin", std::ios::binary) << "\x12\x34";
+    ASSERT_EQ(Cli("--device 53 erase").Code, 0);
+    const auto before = ReadBytes(Dir / "chip.sim");
+    TRun run = Cli("--device 53 write-data " + (Dir / "data.bin").string());
+    EXPECT_EQ(run.Code, 3);
+    EXPECT_NE(run.Err.find("AT89S8252"), std::string::npos) << run.Err;
+    EXPECT_TRUE(ReadBytes(Dir / "chip.sim") == before) << "the code memory must stay erased";
+    run = Cli("--device 53 read-data " + (Dir / "read.bin").string());
+    EXPECT_EQ(run.Code, 3);
+    EXPECT_NE(run.Err.find("AT89S8252"), std::string::npos) << run.Err;
+    EXPECT_FALSE(fs::exists(Dir / "read.bin"));
+    EXPECT_EQ(Cli("--device 53 verify-data " + (Dir / "data.bin").string()).Code, 2) << "verify only reads";
+}
+
 // What cannot be kept in its file is reported, not passed over as success.
 TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
 {

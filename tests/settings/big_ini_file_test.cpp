@@ -63,6 +63,14 @@ TEST_F(IniFileTest, LooksUpSectionsAndKeysIgnoringCaseButNotBlanks)
     EXPECT_EQ(keys, (TLines{"port", "Port ", "TWO", "empty"}));
 }
 
+TEST_F(IniFileTest, ListsAnEmptyKeyForALineWithoutEqualsSign)
+{
+    auto ini = Load("[S]\n; comment\nk=v\nplain text\n");
+    TLines keys{"kept"};
+    ini->ReadSection("s", keys);
+    EXPECT_EQ(keys, (TLines{"kept", "", "k", ""}));
+}
+
 TEST_F(IniFileTest, WritingTakesTheCallersSpellingAndSetsModifiedOnlyOnChange)
 {
     auto ini = Load("[serialport]\nport=3\n; note\n");
