@@ -1,6 +1,7 @@
 // How fast text goes into a shown console through PutChar, and how often that paints. The terminal
 // writes whatever arrived in one timer tick and then returns to the event loop; the benchmark does
 // the same every 4 KiB.
+#include "paint_counter.h"
 #include "terminal/console.h"
 
 #include <QApplication>
@@ -9,17 +10,6 @@
 #include <string>
 
 namespace {
-
-class TPaintCounter : public QObject {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++Paints;
-        return false;
-    }
-    long Paints = 0;
-};
 
 std::string SampleText(std::size_t size)
 {

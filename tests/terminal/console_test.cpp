@@ -1,3 +1,4 @@
+#include "paint_counter.h"
 #include "terminal/console.h"
 
 #include <QApplication>
@@ -42,16 +43,6 @@ protected:
     TConsole Console;
 };
 
-class TPaintCounter : public QObject {
-public:
-    bool eventFilter(QObject *, QEvent *event) override
-    {
-        if (event->type() == QEvent::Paint)
-            ++Paints;
-        return false;
-    }
-    int Paints = 0;
-};
 
 void LaterClick(QWidget *widget, Qt::Key key, int delay = 20)
 {
