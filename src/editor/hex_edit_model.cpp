@@ -7,22 +7,7 @@
 
 namespace {
 
-// Stands in until a widget is attached, so the model works on its own (tests, tools).
-class TNullView : public IHexEditView {
-public:
-    void InvalidateCell(TCell) override {}
-    void InvalidateRows(int64_t, int64_t) override {}
-    void InvalidateAll() override {}
-    void LayoutChanged() override {}
-    void CurrentCellChanged() override {}
-    void CaretStyleChanged() override {}
-    void PostStateChanged() override {}
-    int64_t TopRow() const override { return 0; }
-    int64_t VisibleRows() const override { return 1; }
-    void SetTopRow(int64_t) override {}
-};
-
-TNullView NullView;
+THexNullView NullView;
 
 } // namespace
 

@@ -29,6 +29,21 @@ public:
     virtual void SetTopRow(int64_t row) = 0;
 };
 
+// Shows nothing: stands in until a widget is attached, so the model works on its own (tests, tools).
+class THexNullView : public IHexEditView {
+public:
+    void InvalidateCell(TCell) override {}
+    void InvalidateRows(int64_t, int64_t) override {}
+    void InvalidateAll() override {}
+    void LayoutChanged() override {}
+    void CurrentCellChanged() override {}
+    void CaretStyleChanged() override {}
+    void PostStateChanged() override {}
+    int64_t TopRow() const override { return 0; }
+    int64_t VisibleRows() const override { return 1; }
+    void SetTopRow(int64_t) override {}
+};
+
 enum class THexKey { Left, Right, Up, Down, Home, End, PageUp, PageDown, Tab, Backtab, Insert, Delete,
                      Backspace, Digit, LetterT, Shift, Alt, Other };
 

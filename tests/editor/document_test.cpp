@@ -231,18 +231,10 @@ TEST(StorageFile, TwoEditorsNeverShareAFile)
 // ---- the gate and the errors -------------------------------------------------------------------
 
 namespace {
-class TCountingView : public IHexEditView {
+class TCountingView : public THexNullView {
 public:
-    void InvalidateCell(TCell) override {}
-    void InvalidateRows(int64_t, int64_t) override {}
-    void InvalidateAll() override {}
-    void LayoutChanged() override {}
-    void CurrentCellChanged() override {}
-    void CaretStyleChanged() override {}
     void PostStateChanged() override { ++Posted; }
-    int64_t TopRow() const override { return 0; }
     int64_t VisibleRows() const override { return 10; }
-    void SetTopRow(int64_t) override {}
     int Posted = 0;
 };
 } // namespace
