@@ -157,13 +157,6 @@ TCliParse ParseCliOptions(const std::vector<std::string> &args)
     return parse;
 }
 
-bool IsHexFileName(const std::string &name)
-{
-    std::string ext = std::filesystem::path(name).extension().string();
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == ".hex" || ext == ".ihx";
-}
-
 std::string CliUsage()
 {
     return "Usage: korvel-cli [options] COMMAND [FILE]\n"

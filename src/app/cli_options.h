@@ -43,6 +43,3 @@ struct TCliParse {
 
 TCliParse ParseCliOptions(const std::vector<std::string> &args);
 std::string CliUsage();
-
-// Intel-HEX for ".hex" and ".ihx" in any letter case, binary for anything else.
-bool IsHexFileName(const std::string &name);

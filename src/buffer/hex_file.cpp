@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <filesystem>
 
 #include "buffer/file_io.h"
 #include "buffer/hex_reader.h"
@@ -127,4 +129,11 @@ TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const 
         AppendRecord(text, memory, address, std::min(16, last - address + 1));
     text += ":00000001FF\n";
     return SaveFileSafely(name, text);
+}
+
+bool IsHexFileName(const std::string &name)
+{
+    std::string ext = std::filesystem::path(name).extension().string();
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == ".hex" || ext == ".ihx";
 }

@@ -21,3 +21,6 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
 // Writes the bytes first..last as 16-byte type-00 records followed by ":00000001FF". An empty range
 // (last < first) writes the end record only.
 TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const std::string &name);
+
+// Intel-HEX for ".hex" and ".ihx" in any letter case, binary for anything else.
+bool IsHexFileName(const std::string &name);

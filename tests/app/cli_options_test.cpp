@@ -1,5 +1,6 @@
 // The command line of korvel-cli: commands, options, lock bits and the errors that end in exit code 3.
 #include "app/cli_options.h"
+#include "buffer/hex_file.h"
 
 #include <gtest/gtest.h>
 
