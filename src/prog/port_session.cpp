@@ -15,24 +15,28 @@ TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings) : Port(po
 TPortSession::~TPortSession()
 {
     Trace.reset();
-    if (Target) {
-        Port.AttachVirtual(nullptr);
-        Target.reset();
-    }
+    DropTarget();
 }
 
+void TPortSession::DropTarget()
+{
+    if (!Target)
+        return;
+    Port.AttachVirtual(nullptr);
+    Target.reset();
+}
+
+// A session opened again keeps its virtual chip while it still fits the settings, so that nothing
+// programmed is lost, and keeps recording into the same trace file.
 TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
 {
     Port.SetPort(Settings.Port);
     Port.SetPortName(Settings.PortName);
     if (Settings.PortName == T_QCCom32::VirtualPortName) {
-        try {
-            Target = std::make_unique<TVirtualTarget>(Settings, simImage);
-        } catch (const std::exception &e) {
-            error = e.what();
-            return TOpenResult::FileError;
-        }
-        Port.AttachVirtual(&Target->Lines());
+        if (const TOpenResult result = OpenTarget(simImage, error); result != TOpenResult::Ok)
+            return result;
+    } else {
+        DropTarget();
     }
     errno = 0;
     if (!Port.Open()) {
@@ -40,13 +44,41 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
         error = "cannot open serial port " + Port.DeviceName() + (reason ? ": " + std::string(std::strerror(reason)) : "");
         return TOpenResult::PortError;
     }
-    if (!Settings.PortTrace.empty()) {
+    return OpenTrace(error);
+}
+
+TOpenResult TPortSession::OpenTarget(const std::string &simImage, std::string &error)
+{
+    const bool fits = Target && TargetImage == simImage && Target->Chip().Kind() == ChipKindForDevice(Settings.Device);
+    if (!fits) {
+        DropTarget(); // saves the chip, so that a new one of the same image starts from it
         try {
-            Trace = std::make_unique<TLineTrace>(Port, Settings, Settings.PortTrace);
+            Target = std::make_unique<TVirtualTarget>(Settings, simImage);
+            TargetImage = simImage;
         } catch (const std::exception &e) {
             error = e.what();
             return TOpenResult::FileError;
         }
+    }
+    Port.AttachVirtual(&Target->Lines());
+    return TOpenResult::Ok;
+}
+
+TOpenResult TPortSession::OpenTrace(std::string &error)
+{
+    if (Settings.PortTrace.empty()) {
+        Trace.reset();
+        return TOpenResult::Ok;
+    }
+    if (Trace && TracePath == Settings.PortTrace)
+        return TOpenResult::Ok;
+    Trace.reset();
+    try {
+        Trace = std::make_unique<TLineTrace>(Port, Settings, Settings.PortTrace);
+        TracePath = Settings.PortTrace;
+    } catch (const std::exception &e) {
+        error = e.what();
+        return TOpenResult::FileError;
     }
     return TOpenResult::Ok;
 }

@@ -21,7 +21,8 @@ public:
     TPortSession &operator=(const TPortSession &) = delete;
 
     // simImage: where the virtual chip keeps its memory (used for the name "sim"; empty: nowhere).
-    // On failure, error says what could not be opened and why.
+    // On failure, error says what could not be opened and why. Opening again applies changed settings
+    // and keeps the virtual chip and the trace recorder while the settings still name them.
     TOpenResult Open(const std::string &simImage, std::string &error);
 
     // Writes out what the session keeps in files (the trace, the virtual chip's image) and says what
@@ -34,8 +35,14 @@ public:
     TVirtualTarget *Virtual() { return Target.get(); }
 
 private:
+    TOpenResult OpenTarget(const std::string &simImage, std::string &error);
+    TOpenResult OpenTrace(std::string &error);
+    void DropTarget();
+
     T_QCCom32 &Port;
     const TSettings &Settings;
     std::unique_ptr<TVirtualTarget> Target;
     std::unique_ptr<TLineTrace> Trace;
+    std::string TargetImage;
+    std::string TracePath;
 };

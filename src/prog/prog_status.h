@@ -28,4 +28,7 @@ struct TProgStatus {
     std::atomic<std::uint8_t> LockBitsByte{0xE7};
     std::atomic<bool> BatchMode{false};
     std::atomic<bool> CloseRequested{false};
+    // The program is ending: the operation stops between two bytes, leaves the lines at rest without
+    // waiting and skips its front-end steps.
+    std::atomic<bool> StopRequested{false};
 };

@@ -12,10 +12,7 @@ namespace {
 
 constexpr int EraseAndLockWaitMs = 1000;
 
-void ThreadSleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+constexpr int StopCheckMs = 10;
 
 } // namespace
 
@@ -42,6 +39,22 @@ void TProgThread::Execute()
     RunOperation(code);
     StopTiming();
     status.ElapsedSeconds = ::ElapsedSeconds();
+    if (Stopping()) {
+        // Nobody waits for a result any more: the lines go to rest at once and the windows are left alone.
+        Link.SclHigh();
+        Link.SetMosi(true);
+        Link.ResetInactive();
+        status.Busy = false;
+    } else {
+        EndSteps(code);
+    }
+    if (OnEnd)
+        OnEnd();
+}
+
+void TProgThread::EndSteps(TOperationCode code)
+{
+    TProgStatus &status = Ctx.Status;
     Link.SclHigh();
     Link.SetMosi(true);
     Link.EndProgramming();
@@ -54,8 +67,6 @@ void TProgThread::Execute()
     if (status.BatchMode)
         status.CloseRequested = true;
     Ctx.Ui.OperationFinished();
-    if (OnEnd)
-        OnEnd();
 }
 
 void TProgThread::RunOperation(TOperationCode code)
@@ -103,12 +114,13 @@ void TProgThread::ReadLoop(bool code)
     const int size = code ? CodeMemorySize(Ctx.Settings.Device) : DataMemorySize;
     // The code read divides by its last index, the data read by the memory size.
     const int divisor = code ? size - 1 : DataMemorySize;
-    for (int i = 0; i < size; ++i) {
+    for (int i = 0; i < size && !Stopping(); ++i) {
         const auto address = static_cast<std::uint16_t>(i);
         buffer[static_cast<std::size_t>(i)] = code ? Device.ReadCodeByte(address) : Device.ReadDataByte(address);
         UpdateProgress(i, divisor);
     }
-    Link.EndProgramming();
+    if (!Stopping())
+        Link.EndProgramming();
 }
 
 void TProgThread::WriteLoop(bool code, bool onlyChanged)
@@ -117,7 +129,7 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    for (int i = 0; i <= last; ++i) {
+    for (int i = 0; i <= last && !Stopping(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         const auto address = static_cast<std::uint16_t>(i);
         if (!onlyChanged || memory.Buffer[index] != memory.LastProgrammed[index]) {
@@ -128,6 +140,9 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
         }
         UpdateProgress(i, last);
     }
+    // A stopped write did not program the image, so the next fast write must not take it as written.
+    if (Stopping())
+        return;
     Link.EndProgramming();
     if (code)
         memory.LastProgrammed = memory.Buffer;
@@ -140,7 +155,7 @@ void TProgThread::VerifyLoop(bool code)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    for (int i = 0; i <= last; ++i) {
+    for (int i = 0; i <= last && !Stopping(); ++i) {
         const auto address = static_cast<std::uint16_t>(i);
         const std::uint8_t read = code ? Device.ReadCodeByte(address) : Device.ReadDataByte(address);
         UpdateProgress(i, last);
@@ -150,7 +165,8 @@ void TProgThread::VerifyLoop(bool code)
             Ctx.Status.VerifyDifferences = true;
         }
     }
-    Link.EndProgramming();
+    if (!Stopping())
+        Link.EndProgramming();
 }
 
 void TProgThread::ChipErase()
@@ -160,7 +176,7 @@ void TProgThread::ChipErase()
     Link.StartProgramming();
     Device.ProgrammingEnable();
     Device.ChipErase();
-    (Ctx.Sleep ? Ctx.Sleep : &ThreadSleep)(EraseAndLockWaitMs);
+    Sleep(EraseAndLockWaitMs);
     Link.EndProgramming();
 }
 
@@ -169,8 +185,19 @@ void TProgThread::WriteLockBits()
     if (!Prologue())
         return;
     Device.WriteLockBits(Ctx.Status.LockBitsByte);
-    (Ctx.Sleep ? Ctx.Sleep : &ThreadSleep)(EraseAndLockWaitMs);
+    Sleep(EraseAndLockWaitMs);
     Link.EndProgramming();
+}
+
+// The erase and lock waits are long; a stop request cuts them short.
+void TProgThread::Sleep(int ms)
+{
+    if (Ctx.Sleep) {
+        Ctx.Sleep(ms);
+        return;
+    }
+    for (int waited = 0; waited < ms && !Stopping(); waited += StopCheckMs)
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::min(StopCheckMs, ms - waited)));
 }
 
 TProgRunner::~TProgRunner()
@@ -185,6 +212,7 @@ bool TProgRunner::StartOperation(TOperationCode code)
         return false;
     Current.reset(); // the previous thread has finished; collect it
     Ctx.Status.OperationCode = code;
+    Ctx.Status.StopRequested = false;
     Ctx.Status.Busy = true;
     Current = std::make_unique<TProgThread>(Ctx, [this] { Active = false; });
     return true;

@@ -46,6 +46,9 @@ private:
     void ChipErase();
     void WriteLockBits();
     void UpdateProgress(int index, int last);
+    bool Stopping() const { return Ctx.Status.StopRequested; }
+    void Sleep(int ms);
+    void EndSteps(TOperationCode code);
 
     TProgContext &Ctx;
     std::function<void()> OnEnd;
@@ -68,6 +71,8 @@ public:
     bool Running() const { return Active; }
     // Blocks until the running operation (if any) has finished, completion handler included.
     void WaitForEnd();
+    // Asks the running operation to stop between two bytes; WaitForEnd then returns promptly.
+    void RequestStop() { Ctx.Status.StopRequested = true; }
 
     TProgContext &Context() { return Ctx; }
 

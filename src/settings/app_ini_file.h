@@ -18,4 +18,6 @@ std::filesystem::path SettingsFilePath();
 class TAppIniFile : public TBiggerIniFile {
 public:
     TAppIniFile();
+    // The store of another settings file (a copy of the program elsewhere, or a test's own file).
+    explicit TAppIniFile(const std::string &fileName) : TBiggerIniFile(fileName) {}
 };

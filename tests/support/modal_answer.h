@@ -9,6 +9,7 @@
 struct TModalSeen {
     QString Title;
     QString Text;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
     bool Seen = false;
 };
 
@@ -26,6 +27,7 @@ inline void AnswerNextModal(TModalSeen &seen, QMessageBox::StandardButton button
         seen.Title = modal->windowTitle();
         if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             seen.Text = box->text();
+            seen.Icon = box->icon();
             if (QAbstractButton *b = box->button(button))
                 b->click();
             else

@@ -1,0 +1,11 @@
+// The exit statuses of both programs, so that an IDE or a script reads korvel and korvel-cli alike.
+#pragma once
+
+enum TExitCode {
+    ExitOk = 0,
+    ExitNoDevice = 1,
+    ExitDifferences = 2,
+    ExitUsage = 3, // a usage or file error
+    ExitPort = 4,
+    ExitNotRun = 5, // korvel: another instance runs, or the window was closed before the write ended
+};

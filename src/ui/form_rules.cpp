@@ -1,0 +1,60 @@
+#include "ui/form_rules.h"
+
+#include "buffer/hex_file.h"
+
+#include <array>
+#include <cstdio>
+
+TMenuState MenuStateFor(bool busy, bool secure, int device, bool editWindowOpen)
+{
+    TMenuState state;
+    state.Parameter = !busy && !secure;
+    state.Buffer = !busy;
+    state.Device = !busy && !editWindowOpen;
+    state.Redo = !busy;
+    state.DataCommands = device == 0;
+    return state;
+}
+
+std::optional<TRedoPlan> RedoPlanFor(const std::string &lastFilename, const std::string &lastFiletyp, bool fastRedo)
+{
+    if (lastFilename.empty())
+        return std::nullopt;
+    return TRedoPlan{lastFiletyp == "B" ? TLoader::Binary : TLoader::IntelHex,
+                     fastRedo ? opWriteCodeFast : opWriteCode};
+}
+
+TLoader LoaderForName(const std::string &name)
+{
+    return IsHexFileName(name) ? TLoader::IntelHex : TLoader::Binary;
+}
+
+std::optional<int> BaudRateOfIndex(int index)
+{
+    static constexpr std::array<int, 10> Rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    if (index < 0 || index >= static_cast<int>(Rates.size()))
+        return std::nullopt;
+    return Rates[static_cast<std::size_t>(index)];
+}
+
+std::uint8_t LockBitsByteOf(bool lockBit1, bool lockBit2, bool lockBit3)
+{
+    std::uint8_t byte = 0xE7;
+    if (lockBit1)
+        byte &= 0x7F;
+    if (lockBit2)
+        byte &= 0xBF;
+    if (lockBit3)
+        byte &= 0xDF;
+    return byte;
+}
+
+std::string ElapsedText(double seconds, char decimalSeparator)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.1f s", seconds);
+    for (char &c : text)
+        if (c == '.')
+            c = decimalSeparator;
+    return text;
+}

@@ -1,0 +1,639 @@
+#include "ui/main_form.h"
+
+#include "buffer/binary_file.h"
+#include "buffer/hex_file.h"
+#include "link/isp_link.h"
+#include "settings/big_ini_file.h"
+#include "ui/about_form.h"
+#include "ui/comp_dif_form.h"
+#include "ui/gui_prog_ui.h"
+#include "ui/help_form.h"
+#include "ui/lock_bit_form.h"
+#include "ui/program_icon.h"
+#include "ui/window_fonts.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLocale>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QSystemTrayIcon>
+#include <QThread>
+#include <QTimer>
+
+#include <filesystem>
+#include <iostream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const QStringList HexFilters{"Intel-Hex Files *.Hex (*.Hex)", "All Files *.* (*)"};
+const QStringList BinaryFilters{"Binary Files *.Bin *.Dat *.Com (*.Bin *.Dat *.Com)", "All Files *.* (*)"};
+const QStringList SaveFilters{"Binary Files (*.Bin)"};
+
+constexpr int StateTimerMs = 100;
+constexpr int CloseTimerMs = 1000;
+constexpr int BatchStartWaitMs = 100;
+
+QString FromStd(const std::string &text)
+{
+    return QString::fromStdString(text);
+}
+
+} // namespace
+
+// The programming thread's lines: those of the port session as it is opened now (the port itself, or
+// the trace recorder around it), so that reopening the session never leaves the runner behind.
+class TMainForm::TSessionLines : public TLineInterface {
+public:
+    explicit TSessionLines(TPortSession &session) : Session(session) {}
+    void SetBreak(bool level) override { Session.Lines().SetBreak(level); }
+    void SetRts(bool level) override { Session.Lines().SetRts(level); }
+    void SetDtr(bool level) override { Session.Lines().SetDtr(level); }
+    bool GetCTS() override { return Session.Lines().GetCTS(); }
+    bool GetDSR() override { return Session.Lines().GetDSR(); }
+    bool GetRLSD() override { return Session.Lines().GetRLSD(); }
+    bool GetRI() override { return Session.Lines().GetRI(); }
+
+private:
+    TPortSession &Session;
+};
+
+TMainForm::TMainForm(const std::string &settingsPath, const QStringList &arguments, QWidget *parent)
+    : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                              Qt::WindowStaysOnTopHint),
+      Ini(settingsPath), SettingsPath(settingsPath), Arguments(arguments), Session(QCom, Settings)
+{
+    SessionLines = std::make_unique<TSessionLines>(Session);
+    ProgUi = CreateProgUi();
+    Context = std::make_unique<TProgContext>(
+        TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }});
+    Runner = std::make_unique<TProgRunner>(*Context);
+    QCom.SetHooks({[this](const std::string &caption, const std::string &text, TPortButtons buttons) {
+                       const auto answer = QMessageBox::warning(
+                           this, FromStd(caption), FromStd(text),
+                           buttons == TPortButtons::AbortRetry ? QMessageBox::Abort | QMessageBox::Retry : QMessageBox::Ok);
+                       return answer == QMessageBox::Retry ? TPortAnswer::Retry
+                              : answer == QMessageBox::Abort ? TPortAnswer::Abort
+                                                             : TPortAnswer::Ok;
+                   },
+                   [] { QCoreApplication::processEvents(); }});
+    setWindowTitle("Korvel Vers 20030210");
+    CreateControls();
+    CreateMenus();
+    setFixedSize(322, 30 + menuBar()->sizeHint().height());
+    move(screen()->availableGeometry().center() - rect().center());
+    setAcceptDrops(true);
+    CreateWindows();
+}
+
+TMainForm::~TMainForm()
+{
+    StopOperation();
+}
+
+void TMainForm::CreateControls()
+{
+    auto *client = new QWidget(this);
+    client->setFont(ArialPixels(11));
+    setCentralWidget(client);
+    ProgressBar1 = new QProgressBar(client);
+    ProgressBar1->setGeometry(8, 6, 217, 16);
+    ProgressBar1->setRange(0, 100);
+    ProgressBar1->setTextVisible(false);
+    Label1 = new QLabel("0.0 s", client);
+    Label1->move(232, 8);
+    Label1->setFixedWidth(40);
+    RedoButton = new QPushButton("&Redo", client);
+    RedoButton->setGeometry(274, 4, 44, 20);
+    connect(RedoButton, &QPushButton::clicked, this, &TMainForm::RedoButtonClick);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(StateTimerMs);
+    connect(Timer1, &QTimer::timeout, this, &TMainForm::Timer1Timer);
+    Timer1->start();
+    Closetimer = new QTimer(this);
+    Closetimer->setInterval(CloseTimerMs);
+    connect(Closetimer, &QTimer::timeout, this, &TMainForm::ClosetimerTimer);
+
+    OpenDialog1 = new QFileDialog(this);
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
+    for (QFileDialog *dialog : {OpenDialog1, SaveDialog1})
+        dialog->setOptions(dialog->options() | QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
+
+    RxTrayIcon = new QSystemTrayIcon(ProgramIcon(), this);
+    connect(RxTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
+            RxTrayIconClick();
+    });
+    RxTrayIcon->show();
+}
+
+void TMainForm::CreateMenus()
+{
+    QMenuBar *bar = menuBar();
+    bar->setFont(ArialPixels(11));
+    auto command = [this](auto *menu, const char *caption, void (TMainForm::*handler)()) {
+        QAction *action = menu->addAction(caption);
+        connect(action, &QAction::triggered, this, handler);
+        return action;
+    };
+    Parameter1 = command(bar, "&Parameter", &TMainForm::Parameter1Click);
+    Buffer1 = bar->addMenu("&Buffer");
+    LoadfromDisk1 = Buffer1->addMenu("&Load from Disk");
+    AsaBinaryFile1 = command(LoadfromDisk1, "As a &Binary File", &TMainForm::AsaBinaryFile1Click);
+    AsaIntelHexFile1 = command(LoadfromDisk1, "As a &Intel-Hex File", &TMainForm::AsaIntelHexFile1Click);
+    WritetoDisk1 = command(Buffer1, "&Write to Disk", &TMainForm::WritetoDisk1Click);
+    Edit1 = command(Buffer1, "&Edit", &TMainForm::Edit1Click);
+    Clearto001 = command(Buffer1, "Fill with $&00", &TMainForm::Clearto001Click);
+    ClearwithFF1 = command(Buffer1, "Fill with $&FF", &TMainForm::ClearwithFF1Click);
+    ShowDifferences1 = command(Buffer1, "Show Differences", &TMainForm::ShowDifferences1Click);
+    Device1 = bar->addMenu("&Device");
+    ReadCodeMemorytoBuffer1 = command(Device1, "Read Code Memory to Buffer", &TMainForm::ReadCodeMemorytoBuffer1Click);
+    ReadDataMemorytoBuffer1 = command(Device1, "Read Data Memory to Buffer", &TMainForm::ReadDataMemorytoBuffer1Click);
+    ProgramCodeMemoryfromBuffer1 =
+        command(Device1, "Write Buffer to Code Memory", &TMainForm::ProgramCodeMemoryfromBuffer1Click);
+    ProgramDataMemoryfromBuffer1 =
+        command(Device1, "Write Buffer to Data Memory", &TMainForm::ProgramDataMemoryfromBuffer1Click);
+    CompareCodeMemorytoBuffer1 = command(Device1, "Verify Code Memory", &TMainForm::CompareCodeMemorytoBuffer1Click);
+    CompareDataMemorytoBuffer1 = command(Device1, "Verify Data Memory", &TMainForm::CompareDataMemorytoBuffer1Click);
+    WriteLockBits1 = command(Device1, "Write Lock Bits", &TMainForm::WriteLockBits1Click);
+    ChipErase1 = command(Device1, "Chip Erase", &TMainForm::ChipErase1Click);
+    Reset1 = command(Device1, "Chip Reset ", &TMainForm::Reset1Click);
+    Debug1 = command(bar, "&Terminal", &TMainForm::Debug1Click);
+    About1 = command(bar, "&About", &TMainForm::About1Click);
+    Hide1 = command(bar, "Hi&de", &TMainForm::Hide1Click);
+    Help1 = command(bar, "&Help", &TMainForm::Help1Click);
+}
+
+// The other windows in the order the program creates them; each is created once and only shown and
+// hidden afterwards.
+void TMainForm::CreateWindows()
+{
+    LockBitForm = new TLockBitForm(this);
+    AboutForm = new TAboutForm(this);
+    CompDifForm = new TCompDifForm(this);
+    HelpForm = new THelpForm(this);
+}
+
+std::unique_ptr<TGuiProgUi> TMainForm::CreateProgUi()
+{
+    TGuiProgUi::TSteps steps;
+    steps.ClearDifferences = [this] { CompDifForm->ClearDifferences(); };
+    steps.AddDifferenceLine = [this](const QString &line) { CompDifForm->AddDifferenceLine(line); };
+    steps.RefreshEditWindow = [this] { RefreshEditWindow(); };
+    steps.ShowElapsed = [this](double seconds) {
+        Label1->setText(FromStd(ElapsedText(seconds, QLocale().decimalPoint().at(0).toLatin1())));
+    };
+    steps.Flush = [this] { return Session.Flush(); };
+    steps.OperationFinished = [this](const TFinishMessage &message, const std::string &problems) {
+        OperationFinished(message, problems);
+    };
+    return std::make_unique<TGuiProgUi>(*this, Status, std::move(steps));
+}
+
+// ---- common steps
+
+void TMainForm::StartOperation(TOperationCode code)
+{
+    if (Runner->StartOperation(code))
+        Timer1Timer(); // the menus go grey now, not at the next tick
+}
+
+void TMainForm::StartIdleOperation()
+{
+    Status.Busy = false;
+    Status.OperationCode = opIdle;
+    QCoreApplication::processEvents();
+    StartOperation(opIdle);
+}
+
+void TMainForm::ApplyPortSettings()
+{
+    LoadSettings(Ini, Settings);
+    QCom.SetShowErrors(false);
+    if (const auto baud = BaudRateOfIndex(Settings.Baudrate))
+        QCom.SetBaud(*baud);
+    std::string problem;
+    if (Session.Open(SettingsPath + ".sim", problem) == TOpenResult::Ok)
+        problem.clear();
+    // The port's own error boxes stay off, so the reason goes where a user looks for it.
+    ProgressBar1->setToolTip(FromStd(problem));
+    if (!problem.empty() && problem != LastPortProblem)
+        std::cerr << "korvel: " << problem << std::endl;
+    LastPortProblem = problem;
+}
+
+void TMainForm::RefreshEditWindow()
+{
+}
+
+void TMainForm::FocusTerminal()
+{
+}
+
+void TMainForm::IdleLines()
+{
+    TIspLink(*SessionLines, Settings).IdleLines();
+}
+
+// ---- state timer, start-up, batch mode and the end of the program
+
+void TMainForm::Timer1Timer()
+{
+    ProgressBar1->setValue(Status.Progress);
+    const bool busy = Status.Busy || Runner->Running();
+    const TMenuState state = MenuStateFor(busy, Settings.Secure, Settings.Device, false);
+    Parameter1->setEnabled(state.Parameter);
+    Buffer1->menuAction()->setEnabled(state.Buffer);
+    Device1->menuAction()->setEnabled(state.Device);
+    RedoButton->setEnabled(state.Redo);
+    ReadDataMemorytoBuffer1->setEnabled(state.DataCommands);
+    ProgramDataMemoryfromBuffer1->setEnabled(state.DataCommands);
+    if (Status.CloseRequested && !Closetimer->isActive())
+        Closetimer->start();
+}
+
+void TMainForm::ClosetimerTimer()
+{
+    Closetimer->stop();
+    close();
+}
+
+void TMainForm::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    // After the show has completed, so that the window is drawn while the sequence runs.
+    if (!event->spontaneous())
+        QTimer::singleShot(0, this, &TMainForm::FormShow);
+}
+
+// Without a tray, "Hi&de" minimises; bringing the window back counts as showing it again.
+void TMainForm::changeEvent(QEvent *event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() != QEvent::WindowStateChange)
+        return;
+    const auto *change = static_cast<QWindowStateChangeEvent *>(event);
+    if ((change->oldState() & Qt::WindowMinimized) && !(windowState() & Qt::WindowMinimized))
+        QTimer::singleShot(0, this, &TMainForm::FormShow);
+}
+
+void TMainForm::FormShow()
+{
+    // Shown again while an operation runs: setting the port up and starting another thread beside the
+    // running one would wreck both.
+    if (Runner->Running() || Closing)
+        return;
+    ApplyPortSettings();
+    SaveSettingsReported();
+    Status.Progress = 0;
+    QCoreApplication::processEvents();
+    if (const std::string file = BatchFile(); !file.empty()) {
+        StartBatch(file);
+        return;
+    }
+    StartIdleOperation();
+    Memory.WholeDevice = true;
+}
+
+std::string TMainForm::BatchFile() const
+{
+    if (Arguments.isEmpty())
+        return {};
+    const std::string name = Arguments.first().toStdString();
+    std::error_code ec;
+    return fs::exists(name, ec) ? name : std::string();
+}
+
+// A file that cannot be read is not written: the chip would get whatever the buffer held before.
+void TMainForm::StartBatch(const std::string &file)
+{
+    QThread::msleep(BatchStartWaitMs);
+    const TFileResult loaded = LoadFile(LoaderForName(file), file, true);
+    Memory.WholeDevice = false;
+    Status.BatchMode = true;
+    if (!loaded.Ok) {
+        BatchExit = ExitUsage;
+        Status.CloseRequested = true;
+        ShowError(loaded.Error);
+        return;
+    }
+    BatchExit = ExitNotRun;
+    StartOperation(opWriteCode);
+}
+
+void TMainForm::OperationFinished(const TFinishMessage &message, const std::string &problems)
+{
+    if (Closing)
+        return;
+    Timer1Timer(); // the commands come back at once, not at the next tick
+    if (Status.BatchMode && Status.OperationCode == opWriteCode)
+        BatchExit = Status.DeviceFound ? ExitOk : ExitNoDevice;
+    if (!problems.empty())
+        ReportOnce(problems);
+    if (!message.Show)
+        return;
+    QApplication::beep();
+    QMessageBox box(QMessageBox::NoIcon, FromStd(message.Caption), FromStd(message.Text), QMessageBox::Ok, this);
+    box.exec();
+    if (message.ShowDifferences)
+        ShowDifferences1Click();
+}
+
+// Stops a running operation between two bytes and waits for it, serving the steps it may be waiting
+// for on this thread meanwhile.
+void TMainForm::StopOperation()
+{
+    Runner->RequestStop();
+    while (Runner->Running()) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        QThread::msleep(1);
+    }
+    Runner->WaitForEnd();
+}
+
+void TMainForm::closeEvent(QCloseEvent *event)
+{
+    Closing = true;
+    const bool stopped = Runner->Running();
+    StopOperation();
+    if (stopped && Status.BatchMode)
+        BatchExit = ExitNotRun;
+    if (const std::string problems = Session.Flush(); !problems.empty())
+        std::cerr << "korvel: " << problems << std::endl;
+    event->accept();
+    emit Closed();
+}
+
+// ---- commands
+
+void TMainForm::Parameter1Click()
+{
+}
+
+void TMainForm::Edit1Click()
+{
+}
+
+void TMainForm::Debug1Click()
+{
+}
+
+bool TMainForm::PrepareDialog(QFileDialog *dialog, const QStringList &filters, const QString &name,
+                              const QString &suffix)
+{
+    std::error_code ec;
+    const fs::path last = Settings.LastFilename;
+    const bool useLast = !Settings.LastFilename.empty() && fs::exists(last, ec);
+    dialog->setDirectory(FromStd((useLast ? last.parent_path() : ProgramFile().parent_path()).string()));
+    dialog->setNameFilters(filters);
+    dialog->selectNameFilter(filters.first());
+    dialog->selectFile(name);
+    dialog->setDefaultSuffix(suffix);
+    return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+}
+
+TFileResult TMainForm::LoadFile(TLoader loader, const std::string &name, bool silent)
+{
+    TBufferNotify notify;
+    notify.RefreshEditWindow = [this] { RefreshEditWindow(); };
+    notify.ShowNote = [this](const std::string &caption, const std::string &text) {
+        QMessageBox box(QMessageBox::NoIcon, FromStd(caption), FromStd(text), QMessageBox::Ok, this);
+        box.exec();
+    };
+    return loader == TLoader::IntelHex ? LoadHexFile(Memory, Settings.Device, name, silent, notify)
+                                       : LoadBinaryFile(Memory, Settings.Device, name, silent, notify);
+}
+
+// The name is kept even when the file cannot be read, so Redo can try again once it can.
+void TMainForm::LoadCommand(TLoader loader, const std::string &name)
+{
+    const TFileResult loaded = LoadFile(loader, name, false);
+    Memory.WholeDevice = false;
+    Settings.LastFilename = name;
+    Settings.LastFiletyp.assign(1, loader == TLoader::Binary ? 'B' : 'H');
+    SaveSettingsReported();
+    QApplication::beep();
+    if (!loaded.Ok)
+        ShowError(loaded.Error);
+}
+
+void TMainForm::AsaBinaryFile1Click()
+{
+    if (PrepareDialog(OpenDialog1, BinaryFilters, "Default.Bin", "Bin"))
+        LoadCommand(TLoader::Binary, OpenDialog1->selectedFiles().first().toStdString());
+    FocusTerminal();
+}
+
+void TMainForm::AsaIntelHexFile1Click()
+{
+    if (PrepareDialog(OpenDialog1, HexFilters, "Default.Hex", "Hex"))
+        LoadCommand(TLoader::IntelHex, OpenDialog1->selectedFiles().first().toStdString());
+    FocusTerminal();
+}
+
+void TMainForm::WritetoDisk1Click()
+{
+    if (PrepareDialog(SaveDialog1, SaveFilters, "Default.Bin", "Bin")) {
+        const TFileResult saved =
+            SaveBinaryFile(Memory, Settings.Device, SaveDialog1->selectedFiles().first().toStdString());
+        if (!saved.Ok)
+            ShowError(saved.Error);
+    }
+    FocusTerminal();
+}
+
+void TMainForm::FillCommand(std::uint8_t value)
+{
+    Memory.FillBuffer(value, Settings.Device);
+    Memory.WholeDevice = true;
+    RefreshEditWindow();
+    FocusTerminal();
+}
+
+void TMainForm::Clearto001Click()
+{
+    FillCommand(0x00);
+}
+
+void TMainForm::ClearwithFF1Click()
+{
+    FillCommand(0xFF);
+}
+
+void TMainForm::ShowDifferences1Click()
+{
+    CompDifForm->show();
+    CompDifForm->raise();
+    CompDifForm->activateWindow();
+}
+
+void TMainForm::StartFromMenu(TOperationCode code, bool idleFirst, bool wholeDevice)
+{
+    if (idleFirst)
+        IdleLines();
+    if (wholeDevice)
+        Memory.WholeDevice = true;
+    StartOperation(code);
+    FocusTerminal();
+}
+
+void TMainForm::ReadCodeMemorytoBuffer1Click()
+{
+    StartFromMenu(opReadCode, true, true);
+}
+
+void TMainForm::ReadDataMemorytoBuffer1Click()
+{
+    StartFromMenu(opReadData, true, true);
+}
+
+void TMainForm::ProgramCodeMemoryfromBuffer1Click()
+{
+    StartFromMenu(opWriteCode, true, false);
+}
+
+void TMainForm::ProgramDataMemoryfromBuffer1Click()
+{
+    StartFromMenu(opWriteData, true, false);
+}
+
+void TMainForm::CompareCodeMemorytoBuffer1Click()
+{
+    StartFromMenu(opVerifyCode, true, true);
+}
+
+void TMainForm::CompareDataMemorytoBuffer1Click()
+{
+    StartFromMenu(opVerifyData, true, true);
+}
+
+void TMainForm::Reset1Click()
+{
+    StartFromMenu(opChipReset, false, false);
+}
+
+void TMainForm::WriteLockBits1Click()
+{
+    if (LockBitForm->exec() == QDialog::Accepted) {
+        IdleLines();
+        Status.LockBitsByte = LockBitForm->LockBitsByte();
+        StartOperation(opWriteLockBits);
+    }
+    FocusTerminal();
+}
+
+void TMainForm::ChipErase1Click()
+{
+    QMessageBox box(QMessageBox::Question, "Attention", "Erase Data and Code memory\nAre you sure ?",
+                    QMessageBox::Ok | QMessageBox::Cancel, this);
+    if (box.exec() == QMessageBox::Ok) {
+        IdleLines();
+        StartOperation(opChipErase);
+    }
+    FocusTerminal();
+}
+
+void TMainForm::About1Click()
+{
+    AboutForm->show();
+    AboutForm->raise();
+    AboutForm->activateWindow();
+    FocusTerminal();
+}
+
+// Without a tray nothing could bring a hidden window back, so it is minimised instead.
+void TMainForm::Hide1Click()
+{
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        hide();
+    else
+        showMinimized();
+}
+
+void TMainForm::RxTrayIconClick()
+{
+    if (isMinimized())
+        showNormal();
+    show();
+    raise();
+    activateWindow();
+}
+
+void TMainForm::Help1Click()
+{
+    HelpForm->ShowHelp(HelpFilePath(ProgramFile()));
+}
+
+// A file that cannot be read again is reported and not written: the write would put whatever the
+// buffer held before into the chip.
+void TMainForm::RedoButtonClick()
+{
+    if (const auto plan = RedoPlanFor(Settings.LastFilename, Settings.LastFiletyp, Settings.FastRedo)) {
+        const TFileResult loaded = LoadFile(plan->Loader, Settings.LastFilename, true);
+        Memory.WholeDevice = false;
+        if (loaded.Ok)
+            StartOperation(plan->Operation);
+        else
+            ShowError(loaded.Error);
+    }
+    FocusTerminal();
+}
+
+// ---- files dropped on the window load as the matching Load command would
+
+void TMainForm::dragEnterEvent(QDragEnterEvent *event)
+{
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (Buffer1->menuAction()->isEnabled() && urls.size() == 1 && urls.first().isLocalFile())
+        event->acceptProposedAction();
+}
+
+void TMainForm::dropEvent(QDropEvent *event)
+{
+    const std::string name = event->mimeData()->urls().first().toLocalFile().toStdString();
+    event->acceptProposedAction();
+    LoadCommand(LoaderForName(name), name);
+    FocusTerminal();
+}
+
+// ---- reports
+
+void TMainForm::SaveSettingsReported()
+{
+    try {
+        SaveSettings(Ini, Settings);
+    } catch (const EIniFileError &e) {
+        ReportOnce(e.what());
+    } catch (const std::invalid_argument &e) {
+        ReportOnce(e.what());
+    }
+}
+
+// A batch run never waits for a person, so it only prints what it cannot keep.
+void TMainForm::ReportOnce(const std::string &text)
+{
+    if (!Reported.insert(text).second)
+        return;
+    std::cerr << "korvel: " << text << std::endl;
+    if (BatchFile().empty())
+        ShowError(text);
+}
+
+void TMainForm::ShowError(const std::string &text)
+{
+    QMessageBox box(QMessageBox::Warning, "Error", FromStd(text), QMessageBox::Ok, this);
+    box.exec();
+}

@@ -1,0 +1,116 @@
+// The main window on the virtual chip, in a scratch folder with its own settings file, driven by real
+// mouse and key events.
+#pragma once
+#include "modal_answer.h"
+#include "sim/virtual_target.h"
+#include "ui/main_form.h"
+
+#include <QFileDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+
+namespace fs = std::filesystem;
+
+class MainFormTest : public testing::Test {
+protected:
+    // Short reset delays keep each operation quick; writes keep the chip's real timing.
+    static constexpr const char *QuickSettings = "[SerialPort]\r\nPortName=sim\r\n"
+                                                 "[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
+
+    void SetUp() override
+    {
+        Dir = fs::temp_directory_path() /
+              ("korvel-ui-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir);
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        fs::remove_all(Dir);
+    }
+
+    // Writes the settings file, creates the window and shows it; returns once the start-up
+    // sequence's operation has ended.
+    TMainForm &Start(const std::string &extraSettings = {}, const QStringList &arguments = {})
+    {
+        std::ofstream(Dir / "korvel.ini", std::ios::binary) << QuickSettings << extraSettings;
+        Form = std::make_unique<TMainForm>((Dir / "korvel.ini").string(), arguments);
+        Form->show();
+        QTest::qWait(20);
+        WaitForOperation();
+        return *Form;
+    }
+
+    void WaitForOperation()
+    {
+        for (int i = 0; i < 3000 && (Form->OperationRunning() || Form->Status.Busy); ++i)
+            QTest::qWait(5);
+        QTest::qWait(20); // the completion handler is posted
+    }
+
+    template <typename TPredicate>
+    static bool WaitUntil(TPredicate done, int ms = 5000)
+    {
+        for (int waited = 0; !done(); waited += 5) {
+            if (waited > ms)
+                return false;
+            QTest::qWait(5);
+        }
+        return true;
+    }
+
+    TVirtualChip &Chip() { return Form->PortSession().Virtual()->Chip(); }
+
+    // Opens the menus along the path with mouse clicks and clicks the command.
+    void ClickMenu(QMenu *menu, QAction *command)
+    {
+        QMenuBar *bar = Form->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(menu->menuAction()).center());
+        ASSERT_TRUE(WaitUntil([menu] { return menu->isVisible(); }));
+        QMenu *inner = menu;
+        if (!menu->actions().contains(command)) {
+            inner = Form->LoadfromDisk1;
+            QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(inner->menuAction()).center());
+            ASSERT_TRUE(WaitUntil([inner] { return inner->isVisible(); }));
+        }
+        QTest::mouseClick(inner, Qt::LeftButton, {}, inner->actionGeometry(command).center());
+    }
+
+    void ClickBar(QAction *command)
+    {
+        QMenuBar *bar = Form->menuBar();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(command).center());
+    }
+
+    // Answers the next file dialog with `file`, as a user typing the name and pressing Enter.
+    static void ChooseFile(const std::string &file)
+    {
+        auto *timer = new QTimer;
+        timer->setInterval(10);
+        QObject::connect(timer, &QTimer::timeout, [timer, file] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            timer->stop();
+            timer->deleteLater();
+            dialog->selectFile(QString::fromStdString(file));
+            QTest::keyClick(dialog, Qt::Key_Return);
+        });
+        timer->start();
+    }
+
+    void WriteFile(const std::string &name, const std::string &bytes)
+    {
+        std::ofstream(Dir / name, std::ios::binary) << bytes;
+    }
+
+    fs::path Dir;
+    std::unique_ptr<TMainForm> Form;
+};

@@ -1,0 +1,175 @@
+// The main window's wiring, driven with real mouse clicks on its menus against the virtual chip.
+#include "main_form_fixture.h"
+
+#include "ui/comp_dif_form.h"
+#include "ui/lock_bit_form.h"
+
+#include <QCheckBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace {
+
+// "Always enabled" commands stay so during an operation; the rest follow it.
+void ExpectCommandsEnabled(TMainForm &form, bool enabled)
+{
+    EXPECT_EQ(form.Parameter1->isEnabled(), enabled);
+    EXPECT_EQ(form.Buffer1->menuAction()->isEnabled(), enabled);
+    EXPECT_EQ(form.Device1->menuAction()->isEnabled(), enabled);
+    EXPECT_EQ(form.RedoButton->isEnabled(), enabled);
+    for (QAction *always : {form.Debug1, form.About1, form.Hide1, form.Help1})
+        EXPECT_TRUE(always->isEnabled()) << always->text().toStdString();
+}
+
+} // namespace
+
+TEST_F(MainFormTest, MenusFollowSecureTheDeviceKindAndARunningOperation)
+{
+    Start("[General]\r\nSecure=True\r\nDevice=1\r\n");
+    EXPECT_FALSE(Form->Parameter1->isEnabled());
+    EXPECT_FALSE(Form->ReadDataMemorytoBuffer1->isEnabled());
+    EXPECT_FALSE(Form->ProgramDataMemoryfromBuffer1->isEnabled());
+    EXPECT_TRUE(Form->CompareDataMemorytoBuffer1->isEnabled());
+    Form.reset();
+
+    Start();
+    ExpectCommandsEnabled(*Form, true);
+    TModalSeen question;
+    AnswerNextModal(question, QMessageBox::Cancel);
+    ClickMenu(Form->Device1, Form->ChipErase1);
+    EXPECT_EQ(question.Title, "Attention");
+    EXPECT_EQ(question.Text, "Erase Data and Code memory\nAre you sure ?");
+    EXPECT_EQ(question.Icon, QMessageBox::Question);
+    EXPECT_FALSE(Form->OperationRunning());
+    EXPECT_EQ(Chip().Counters().DecodedOf(TInstruction::ChipErase), 0u);
+
+    TModalSeen ok;
+    AnswerNextModal(ok, QMessageBox::Ok);
+    ClickMenu(Form->Device1, Form->ChipErase1);
+    ASSERT_TRUE(Form->OperationRunning());
+    ExpectCommandsEnabled(*Form, false); // at once, not at the next tick
+    WaitForOperation();
+    QTest::qWait(150);
+    ExpectCommandsEnabled(*Form, true);
+    EXPECT_EQ(Chip().Counters().DecodedOf(TInstruction::ChipErase), 1u);
+}
+
+TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
+{
+    Start();
+    WriteFile("fw.hex", ":0400100001020304E2\r\n:00000001FF\r\n");
+    ClickMenu(Form->Buffer1, Form->ClearwithFF1);
+    ChooseFile((Dir / "fw.hex").string());
+    ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
+    EXPECT_EQ(Form->Memory.Buffer[16], 1);
+    EXPECT_EQ(Form->Memory.Buffer[19], 4);
+    EXPECT_EQ(Form->Memory.HighestAddress, 19);
+    EXPECT_FALSE(Form->Memory.WholeDevice);
+    EXPECT_EQ(Form->Settings.LastFilename, (Dir / "fw.hex").string());
+    EXPECT_EQ(Form->Settings.LastFiletyp, "H");
+
+    ClickMenu(Form->Device1, Form->ProgramCodeMemoryfromBuffer1);
+    WaitForOperation();
+    EXPECT_EQ(Chip().Contents().Code[19], 4);
+    EXPECT_TRUE(Form->Label1->text().endsWith(" s"));
+
+    TModalSeen verified;
+    AnswerNextModal(verified);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return verified.Seen; }));
+    EXPECT_EQ(verified.Title, "Gratulation");
+    EXPECT_EQ(verified.Text, "Verify ok !");
+    EXPECT_TRUE(Form->Memory.WholeDevice);
+
+    Form->Memory.Buffer[0x1A0] = 0x12;
+    TModalSeen differences;
+    AnswerNextModal(differences);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return differences.Seen; }));
+    EXPECT_EQ(differences.Title, "Note");
+    EXPECT_EQ(differences.Text, "Found differences during Verify !");
+    EXPECT_EQ(Form->CompDifForm->Memo->toPlainText(), "Byte $01A0 Buffer: $12 Device: $FF");
+    EXPECT_TRUE(WaitUntil([&] { return Form->CompDifForm->isVisible(); }));
+}
+
+TEST_F(MainFormTest, LockBitDialogSetsTheByteAndKeepsItsBoxes)
+{
+    Start();
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->LockBitForm->LB2, Qt::LeftButton);
+        QTest::mouseClick(Form->LockBitForm->Button1, Qt::LeftButton);
+    });
+    ClickMenu(Form->Device1, Form->WriteLockBits1);
+    EXPECT_EQ(Form->Status.LockBitsByte, 0xA7);
+    WaitForOperation();
+    EXPECT_EQ(Chip().Contents().LockBits, 0b010);
+
+    bool stillChecked = false;
+    QTimer::singleShot(50, [this, &stillChecked] {
+        stillChecked = Form->LockBitForm->LB2->isChecked();
+        QTest::mouseClick(Form->LockBitForm->LB1, Qt::LeftButton);
+        QTest::mouseClick(Form->LockBitForm->Button2, Qt::LeftButton);
+    });
+    ClickMenu(Form->Device1, Form->WriteLockBits1);
+    EXPECT_TRUE(stillChecked);
+    EXPECT_FALSE(Form->OperationRunning());
+    EXPECT_EQ(Form->LockBitForm->LockBitsByte(), 0x27);
+}
+
+TEST_F(MainFormTest, RedoReloadsTheLastFileWithItsReaderAndWritesIt)
+{
+    Start();
+    QTest::mouseClick(Form->RedoButton, Qt::LeftButton); // no file yet: nothing
+    EXPECT_FALSE(Form->OperationRunning());
+
+    WriteFile("fw.bin", std::string("\x11\x22\x33", 3));
+    WriteFile("fw.txt", ":02000000AABB99\r\n");
+    const struct {
+        const char *File, *Type;
+        bool Fast;
+        int First, Highest;
+        TOperationCode Operation;
+    } cases[] = {{"fw.bin", "B", false, 0x11, 2, opWriteCode},
+                 {"fw.txt", "H", true, 0xAA, 1, opWriteCodeFast},
+                 {"fw.txt", "Intel", false, 0xAA, 1, opWriteCode}};
+    for (const auto &c : cases) {
+        Form->Memory.WholeDevice = true;
+        Form->Settings.LastFilename = (Dir / c.File).string();
+        Form->Settings.LastFiletyp = c.Type;
+        Form->Settings.FastRedo = c.Fast;
+        QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
+        EXPECT_EQ(Form->Status.OperationCode, c.Operation) << c.Type;
+        EXPECT_EQ(Form->Memory.Buffer[0], c.First) << c.Type;
+        EXPECT_EQ(Form->Memory.HighestAddress, c.Highest) << c.Type;
+        EXPECT_FALSE(Form->Memory.WholeDevice);
+        WaitForOperation();
+        EXPECT_EQ(Chip().Contents().Code[0], c.First) << c.Type;
+    }
+
+    fs::remove(Dir / "fw.txt");
+    TModalSeen error;
+    AnswerNextModal(error);
+    QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
+    EXPECT_TRUE(error.Text.contains("fw.txt"));
+    EXPECT_FALSE(Form->OperationRunning());
+}
+
+TEST_F(MainFormTest, ClosingDuringAWriteStopsItPromptly)
+{
+    Start();
+    Form->Memory.WholeDevice = true;
+    ClickMenu(Form->Device1, Form->ProgramCodeMemoryfromBuffer1); // 8192 bytes: half a minute
+    ASSERT_TRUE(WaitUntil([&] { return Form->Status.Progress > 0; }));
+    QElapsedTimer timer;
+    timer.start();
+    Form->close();
+    EXPECT_FALSE(Form->OperationRunning());
+    EXPECT_LT(timer.elapsed(), 5000);
+    const auto &code = Chip().Contents().Code;
+    EXPECT_LT(std::count(code.begin(), code.end(), 0x00), 8192); // stopped part way
+}
