@@ -6,6 +6,7 @@
 #include "ui/main_form.h"
 
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -100,8 +101,9 @@ protected:
                 return;
             timer->stop();
             timer->deleteLater();
-            dialog->selectFile(QString::fromStdString(file));
-            QTest::keyClick(dialog, Qt::Key_Return);
+            auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+            name->setText(QString::fromStdString(file));
+            QTest::keyClick(name, Qt::Key_Return);
         });
         timer->start();
     }
