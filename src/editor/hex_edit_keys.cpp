@@ -277,6 +277,10 @@ void THexEditModel::InsertTyped(uint8_t value)
 
 void THexEditModel::MousePress(TCell cell, bool doubleClick)
 {
+    // A press on the offset or marker column, or below the last row, lands on no cell: a drag
+    // from there must not select from wherever the caret happens to be.
+    if (!GridAllows(cell))
+        return;
     MoveTo(cell, {false, true});
     ClearSelection();
     FSelecting = !doubleClick;

@@ -10,17 +10,20 @@
 
 namespace {
 
-// The main keyboard's digit for a key, also when Shift turned it into a symbol.
+// The main keyboard's digit for a key, also when Shift or the layout turned it into a symbol
+// ("!" or "&" on the 1 key). Every keyboard source of Qt on Linux (X11, Wayland, libinput, evdev)
+// reports the kernel's key code plus 8 as the scan code, and the digit row is 10..19 there on every
+// layout. Without a scan code (a synthesised event) only a US layout's shifted symbols are known.
 int MainDigit(const QKeyEvent *e)
 {
     if (e->modifiers() & Qt::KeypadModifier)
         return -1;
     if (e->key() >= Qt::Key_0 && e->key() <= Qt::Key_9)
         return e->key() - Qt::Key_0;
-    if (QGuiApplication::platformName() == QLatin1String("xcb")) {
-        const quint32 code = e->nativeScanCode(); // the digit row, whatever the layout
-        if (code >= 10 && code <= 19)
-            return code == 19 ? 0 : static_cast<int>(code - 9);
+    if (const quint32 code = e->nativeScanCode(); code != 0) {
+        if (code < 10 || code > 19)
+            return -1;
+        return code == 19 ? 0 : static_cast<int>(code - 9);
     }
     const int symbol = QString(")!@#$%^&*(").indexOf(e->text());
     return e->text().size() == 1 ? symbol : -1;

@@ -57,8 +57,9 @@ int TypedChar(const QKeyEvent *event)
     const Qt::KeyboardModifiers mods = event->modifiers() & Modifiers;
     const int key = event->key();
     const bool ctrl = mods.testFlag(Qt::ControlModifier) && !mods.testFlag(Qt::AltModifier);
-    if (ctrl && key >= Qt::Key_A && key <= Qt::Key_Z)
-        return key - Qt::Key_A + 1;
+    // As on a terminal, Ctrl with @, a letter, [, \, ], ^ or _ types the code 64 below it (NUL to US).
+    if (ctrl && key >= Qt::Key_At && key <= Qt::Key_Underscore)
+        return key - Qt::Key_At;
     switch (key) {
     case Qt::Key_Return:
     case Qt::Key_Enter:

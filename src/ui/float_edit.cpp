@@ -4,9 +4,11 @@
 #include <QFocusEvent>
 #include <QHideEvent>
 #include <QKeyEvent>
+#include <QKeySequence>
 #include <QLocale>
 #include <QMessageBox>
 #include <QTimer>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -43,11 +45,33 @@ long double RoundToPrecision(long double value)
     return rounded;
 }
 
+// The power of ten of the value's leading digit.
+int DecimalExponent(long double value)
+{
+    return ToChars(value, std::chars_format::scientific, Precision - 1).section(QLatin1Char('e'), 1).toInt();
+}
+
 // Keys without text edit or move; X11 gives the Delete key DEL (0x7F) as its text.
 bool IsControl(const QString &typed)
 {
     return typed.isEmpty() ||
            (typed.size() == 1 && (typed.at(0) < QLatin1Char(' ') || typed.at(0) == QChar(0x7f)));
+}
+
+// The keys QLineEdit edits or moves with, whatever their modifiers; they never type a character.
+bool IsEditingKey(const QKeyEvent *event)
+{
+    static constexpr QKeySequence::StandardKey Keys[] = {
+        QKeySequence::Undo, QKeySequence::Redo, QKeySequence::SelectAll, QKeySequence::Copy,
+        QKeySequence::Paste, QKeySequence::Cut, QKeySequence::DeleteEndOfLine,
+        QKeySequence::MoveToStartOfLine, QKeySequence::MoveToStartOfBlock, QKeySequence::MoveToEndOfLine,
+        QKeySequence::MoveToEndOfBlock, QKeySequence::SelectStartOfLine, QKeySequence::SelectStartOfBlock,
+        QKeySequence::SelectEndOfLine, QKeySequence::SelectEndOfBlock, QKeySequence::MoveToNextChar,
+        QKeySequence::SelectNextChar, QKeySequence::MoveToPreviousChar, QKeySequence::SelectPreviousChar,
+        QKeySequence::MoveToNextWord, QKeySequence::MoveToPreviousWord, QKeySequence::SelectNextWord,
+        QKeySequence::SelectPreviousWord, QKeySequence::Delete, QKeySequence::DeleteEndOfWord,
+        QKeySequence::DeleteStartOfWord, QKeySequence::DeleteCompleteLine};
+    return std::any_of(std::begin(Keys), std::end(Keys), [event](auto key) { return event->matches(key); });
 }
 
 bool AllZero(const QString &text)
@@ -82,7 +106,11 @@ QString TFloatEdit::Format(long double value) const
         QString text = ToChars(rounded, std::chars_format::scientific, Precision - 1).toUpper();
         return text.replace(QLatin1Char('.'), Separator);
     }
-    QString text = ToChars(rounded, std::chars_format::fixed, DecimalCount);
+    // Decimals past the 18th significant digit are zeros, not the binary form's noise.
+    const int exact = std::clamp(Precision - 1 - DecimalExponent(rounded), 0, DecimalCount);
+    QString text = ToChars(rounded, std::chars_format::fixed, exact);
+    if (exact < DecimalCount)
+        text += (exact == 0 ? QStringLiteral(".") : QString()) + QString(DecimalCount - exact, QLatin1Char('0'));
     if (text.startsWith(QLatin1Char('-')) && AllZero(text))
         text.remove(0, 1);
     return text.replace(QLatin1Char('.'), Separator);
@@ -181,9 +209,15 @@ void TFloatEdit::keyPressEvent(QKeyEvent *event)
         return;
     }
     const QString typed = event->text();
-    const bool shortcut = event->modifiers() & (Qt::ControlModifier | Qt::MetaModifier);
-    if (shortcut || IsControl(typed)) {
+    if (IsEditingKey(event) || IsControl(typed)) {
         QLineEdit::keyPressEvent(event);
+        return;
+    }
+    // Ctrl (with or without Shift) on a character is a shortcut the field does not know: it belongs
+    // to the window. Meta, Alt and Ctrl+Alt (AltGr on some systems) type their character, so it
+    // must pass the filter like any other.
+    if ((event->modifiers() & ~(Qt::ShiftModifier | Qt::KeypadModifier)) == Qt::ControlModifier) {
+        event->ignore();
         return;
     }
     // More than one code unit is never a digit, a sign or the separator.

@@ -203,6 +203,27 @@ TEST_F(HexEditorMoves, MarkersSetAndJumpBack)
     EXPECT_EQ(Current(), (TCell{2, 5}));
 }
 
+// Ctrl+Shift on the digit row as a German layout reports it: the key's symbol, several of them
+// elsewhere on a US keyboard, and the X11 key code (the kernel's plus 8) that X11 and Wayland both give.
+TEST_F(HexEditorMoves, MarkersTakeTheDigitRowsKeyInAnyLayout)
+{
+    const std::pair<Qt::Key, QChar> keys[] = {
+        {Qt::Key_Equal, u'='},     {Qt::Key_Exclam, u'!'},   {Qt::Key_QuoteDbl, u'"'},  {Qt::Key_section, u'\u00a7'},
+        {Qt::Key_Dollar, u'$'},    {Qt::Key_Percent, u'%'},  {Qt::Key_Ampersand, u'&'}, {Qt::Key_Slash, u'/'},
+        {Qt::Key_ParenLeft, u'('}, {Qt::Key_ParenRight, u')'}};
+    Load(Counting(160));
+    for (int digit = 0; digit < 10; ++digit) {
+        const int64_t row = 9 - digit;
+        Editor.SetSelStart(row * 16);
+        const auto [key, symbol] = keys[digit];
+        const quint32 keyCode = digit == 0 ? 19 : 9 + digit;
+        QKeyEvent press(QEvent::KeyPress, key, Qt::ControlModifier | Qt::ShiftModifier, keyCode, symbol.unicode(),
+                        0x5 /* X11's Shift and Control masks */, QString(symbol));
+        QApplication::sendEvent(&Editor, &press);
+        ASSERT_EQ(Editor.Model().Marker(digit), row) << "Ctrl+" << QString(symbol).toStdString();
+    }
+}
+
 TEST_F(HexEditorMoves, MarkerPastTheEndLeavesTheCaret)
 {
     Load(Counting(160));

@@ -127,12 +127,15 @@ TEST_F(HexEditorModes, WithoutWantTabsTabLeavesTheControl)
     EXPECT_EQ(editor->Model().Current().Col, 35);
 }
 
-TEST_F(HexEditorModes, ClickOnTheOffsetColumnMovesNothing)
+TEST_F(HexEditorModes, APressOnTheOffsetOrMarkerColumnMovesAndSelectsNothing)
 {
     Load(Counting(64));
     Key(Qt::Key_Right);
-    QTest::mouseClick(Editor.viewport(), Qt::LeftButton, {}, Editor.CellRect(0, 2).center());
-    EXPECT_EQ(Current(), (TCell{3, 0}));
-    QTest::mouseClick(Editor.viewport(), Qt::LeftButton, {}, Editor.CellRect(1, 2).center());
-    EXPECT_EQ(Current(), (TCell{3, 0}));
+    for (int col : {0, 1}) {
+        QTest::mousePress(Editor.viewport(), Qt::LeftButton, {}, Editor.CellRect(col, 2).center());
+        QTest::mouseMove(Editor.viewport(), Editor.CellRect(10, 3).center());
+        QTest::mouseRelease(Editor.viewport(), Qt::LeftButton, {}, Editor.CellRect(10, 3).center());
+        EXPECT_EQ(Current(), (TCell{3, 0})) << "column " << col;
+        EXPECT_EQ(Editor.SelLength(), 0) << "a drag from column " << col;
+    }
 }

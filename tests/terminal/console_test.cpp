@@ -110,6 +110,27 @@ TEST_F(ConsoleTest, CtrlCAndTheCancelKeyBreakOnlyWithCheckBreak)
     EXPECT_EQ(Console.ReadKey(), '\x03');
 }
 
+TEST_F(ConsoleTest, CtrlWithTheSymbolsAroundTheLettersTypesTheirControlCodes)
+{
+    const Qt::KeyboardModifiers shifted = Qt::ControlModifier | Qt::ShiftModifier;
+    QTest::keyClick(&Console, Qt::Key_BracketLeft, Qt::ControlModifier);
+    QTest::keyClick(&Console, Qt::Key_Backslash, Qt::ControlModifier);
+    QTest::keyClick(&Console, Qt::Key_BracketRight, Qt::ControlModifier);
+    QTest::keyClick(&Console, Qt::Key_AsciiCircum, shifted);
+    QTest::keyClick(&Console, Qt::Key_Underscore, shifted);
+    std::string typed;
+    while (Console.KeyPressed())
+        typed += Console.ReadKey();
+    EXPECT_EQ(typed, "\x1b\x1c\x1d\x1e\x1f");
+
+    QTest::keyClicks(&Console, QStringLiteral("ab"));
+    QTest::keyClick(&Console, Qt::Key_At, shifted);
+    char line[8] = {'#', '#', '#', '#'};
+    LaterClick(&Console, Qt::Key_Return); // ends the line should Ctrl+@ not
+    ASSERT_EQ(Console.ReadBuf(line, 8), 3) << "Ctrl+@ types NUL, which ends a line";
+    EXPECT_EQ(std::string(line, 4), std::string("ab\0#", 4));
+}
+
 TEST_F(ConsoleTest, ReadKeyWaitsForATypedKeyAndRefusesANestedRead)
 {
     TConsole other;

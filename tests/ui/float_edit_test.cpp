@@ -140,6 +140,29 @@ TEST_P(FloatEdit, DeleteIsNotFilteredAndWideCharactersAreRefused)
     EXPECT_EQ(Edit->text(), QStringLiteral("3"));
 }
 
+TEST_P(FloatEdit, OnlyEditingShortcutsPassWithoutTheFilter)
+{
+    const auto press = [this](Qt::Key key, Qt::KeyboardModifiers mods, const QString &text) {
+        QKeyEvent event(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(Edit, &event);
+    };
+    const Qt::Key separatorKey = GetParam() == '.' ? Qt::Key_Period : Qt::Key_Comma;
+    Edit->SetDigits(2);
+    Edit->setText(QStringLiteral("1"));
+    Edit->setCursorPosition(1);
+    press(Qt::Key_A, Qt::MetaModifier, QStringLiteral("a"));
+    press(Qt::Key_B, Qt::ControlModifier | Qt::AltModifier, QStringLiteral("b"));
+    press(Qt::Key_2, Qt::ControlModifier, QStringLiteral("2"));
+    EXPECT_EQ(Edit->text(), QStringLiteral("1"));
+    // Some systems report AltGr as Ctrl+Alt: what it types is still filtered, not refused.
+    press(separatorKey, Qt::ControlModifier | Qt::AltModifier, N("."));
+    press(separatorKey, Qt::ControlModifier | Qt::AltModifier, N("."));
+    press(Qt::Key_5, Qt::MetaModifier, QStringLiteral("5"));
+    EXPECT_EQ(Edit->text(), N("1.5"));
+    QTest::keyClick(Edit, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(Edit->selectedText(), N("1.5")) << "select all still works";
+}
+
 TEST_P(FloatEdit, MinusOnlyWithANegativeMinimumAndOnlyFirst)
 {
     Edit->SetMin(1);
@@ -330,6 +353,9 @@ TEST_P(FloatEdit, AssignedValuesAreClampedAndFormattedToEighteenDigits)
     EXPECT_EQ(Edit->Digits(), 18);
     Edit->SetValue(1.0L / 3);
     EXPECT_EQ(Edit->text(), N("0.333333333333333333"));
+    Edit->SetValue(99999999.9L);
+    EXPECT_EQ(Edit->text(), N("99999999.900000000000000000")) << "18 significant digits, then zeros";
+    Edit->SetValue(1.0L / 3);
     Edit->SetDigits(2);
     EXPECT_EQ(Edit->text(), N("0.33"));
 
