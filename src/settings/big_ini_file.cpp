@@ -1,20 +1,20 @@
 #include "settings/big_ini_file.h"
 
+#include "buffer/file_io.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
 
-const char *const NotRegular = "Not a regular file";
+const char *const NotRegular = "not a regular file";
 
 // A failed step of reading or writing the file, carrying the reason shown to the user.
 struct TIoFailure {
@@ -74,13 +74,6 @@ public:
     TFd(const TFd &) = delete;
     TFd &operator=(const TFd &) = delete;
     int Get() const { return FFd; }
-    // Closes now so that a late write error (NFS, full disk) is seen.
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0;
-    }
 
 private:
     int FFd;
@@ -119,98 +112,10 @@ bool ReadWholeFile(const std::string &path, std::string &text)
     }
 }
 
-void WriteAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            Fail(errno);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// A symbolic link stays a link: its target is rewritten.
-std::filesystem::path WriteTarget(const std::string &path)
-{
-    std::error_code ec;
-    const auto target = std::filesystem::canonical(path, ec);
-    return ec ? std::filesystem::path(path) : target;
-}
-
-// Opens a new file beside `target`; the umask applies as to any new file.
-int CreateTempBeside(const std::filesystem::path &target, std::string &tempName)
-{
-    static std::atomic<unsigned> counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = target.string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                   std::to_string(++counter);
-        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// The existing file must itself be writable: replacing a write-protected file through its
-// folder would defeat the protection. Its mode and owner carry over to the new file.
-void CheckReplaceable(const std::filesystem::path &target, struct stat &st, bool &exists)
-{
-    exists = ::stat(target.c_str(), &st) == 0;
-    if (!exists) {
-        if (errno != ENOENT)
-            Fail(errno);
-        return;
-    }
-    if (!S_ISREG(st.st_mode))
-        throw TIoFailure{NotRegular};
-    TFd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-    if (probe.Get() < 0)
-        Fail(errno);
-}
-
-void FillTemp(int fd, const std::string &text, const struct stat *old)
-{
-    WriteAll(fd, text);
-    if (old) {
-        (void)!::fchown(fd, old->st_uid, old->st_gid); // only root may change the owner
-        if (::fchmod(fd, old->st_mode & 07777) != 0)
-            Fail(errno);
-    }
-    if (::fsync(fd) != 0)
-        Fail(errno);
-}
-
-// Writes into a new file beside the target and renames it over the target, so that a failed
-// write never leaves a truncated settings file.
-void ReplaceFileWith(const std::filesystem::path &target, const std::string &text)
-{
-    struct stat st {};
-    bool exists = false;
-    CheckReplaceable(target, st, exists);
-    std::string tempName;
-    TFd fd(CreateTempBeside(target, tempName));
-    if (fd.Get() < 0)
-        Fail(errno);
-    try {
-        FillTemp(fd.Get(), text, exists ? &st : nullptr);
-        if (!fd.Close() || ::rename(tempName.c_str(), target.c_str()) != 0)
-            Fail(errno);
-    } catch (...) {
-        ::unlink(tempName.c_str());
-        throw;
-    }
-}
-
 void WriteWholeFile(const std::string &path, const std::string &text)
 {
-    try {
-        ReplaceFileWith(WriteTarget(path), text);
-    } catch (const TIoFailure &failure) {
-        throw EIniWriteError(path, failure.Reason);
-    }
+    if (const std::string reason = ReplaceFileContents(path, text); !reason.empty())
+        throw EIniWriteError(path, reason);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }

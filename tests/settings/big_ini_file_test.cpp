@@ -252,16 +252,25 @@ protected:
     }
 };
 
-TEST_F(IniFailureTest, WriteIntoAReadOnlyFolderIsReported)
+// A shared install whose settings file was made writable: the file is rewritten in place, while a
+// new file still cannot be made in that folder.
+TEST_F(IniFailureTest, ReadOnlyFolderRewritesAWritableFileInPlace)
 {
     const std::filesystem::path folder = Folder.Path() / "ro";
     std::filesystem::create_directory(folder);
     const std::string path = (folder / "s.ini").string();
-    WriteBytes(path, "[S]\r\nk=old\r\n\r\n");
+    WriteBytes(path, "[S]\r\nk=old\r\nlonger=than the new file\r\n\r\n");
     ::chmod(path.c_str(), 0666);
     ::chmod(folder.c_str(), 0555);
     TBigIniFile existing(path);
-    ExpectWriteFails(existing, "[S]\r\nk=old\r\n\r\n");
+    existing.EraseSection("S");
+    existing.WriteString("T", "k", "new");
+    {
+        TUnprivileged nobody;
+        existing.UpdateFile();
+    }
+    EXPECT_FALSE(existing.Modified());
+    EXPECT_EQ(ReadBytes(path), "[T]\r\nk=new\r\n\r\n");
     TBigIniFile fresh((folder / "new.ini").string());
     ExpectWriteFails(fresh, "");
     ::chmod(folder.c_str(), 0777);
