@@ -177,19 +177,20 @@ std::size_t Digits(const std::string &text, std::size_t i)
 }
 
 // Checks sign, digits, optional "." with digits, optional exponent; the number itself is left to
-// from_chars, which never looks at the locale.
+// from_chars, which never looks at the locale. "1." and ".5" are not numbers in this file.
 bool IsFloatSyntax(const std::string &text)
 {
     std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    std::size_t mantissa = Digits(text, i);
-    i += mantissa;
+    const std::size_t whole = Digits(text, i);
+    if (whole == 0)
+        return false;
+    i += whole;
     if (i < text.size() && text[i] == '.') {
         const std::size_t fraction = Digits(text, i + 1);
-        mantissa += fraction;
+        if (fraction == 0)
+            return false;
         i += 1 + fraction;
     }
-    if (mantissa == 0)
-        return false;
     if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
         ++i;
         if (i < text.size() && (text[i] == '+' || text[i] == '-'))
