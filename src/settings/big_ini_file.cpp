@@ -40,9 +40,26 @@ bool IsHeader(const std::string &line)
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
-bool BreaksTheLine(const std::string &text)
+// What in `text` would break the line it is written into, or null.
+const char *LineBreaker(const std::string &text)
 {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+    if (text.find_first_of("\r\n") != std::string::npos)
+        return "a line break";
+    return text.find('\0') != std::string::npos ? "a NUL character" : nullptr;
+}
+
+// Why the line Ident=Value of Section cannot be stored as one line; empty when it can.
+std::string WhyNotOneLine(const std::string &Section, const std::string &Ident, const std::string &Value)
+{
+    if (const char *breaker = LineBreaker(Value))
+        return std::string("its value holds ") + breaker;
+    if (const char *breaker = LineBreaker(Ident))
+        return std::string("its name holds ") + breaker;
+    if (const char *breaker = LineBreaker(Section))
+        return std::string("the name of its section ") + Section + " holds " + breaker;
+    if (IsHeader(Ident + "=" + Value))
+        return "the line would read as a section header";
+    return {};
 }
 
 // Everything up to the first NUL, split at CR, LF and CR LF.
@@ -226,6 +243,13 @@ EIniWriteError::EIniWriteError(const std::string &path, const std::string &reaso
 {
 }
 
+EIniValueError::EIniValueError(const std::string &path, const std::string &ident, const std::string &reason)
+    : EIniFileError("Cannot keep the setting " + ident + (path.empty() ? "" : " in the settings file " + path) +
+                        ": " + reason,
+                    path)
+{
+}
+
 TBigIniFile::TBigIniFile(const std::string &FileName) { OpenFile(FileName); }
 
 TBigIniFile::~TBigIniFile()
@@ -310,10 +334,9 @@ void TBigIniFile::WriteString(const std::string &Section, const std::string &Ide
 void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
                          const std::string &Value)
 {
+    if (const std::string reason = WhyNotOneLine(Section, Ident, Value); !reason.empty())
+        throw EIniValueError(FFileName, Ident, reason);
     const std::string newLine = Ident + "=" + Value;
-    if (BreaksTheLine(Section) || BreaksTheLine(newLine) || IsHeader(newLine))
-        throw std::invalid_argument("Cannot store the key " + Ident + " of section " + Section +
-                                    " as one line of the settings file");
     TSection *section = FindSection(Section);
     if (!section)
         section = &FSections.emplace_back(TSection{Section, {}});

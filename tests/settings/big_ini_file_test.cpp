@@ -178,9 +178,9 @@ TEST_F(IniFileTest, RefusesTextThatWouldNotComeBackAsTheSameLine)
     auto ini = Load("[G]\nLastFilename=a\n");
     const std::string bad[] = {"x\n[General]\nSecure=True", "x\ry", std::string("x\0y", 3)};
     for (const std::string &value : bad)
-        EXPECT_THROW(ini->WriteString("G", "LastFilename", value), std::invalid_argument);
-    EXPECT_THROW(ini->WriteString("G\n", "k", "v"), std::invalid_argument);
-    EXPECT_THROW(ini->WriteString("G", "[k", "v]"), std::invalid_argument);
+        EXPECT_THROW(ini->WriteString("G", "LastFilename", value), EIniValueError);
+    EXPECT_THROW(ini->WriteString("G\n", "k", "v"), EIniValueError);
+    EXPECT_THROW(ini->WriteString("G", "[k", "v]"), EIniValueError);
     EXPECT_FALSE(ini->Modified());
     EXPECT_EQ(Strings(*ini), (TLines{"[G]", "LastFilename=a", ""}));
 }
