@@ -41,8 +41,7 @@ TEST(HexAgainstSrecCat, FileItWritesLoadsToTheSameBytes)
     TTempDir dir;
     const std::string bytes = PatternBytes(BufferSize, 2);
     WriteBytes(dir.File("in.bin"), bytes);
-    // Its default output starts with an extended-address record, which lands at 0000 before the
-    // data record for 0000 overwrites it.
+    // Its default output starts with an extended linear address record of base 0.
     SrecCat(Quoted(dir.File("in.bin")) + " -binary -o " + Quoted(dir.File("in.hex")) + " -intel");
     ASSERT_EQ(ReadBytes(dir.File("in.hex")).rfind(":02000004", 0), 0u);
     for (int device : {0, 1}) {
