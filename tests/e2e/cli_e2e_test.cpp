@@ -2,6 +2,7 @@
 // firmware, srec_cat converts it independently, sigrok-cli decodes the recorded line trace.
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
+#include "shared_fixture.h"
 #include "sim/sim_image.h"
 
 #include <gtest/gtest.h>
@@ -145,8 +146,10 @@ TEST_F(CliTest, EchoFirmwareRoundTrip)
 
 TEST_F(CliTest, ThirdPartyBasic52RoundTrip)
 {
-    const fs::path hex = fs::path(KORVEL_SOURCE_DIR) / "../shared/fixtures/basic52/basic52_v11.ihx";
-    ASSERT_TRUE(fs::exists(hex));
+    const fs::path folder = SharedFixtureFolder("basic52");
+    if (!fs::is_directory(folder))
+        GTEST_SKIP() << MissingFixtureMessage(folder);
+    const fs::path hex = folder / "basic52_v11.ihx";
     TMemoryBuffer memory;
     LoadHexFile(memory, 0, hex.string(), true, {});
     ProgramReadVerify(hex, SrecImage(hex, memory.HighestAddress));
