@@ -18,7 +18,6 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iomanip>
 #include <ostream>
 #include <sstream>
@@ -36,10 +35,15 @@ constexpr const char *EmptySocketPort = "sim-empty";
 class TCliUi : public TProgUi {
 public:
     explicit TCliUi(std::ostream &out) : Out(out) {}
+    // While set, each difference puts the chip's byte into `image` instead of printing a line.
+    void CollectInto(std::array<std::uint8_t, BufferSize> *image) { Image = image; }
     void ClearDifferences() override {}
     void AddDifferenceLine(int address, std::uint8_t buffer, std::uint8_t device) override
     {
-        Out << DifferenceLine(address, buffer, device) << '\n';
+        if (Image)
+            (*Image)[static_cast<std::size_t>(address)] = device;
+        else
+            Out << DifferenceLine(address, buffer, device) << '\n';
     }
     void RefreshEditWindow() override {}
     void ShowElapsed(double) override {}
@@ -47,6 +51,7 @@ public:
 
 private:
     std::ostream &Out;
+    std::array<std::uint8_t, BufferSize> *Image = nullptr;
 };
 
 struct TCommandPlan {
@@ -95,11 +100,12 @@ private:
     bool LoadInto(const std::string &name);
     int OpenPort();
     int RunOperation();
+    void Execute(TOperationCode code, bool idle);
+    bool ReadChipIntoLastProgrammed();
     void ShowProgress(TProgRunner &runner);
-    int Finish(const TCommandPlan &plan);
+    int Finish(const char *title, const std::string &note);
+    std::string BeyondNote(TOperationCode code) const;
     bool SaveRead();
-    void KeepLastProgrammed() const;
-    void LoadLastProgrammed();
     int ShowLines();
 
     const TCliOptions &Opt;
@@ -189,8 +195,6 @@ bool TCli::PrepareBuffer()
         if (!LoadInto(Opt.File))
             return false;
         Memory.WholeDevice = Opt.Whole;
-        if (Opt.Command == TCliCommand::WriteCodeFast)
-            LoadLastProgrammed();
         return true;
     case TCliCommand::Detect:
         Memory.WholeDevice = false; // an empty verify: the presence test and nothing else
@@ -238,44 +242,93 @@ void TCli::ShowProgress(TProgRunner &runner)
         Err << '\n';
 }
 
-int TCli::RunOperation()
+bool IsWrite(TOperationCode code)
 {
-    const TCommandPlan plan = PlanOf(Opt.Command);
-    Status.LockBitsByte = Opt.LockBitsByte;
+    return code == opWriteCode || code == opWriteCodeFast || code == opWriteData;
+}
+
+bool IsVerify(TOperationCode code)
+{
+    return code == opVerifyCode || code == opVerifyData;
+}
+
+// Runs one operation to its end. The thread leaves the lines at rest, so only the first operation
+// of a command puts them there before it, as the menu commands do.
+void TCli::Execute(TOperationCode code, bool idle)
+{
     TProgContext context{Status, Memory, Settings, Session->Lines(), Ui, [this] { Session->Drain(); }};
-    if (plan.Idle) {
+    if (idle) {
         TIspLink link(Session->Lines(), Settings);
         link.IdleLines();
     }
     TProgRunner runner(context);
-    runner.StartOperation(plan.Code);
+    runner.StartOperation(code);
     ShowProgress(runner);
     runner.WaitForEnd();
-    return Finish(plan);
 }
 
-int TCli::Finish(const TCommandPlan &plan)
+// A command-line run has no earlier write of its own to compare with, and the chip may have been
+// erased or written by anything since: the chip itself says what it holds over the write range.
+bool TCli::ReadChipIntoLastProgrammed()
+{
+    Memory.LastProgrammed = Memory.Buffer;
+    Ui.CollectInto(&Memory.LastProgrammed);
+    Execute(opVerifyCode, true);
+    Ui.CollectInto(nullptr);
+    return Status.DeviceFound;
+}
+
+int TCli::RunOperation()
+{
+    const TCommandPlan plan = PlanOf(Opt.Command);
+    Status.LockBitsByte = Opt.LockBitsByte;
+    const bool fast = Opt.Command == TCliCommand::WriteCodeFast;
+    if (fast && !ReadChipIntoLastProgrammed())
+        return Finish(plan.Title, {});
+    Execute(plan.Code, plan.Idle && !fast);
+    const int result = Finish(plan.Title, BeyondNote(plan.Code));
+    if (result != ExitOk || !Opt.Verify || !IsWrite(plan.Code))
+        return result;
+    Execute(plan.Code == opWriteData ? opVerifyData : opVerifyCode, false);
+    return Finish(plan.Title, {});
+}
+
+// What of the loaded file lies beyond the memory and was left out, e.g. "; 952 bytes beyond $07FF
+// not written".
+std::string TCli::BeyondNote(TOperationCode code) const
+{
+    if (!IsWrite(code) && !IsVerify(code))
+        return {};
+    const int last = Memory.WriteRangeLast(code != opWriteData && code != opVerifyData, Settings.Device);
+    const int beyond = Memory.HighestAddress - last;
+    if (beyond <= 0)
+        return {};
+    char note[80];
+    std::snprintf(note, sizeof note, "; %d bytes beyond $%04X not %s", beyond, static_cast<unsigned>(last),
+                  IsWrite(code) ? "written" : "compared");
+    return note;
+}
+
+int TCli::Finish(const char *title, const std::string &note)
 {
     const TFinishMessage message = FinishMessage(Status);
-    if (!Status.DeviceFound && plan.Code != opChipReset)
+    if (!Status.DeviceFound && Status.OperationCode != opChipReset)
         return Fail(ExitNoDevice, message.Text);
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
             return ExitUsage;
     }
-    if (Opt.Command == TCliCommand::WriteCode || Opt.Command == TCliCommand::WriteCodeFast)
-        KeepLastProgrammed();
     const bool differences = message.ShowDifferences;
-    if (Opt.Quiet && !differences)
+    if (Opt.Quiet && !differences && note.empty())
         return ExitOk;
     std::ostringstream elapsed;
     elapsed << std::fixed << std::setprecision(1) << Status.ElapsedSeconds.load() << " s";
     if (Opt.Command == TCliCommand::Detect)
         Out << "Found a device on this serial port (" << elapsed.str() << ")\n";
     else if (message.Show)
-        Out << message.Text << " (" << elapsed.str() << ")\n";
+        Out << message.Text << " (" << elapsed.str() << ")" << note << '\n';
     else
-        Out << plan.Title << ": done in " << elapsed.str() << '\n';
+        Out << title << ": done in " << elapsed.str() << note << '\n';
     return differences ? ExitDifferences : ExitOk;
 }
 
@@ -288,37 +341,6 @@ bool TCli::SaveRead()
     if (!result.Ok)
         Fail(ExitUsage, result.Error);
     return result.Ok;
-}
-
-// A later write-code-fast sends only what differs from this image, as the GUI does within one session.
-std::string LastProgrammedPath(const std::string &settingsPath)
-{
-    return settingsPath + ".last";
-}
-
-void TCli::KeepLastProgrammed() const
-{
-    const std::string path = LastProgrammedPath(SettingsPath);
-    const std::string temp = path + ".tmp";
-    std::ofstream file(temp, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char *>(Memory.LastProgrammed.data()), BufferSize);
-    file.close();
-    std::error_code ec;
-    if (file)
-        fs::rename(temp, path, ec);
-    if (!file || ec) {
-        fs::remove(temp, ec);
-        Err << "korvel-cli: note: could not keep the programmed image in " << path
-            << "; the next write-code-fast writes every byte\n";
-    }
-}
-
-void TCli::LoadLastProgrammed()
-{
-    std::ifstream file(LastProgrammedPath(SettingsPath), std::ios::binary);
-    std::array<std::uint8_t, BufferSize> image{};
-    if (file.read(reinterpret_cast<char *>(image.data()), BufferSize) && file.gcount() == BufferSize)
-        Memory.LastProgrammed = image;
 }
 
 // The functions the settings give a line, e.g. " (SCL)", so a wiring check reads at a glance.

@@ -135,6 +135,10 @@ TCliParse ParseCliOptions(const std::vector<std::string> &args)
             (arg == "--whole" ? parse.Options.Whole : parse.Options.Quiet) = true;
             continue;
         }
+        if (arg == "--no-verify") {
+            parse.Options.Verify = false;
+            continue;
+        }
         if (arg.rfind("--", 0) != 0 || arg == "--") {
             words.push_back(arg);
             continue;
@@ -166,7 +170,8 @@ std::string CliUsage()
            "  read-code FILE         read code memory into FILE\n"
            "  read-data FILE         read data memory (EEPROM, AT89S8252 only) into FILE\n"
            "  write-code FILE        write FILE to code memory\n"
-           "  write-code-fast FILE   write only the bytes that differ from the last code write\n"
+           "  write-code-fast FILE   read the chip over FILE's extent, then write only the bytes\n"
+           "                         that differ\n"
            "  write-data FILE        write FILE to data memory (AT89S8252 only)\n"
            "  verify-code FILE       compare code memory with FILE\n"
            "  verify-data FILE       compare data memory with FILE\n"
@@ -186,7 +191,11 @@ std::string CliUsage()
            "  --clock-delay MS              serial clock period\n"
            "  --whole                       whole memory instead of the file's extent\n"
            "  --quiet                       no progress, no result line on success\n"
+           "  --no-verify                   do not verify after writing\n"
            "\n"
+           "The write commands verify what they wrote and end like verify-code when the chip\n"
+           "disagrees. Data memory holds 2048 bytes: a longer FILE is written and compared up to\n"
+           "$07FF only, and the result line says how many bytes were left out.\n"
            "Files ending in .hex or .ihx are Intel-HEX, anything else is binary.\n"
            "Exit codes: 0 success, 1 no device found, 2 verify found differences,\n"
            "            3 usage or file error, 4 the port cannot be opened.\n";

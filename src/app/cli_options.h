@@ -33,6 +33,7 @@ struct TCliOptions {
     std::optional<double> ClockDelay;
     bool Whole = false;
     bool Quiet = false;
+    bool Verify = true; // the write commands verify what they wrote
 };
 
 struct TCliParse {

@@ -104,12 +104,41 @@ int CreateTemporary(const std::string &target, std::string &temporary)
     return -1;
 }
 
-// Everything but the rename: the contents, the permissions of the file being replaced, the sync.
+// Everything but the rename: the owner, group and permissions of the file being replaced, the
+// contents, the sync. Only root may give a file away, but anybody may keep a group he belongs to;
+// the mode comes after the owner because a change of owner clears the set-id bits.
 bool FillTemporary(int fd, std::string_view content, const struct stat *existing)
 {
-    if (existing && ::fchmod(fd, existing->st_mode & 07777) != 0)
-        return false;
+    if (existing) {
+        if (::fchown(fd, existing->st_uid, existing->st_gid) != 0)
+            (void)!::fchown(fd, static_cast<uid_t>(-1), existing->st_gid);
+        if (::fchmod(fd, existing->st_mode & 07777) != 0)
+            return false;
+    }
     return WriteAll(fd, content) && ::fsync(fd) == 0;
+}
+
+// Puts the filled temporary file in the target's place, or removes it.
+std::string RenameOver(TFileDescriptor &file, const std::string &temporary, const std::string &target,
+                       std::string_view content, const struct stat *existing)
+{
+    if (!FillTemporary(file.Get(), content, existing) || file.Close() != 0 ||
+        ::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return std::strerror(error);
+    }
+    return {};
+}
+
+// Without the temporary file a failed write can no longer leave the old contents whole; writing over
+// them before cutting the file to length at least needs no new disk space for a file that shrinks.
+std::string RewriteInPlace(TFileDescriptor &file, std::string_view content)
+{
+    if (!WriteAll(file.Get(), content) || ::ftruncate(file.Get(), static_cast<off_t>(content.size())) != 0 ||
+        ::fsync(file.Get()) != 0 || file.Close() != 0)
+        return std::strerror(errno);
+    return {};
 }
 
 } // namespace
@@ -147,24 +176,34 @@ TFileResult CheckSaveRange(int first, int last, const std::string &name)
                    "the range " + std::to_string(first) + " to " + std::to_string(last) + " lies outside the buffer");
 }
 
-TFileResult SaveFileSafely(const std::string &name, std::string_view content)
+std::string ReplaceFileContents(const std::string &name, std::string_view content)
 {
     const std::string target = ResolveTarget(name);
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (!exists && errno != ENOENT)
+        return std::strerror(errno);
     if (exists && S_ISDIR(existing.st_mode))
-        return Failure("Cannot save", name, EISDIR);
+        return std::strerror(EISDIR);
     if (exists && !S_ISREG(existing.st_mode))
-        return Failure("Cannot save", name, "not a regular file");
+        return "not a regular file";
+    // A write-protected file stays protected even where its folder would let it be replaced.
+    TFileDescriptor inPlace(exists ? ::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK) : -1);
+    if (exists && inPlace.Get() < 0)
+        return std::strerror(errno);
     std::string temporary;
     TFileDescriptor file(CreateTemporary(target, temporary));
-    if (file.Get() < 0)
-        return Failure("Cannot save", name, errno);
-    if (!FillTemporary(file.Get(), content, exists ? &existing : nullptr) || file.Close() != 0 ||
-        ::rename(temporary.c_str(), target.c_str()) != 0) {
-        const int error = errno;
-        ::unlink(temporary.c_str());
-        return Failure("Cannot save", name, error);
-    }
-    return {};
+    if (file.Get() >= 0)
+        return RenameOver(file, temporary, target, content, exists ? &existing : nullptr);
+    // A folder the user may not write (a shared install, someone else's folder) can still hold a
+    // file that he may write.
+    if (exists && (errno == EACCES || errno == EPERM))
+        return RewriteInPlace(inPlace, content);
+    return std::strerror(errno);
+}
+
+TFileResult SaveFileSafely(const std::string &name, std::string_view content)
+{
+    const std::string reason = ReplaceFileContents(name, content);
+    return reason.empty() ? TFileResult{} : Failure("Cannot save", name, reason);
 }

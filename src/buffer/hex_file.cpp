@@ -44,23 +44,39 @@ bool ConvertField(std::string_view line, std::size_t position, std::size_t width
     return true;
 }
 
-bool StoreData(TMemoryBuffer &memory, int size, std::string_view line, unsigned address, unsigned count)
+bool StoreData(TMemoryBuffer &memory, int size, std::string_view line, std::uint64_t address, unsigned count)
 {
     bool allFitted = true;
     for (unsigned i = 0; i < count; ++i) {
         unsigned value;
         if (!ConvertField(line, 10 + 2 * i, 2, value))
             continue;
-        const int index = static_cast<int>(address + i);
-        if (index >= size) {
+        const std::uint64_t index = address + i;
+        if (index >= static_cast<std::uint64_t>(size)) {
             allFitted = false;
             continue;
         }
         memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
-        if (index > memory.HighestAddress)
-            memory.HighestAddress = index;
+        memory.HighestAddress = std::max(memory.HighestAddress, static_cast<int>(index));
     }
     return allFitted;
+}
+
+enum TRecordType : unsigned {
+    EndOfFile = 1,
+    ExtendedSegmentAddress = 2,
+    StartSegmentAddress = 3,
+    ExtendedLinearAddress = 4,
+    StartLinearAddress = 5,
+};
+
+// An extended address record sets the base of the data records after it: the segment times 16, or
+// the upper 16 bits of a linear address. A malformed one is skipped like any other malformed line.
+void SetBase(std::string_view line, unsigned type, std::uint32_t &base)
+{
+    unsigned value;
+    if (ConvertField(line, 10, 4, value))
+        base = type == ExtendedLinearAddress ? value << 16 : value << 4;
 }
 
 const char UpperHexDigits[] = "0123456789ABCDEF";
@@ -91,15 +107,25 @@ void AppendRecord(std::string &text, const TMemoryBuffer &memory, int address, i
 
 } // namespace
 
-bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line)
+bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base)
 {
     if (line.size() < 9)
         return true;
     unsigned address, type, count;
-    if (!ConvertField(line, 4, 4, address) || !ConvertField(line, 8, 2, type) || type == 1 ||
+    if (!ConvertField(line, 4, 4, address) || !ConvertField(line, 8, 2, type) || type == EndOfFile ||
         !ConvertField(line, 2, 2, count) || count == 0)
         return true;
-    return StoreData(memory, CodeMemorySize(device), line, address, count);
+    switch (type) {
+    case ExtendedSegmentAddress:
+    case ExtendedLinearAddress:
+        SetBase(line, type, base);
+        return true;
+    case StartSegmentAddress:
+    case StartLinearAddress:
+        return true; // where the program starts, nothing to store
+    default:
+        return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count);
+    }
 }
 
 TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,

@@ -1,6 +1,7 @@
-// Intel-HEX files: the reader places each record's data bytes at the record's 16-bit address; the
-// writer produces 16-byte data records and the end record.
+// Intel-HEX files: the reader places each record's data bytes at the record's address; the writer
+// produces 16-byte data records and the end record.
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -9,9 +10,11 @@
 #include "buffer/memory_buffer.h"
 
 // Stores one record line (without its line end). Fields are taken by character position and no
-// checksum is checked. Returns false when at least one data byte lay at or beyond the code memory
-// size and was dropped.
-bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line);
+// checksum is checked. Extended address records (types 02 and 04) set `base`, which is added to the
+// address of the data records after them; start address records (03, 05) store nothing; every
+// other type but the end record (01) counts as data. Returns false when at least one data byte lay
+// at or beyond the code memory size and was dropped.
+bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base);
 
 // Reads the file into the buffer without clearing it first; HighestAddress becomes the largest
 // index stored (0 when none). The overflow note is shown unless Silent.

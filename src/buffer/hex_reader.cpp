@@ -53,7 +53,7 @@ void THexReader::Parse(std::string_view line, bool complete)
 {
     if (complete && !line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (!ParseHexLine(Memory, Device, line))
+    if (!ParseHexLine(Memory, Device, line, Base))
         SawOverflow = true;
     Pending.clear();
     PendingLength = 0;

@@ -2,6 +2,7 @@
 // file of any size and lines of any length load without holding the file in memory.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,7 @@ private:
     // The start of a line that spans chunks, cut to the characters a record can use.
     std::string Pending;
     std::size_t PendingLength = 0;
+    std::uint32_t Base = 0; // of the extended address records
     bool SawOverflow = false;
     bool SawEnd = false;
 };

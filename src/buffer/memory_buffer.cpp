@@ -19,9 +19,10 @@ void TMemoryBuffer::FillBuffer(std::uint8_t value, int device)
     std::fill_n(Buffer.begin(), CodeMemorySize(device), value);
 }
 
+// The chip wraps addresses beyond its memory onto its start, so a longer file would overwrite its
+// own beginning with its tail, and a verify would compare the tail with the start.
 int TMemoryBuffer::WriteRangeLast(bool code, int device) const
 {
-    if (!WholeDevice)
-        return HighestAddress;
-    return (code ? CodeMemorySize(device) : DataMemorySize) - 1;
+    const int memoryLast = (code ? CodeMemorySize(device) : DataMemorySize) - 1;
+    return WholeDevice ? memoryLast : std::min(HighestAddress, memoryLast);
 }

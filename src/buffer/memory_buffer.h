@@ -14,13 +14,15 @@ int CodeMemorySize(int device);
 struct TMemoryBuffer {
     std::array<std::uint8_t, BufferSize> Buffer{};
     std::array<std::uint8_t, BufferSize> LastProgrammed{};
-    // Set: writes and verifies cover the whole memory. Clear: they cover 0..HighestAddress.
+    // Set: writes and verifies cover the whole memory. Clear: they cover 0..HighestAddress, as far as
+    // the memory reaches.
     bool WholeDevice = false;
     // Written only by the file readers; negative means an empty range.
     int HighestAddress = 0;
 
     // Sets the first CodeMemorySize bytes; the bytes above keep their values.
     void FillBuffer(std::uint8_t value, int device);
-    // The last index a write or verify of code (or data) memory covers; below 0 when nothing.
+    // The last index a write or verify of code (or data) memory covers, never beyond that memory;
+    // below 0 when nothing.
     int WriteRangeLast(bool code, int device) const;
 };

@@ -1,20 +1,20 @@
 #include "settings/big_ini_file.h"
 
+#include "buffer/file_io.h"
+
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
-#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 
 namespace {
 
-const char *const NotRegular = "Not a regular file";
+const char *const NotRegular = "not a regular file";
 
 // A failed step of reading or writing the file, carrying the reason shown to the user.
 struct TIoFailure {
@@ -40,9 +40,26 @@ bool IsHeader(const std::string &line)
     return line.size() >= 2 && line.front() == '[' && line.back() == ']';
 }
 
-bool BreaksTheLine(const std::string &text)
+// What in `text` would break the line it is written into, or null.
+const char *LineBreaker(const std::string &text)
 {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+    if (text.find_first_of("\r\n") != std::string::npos)
+        return "a line break";
+    return text.find('\0') != std::string::npos ? "a NUL character" : nullptr;
+}
+
+// Why the line Ident=Value of Section cannot be stored as one line; empty when it can.
+std::string WhyNotOneLine(const std::string &Section, const std::string &Ident, const std::string &Value)
+{
+    if (const char *breaker = LineBreaker(Value))
+        return std::string("its value holds ") + breaker;
+    if (const char *breaker = LineBreaker(Ident))
+        return std::string("its name holds ") + breaker;
+    if (const char *breaker = LineBreaker(Section))
+        return std::string("the name of its section ") + Section + " holds " + breaker;
+    if (IsHeader(Ident + "=" + Value))
+        return "the line would read as a section header";
+    return {};
 }
 
 // Everything up to the first NUL, split at CR, LF and CR LF.
@@ -74,13 +91,6 @@ public:
     TFd(const TFd &) = delete;
     TFd &operator=(const TFd &) = delete;
     int Get() const { return FFd; }
-    // Closes now so that a late write error (NFS, full disk) is seen.
-    bool Close()
-    {
-        const int fd = FFd;
-        FFd = -1;
-        return ::close(fd) == 0;
-    }
 
 private:
     int FFd;
@@ -119,98 +129,10 @@ bool ReadWholeFile(const std::string &path, std::string &text)
     }
 }
 
-void WriteAll(int fd, const std::string &text)
-{
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            Fail(errno);
-        done += static_cast<std::size_t>(n);
-    }
-}
-
-// A symbolic link stays a link: its target is rewritten.
-std::filesystem::path WriteTarget(const std::string &path)
-{
-    std::error_code ec;
-    const auto target = std::filesystem::canonical(path, ec);
-    return ec ? std::filesystem::path(path) : target;
-}
-
-// Opens a new file beside `target`; the umask applies as to any new file.
-int CreateTempBeside(const std::filesystem::path &target, std::string &tempName)
-{
-    static std::atomic<unsigned> counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        tempName = target.string() + ".tmp" + std::to_string(::getpid()) + "-" +
-                   std::to_string(++counter);
-        const int fd = ::open(tempName.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0 || errno != EEXIST)
-            return fd;
-    }
-    return -1;
-}
-
-// The existing file must itself be writable: replacing a write-protected file through its
-// folder would defeat the protection. Its mode and owner carry over to the new file.
-void CheckReplaceable(const std::filesystem::path &target, struct stat &st, bool &exists)
-{
-    exists = ::stat(target.c_str(), &st) == 0;
-    if (!exists) {
-        if (errno != ENOENT)
-            Fail(errno);
-        return;
-    }
-    if (!S_ISREG(st.st_mode))
-        throw TIoFailure{NotRegular};
-    TFd probe(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NONBLOCK));
-    if (probe.Get() < 0)
-        Fail(errno);
-}
-
-void FillTemp(int fd, const std::string &text, const struct stat *old)
-{
-    WriteAll(fd, text);
-    if (old) {
-        (void)!::fchown(fd, old->st_uid, old->st_gid); // only root may change the owner
-        if (::fchmod(fd, old->st_mode & 07777) != 0)
-            Fail(errno);
-    }
-    if (::fsync(fd) != 0)
-        Fail(errno);
-}
-
-// Writes into a new file beside the target and renames it over the target, so that a failed
-// write never leaves a truncated settings file.
-void ReplaceFileWith(const std::filesystem::path &target, const std::string &text)
-{
-    struct stat st {};
-    bool exists = false;
-    CheckReplaceable(target, st, exists);
-    std::string tempName;
-    TFd fd(CreateTempBeside(target, tempName));
-    if (fd.Get() < 0)
-        Fail(errno);
-    try {
-        FillTemp(fd.Get(), text, exists ? &st : nullptr);
-        if (!fd.Close() || ::rename(tempName.c_str(), target.c_str()) != 0)
-            Fail(errno);
-    } catch (...) {
-        ::unlink(tempName.c_str());
-        throw;
-    }
-}
-
 void WriteWholeFile(const std::string &path, const std::string &text)
 {
-    try {
-        ReplaceFileWith(WriteTarget(path), text);
-    } catch (const TIoFailure &failure) {
-        throw EIniWriteError(path, failure.Reason);
-    }
+    if (const std::string reason = ReplaceFileContents(path, text); !reason.empty())
+        throw EIniWriteError(path, reason);
 }
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -272,19 +194,20 @@ std::size_t Digits(const std::string &text, std::size_t i)
 }
 
 // Checks sign, digits, optional "." with digits, optional exponent; the number itself is left to
-// from_chars, which never looks at the locale.
+// from_chars, which never looks at the locale. "1." and ".5" are not numbers in this file.
 bool IsFloatSyntax(const std::string &text)
 {
     std::size_t i = text[0] == '+' || text[0] == '-' ? 1 : 0;
-    std::size_t mantissa = Digits(text, i);
-    i += mantissa;
+    const std::size_t whole = Digits(text, i);
+    if (whole == 0)
+        return false;
+    i += whole;
     if (i < text.size() && text[i] == '.') {
         const std::size_t fraction = Digits(text, i + 1);
-        mantissa += fraction;
+        if (fraction == 0)
+            return false;
         i += 1 + fraction;
     }
-    if (mantissa == 0)
-        return false;
     if (i < text.size() && (text[i] == 'E' || text[i] == 'e')) {
         ++i;
         if (i < text.size() && (text[i] == '+' || text[i] == '-'))
@@ -317,6 +240,13 @@ EIniReadError::EIniReadError(const std::string &path, const std::string &reason)
 
 EIniWriteError::EIniWriteError(const std::string &path, const std::string &reason)
     : EIniFileError("Cannot write the settings file " + path + ": " + reason, path)
+{
+}
+
+EIniValueError::EIniValueError(const std::string &path, const std::string &ident, const std::string &reason)
+    : EIniFileError("Cannot keep the setting " + ident + (path.empty() ? "" : " in the settings file " + path) +
+                        ": " + reason,
+                    path)
 {
 }
 
@@ -404,10 +334,9 @@ void TBigIniFile::WriteString(const std::string &Section, const std::string &Ide
 void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
                          const std::string &Value)
 {
+    if (const std::string reason = WhyNotOneLine(Section, Ident, Value); !reason.empty())
+        throw EIniValueError(FFileName, Ident, reason);
     const std::string newLine = Ident + "=" + Value;
-    if (BreaksTheLine(Section) || BreaksTheLine(newLine) || IsHeader(newLine))
-        throw std::invalid_argument("Cannot store the key " + Ident + " of section " + Section +
-                                    " as one line of the settings file");
     TSection *section = FindSection(Section);
     if (!section)
         section = &FSections.emplace_back(TSection{Section, {}});

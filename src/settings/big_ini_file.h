@@ -27,6 +27,12 @@ public:
     EIniWriteError(const std::string &path, const std::string &reason);
 };
 
+// A key the file cannot hold as one line (a line break or NUL in it); nothing of it was stored.
+class EIniValueError : public EIniFileError {
+public:
+    EIniValueError(const std::string &path, const std::string &ident, const std::string &reason);
+};
+
 class TBigIniFile {
 public:
     // Reads FileName when it exists; an empty name means a store without a file.
@@ -43,7 +49,8 @@ public:
 
     virtual std::string ReadString(const std::string &Section, const std::string &Ident,
                                    const std::string &Default) const;
-    // Throws std::invalid_argument for text that cannot be stored as one line (CR, LF, NUL).
+    // Throws EIniValueError for text that cannot be stored as one line (CR, LF, NUL) and keeps the
+    // key as it was.
     virtual void WriteString(const std::string &Section, const std::string &Ident,
                              const std::string &Value);
     virtual char ReadChar(const std::string &Section, const std::string &Ident, char Default) const;

@@ -2,6 +2,8 @@
 
 #include "settings/big_ini_file.h"
 
+#include <optional>
+
 namespace {
 const std::string General = "General";
 const std::string SerialPort = "SerialPort";
@@ -35,11 +37,21 @@ void LoadSettings(const TBigIniFile &ini, TSettings &s)
 }
 
 // Secure, PortName and PortTrace are set by hand only and never written, so that a first start
-// writes the same file as ever.
+// writes the same file as ever. A text the file cannot hold (a file name with a line break) is
+// refused alone: the other settings are still saved, then the refusal is reported.
 void SaveSettings(TBigIniFile &ini, const TSettings &s)
 {
-    ini.WriteString(General, "LastFilename", s.LastFilename);
-    ini.WriteString(General, "LastFiletyp", s.LastFiletyp);
+    std::optional<EIniValueError> refused;
+    const auto writeText = [&](const char *key, const std::string &value) {
+        try {
+            ini.WriteString(General, key, value);
+        } catch (const EIniValueError &error) {
+            if (!refused)
+                refused = error;
+        }
+    };
+    writeText("LastFilename", s.LastFilename);
+    writeText("LastFiletyp", s.LastFiletyp);
     ini.WriteInteger(General, "Device", s.Device);
     ini.WriteBool(General, "FastRedo", s.FastRedo);
     ini.WriteInteger("Serialport", "Port", s.Port);
@@ -57,4 +69,6 @@ void SaveSettings(TBigIniFile &ini, const TSettings &s)
     ini.WriteFloat(Delays, "ClockDelay", s.ClockDelay);
     ini.WriteFloat(Delays, "WriteDelay", s.WriteDelay);
     ini.UpdateFile();
+    if (refused)
+        throw *refused;
 }

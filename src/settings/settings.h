@@ -35,4 +35,6 @@ struct TSettings {
 };
 
 void LoadSettings(const TBigIniFile &ini, TSettings &settings);
+// Throws EIniWriteError when the file cannot be written, and EIniValueError (after saving the rest)
+// when a setting cannot be kept.
 void SaveSettings(TBigIniFile &ini, const TSettings &settings);

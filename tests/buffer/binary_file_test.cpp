@@ -197,17 +197,50 @@ TEST_F(FailedSave, WriteErrorHalfwayLeavesTheOldFile)
     ExpectOldFileIntact();
 }
 
-TEST_F(FailedSave, UnwritableFolderLeavesTheOldFile)
+// A folder the user may not write (a shared install, someone else's folder) still lets him rewrite a
+// file he may write; a file he may not write stays as it was, and a new file cannot be made there.
+TEST(BinarySave, ReadOnlyFolderRewritesAWritableFileInPlace)
 {
-    ::chmod(Dir.Folder().c_str(), 0555);
-    TFileResult result;
+    TTempDir dir;
+    const std::string shared = dir.File("shared.bin"), locked = dir.File("locked.bin");
+    WriteBytes(shared, std::string(20000, 'x'));
+    WriteBytes(locked, "locked");
+    ::chmod(shared.c_str(), 0666);
+    ::chmod(locked.c_str(), 0444);
+    ::chmod(dir.Folder().c_str(), 0555);
+    const TMemoryBuffer memory = FilledBuffer(0x44);
+    TFileResult written, refused, created;
     {
         TUnprivileged nobody;
-        result = SaveBinaryFile(Memory, 0, Old);
+        written = SaveBinaryFile(memory, 0, shared);
+        refused = SaveBinaryFile(memory, 0, locked);
+        created = SaveBinaryFile(memory, 0, dir.File("new.bin"));
     }
-    EXPECT_FALSE(result.Ok);
-    EXPECT_NE(result.Error.find("Permission denied"), std::string::npos) << result.Error;
-    ExpectOldFileIntact();
+    ::chmod(dir.Folder().c_str(), 0755);
+    EXPECT_TRUE(written.Ok) << written.Error;
+    EXPECT_EQ(ReadBytes(shared), std::string(8192, '\x44'));
+    EXPECT_EQ(Permissions(shared), std::filesystem::perms(0666));
+    EXPECT_NE(refused.Error.find("Permission denied"), std::string::npos) << refused.Error;
+    EXPECT_EQ(ReadBytes(locked), "locked");
+    EXPECT_FALSE(created.Ok);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Folder()), {}), 2);
+}
+
+// Replacing a file through its folder must not hand it to whoever saved it.
+TEST(BinarySave, ReplacedFileKeepsItsOwnerAndGroup)
+{
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "only root may give a file to another user";
+    TTempDir dir;
+    const std::string name = dir.File("theirs.bin");
+    WriteBytes(name, "old");
+    ASSERT_EQ(::chown(name.c_str(), 65534, 65534), 0);
+    ASSERT_TRUE(SaveBinaryFile(FilledBuffer(0x55), 2, name).Ok);
+    struct stat status {};
+    ASSERT_EQ(::stat(name.c_str(), &status), 0);
+    EXPECT_EQ(status.st_uid, 65534u);
+    EXPECT_EQ(status.st_gid, 65534u);
+    EXPECT_EQ(ReadBytes(name), std::string(16, '\x55'));
 }
 
 TEST_F(FailedSave, TargetsThatAreNoFileOrHaveNoFolderFailClearly)

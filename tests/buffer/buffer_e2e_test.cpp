@@ -5,6 +5,7 @@
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
 #include "buffer_test_support.h"
+#include "shared_fixture.h"
 
 namespace {
 
@@ -41,8 +42,7 @@ TEST(HexAgainstSrecCat, FileItWritesLoadsToTheSameBytes)
     TTempDir dir;
     const std::string bytes = PatternBytes(BufferSize, 2);
     WriteBytes(dir.File("in.bin"), bytes);
-    // Its default output starts with an extended-address record, which lands at 0000 before the
-    // data record for 0000 overwrites it.
+    // Its default output starts with an extended linear address record of base 0.
     SrecCat(Quoted(dir.File("in.bin")) + " -binary -o " + Quoted(dir.File("in.hex")) + " -intel");
     ASSERT_EQ(ReadBytes(dir.File("in.hex")).rfind(":02000004", 0), 0u);
     for (int device : {0, 1}) {
@@ -57,9 +57,11 @@ TEST(HexAgainstSrecCat, FileItWritesLoadsToTheSameBytes)
 
 TEST(HexAgainstSrecCat, ThirdPartyFirmwareLoadsLikeItsIndependentConversion)
 {
+    const std::filesystem::path folder = SharedFixtureFolder("basic52");
+    if (!std::filesystem::is_directory(folder))
+        GTEST_SKIP() << MissingFixtureMessage(folder);
     TTempDir dir;
-    const std::string firmware = KORVEL_SOURCE_DIR "/../shared/fixtures/basic52/basic52_v11.ihx";
-    ASSERT_TRUE(std::filesystem::exists(firmware)) << firmware;
+    const std::string firmware = (folder / "basic52_v11.ihx").string();
     SrecCat(Quoted(firmware) + " -Intel -crop 0 0x2000 -fill 0xFF 0 0x2000 -o " + Quoted(dir.File("ref.bin")) +
             " -Binary");
     TMemoryBuffer memory;

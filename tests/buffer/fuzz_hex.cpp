@@ -39,7 +39,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     const std::string_view text(reinterpret_cast<const char *>(data + 1), size - 1);
 
     TMemoryBuffer line = Guarded();
-    ParseHexLine(line, device, text);
+    std::uint32_t base = 0;
+    ParseHexLine(line, device, text, base);
     CheckBounds(line, device);
 
     TMemoryBuffer streamed = Guarded();

@@ -40,6 +40,13 @@ std::vector<unsigned> Counting(unsigned first, unsigned count)
     return data;
 }
 
+// One line on its own, after no extended address record.
+bool ParseLine(TMemoryBuffer &memory, int device, std::string_view line)
+{
+    std::uint32_t base = 0;
+    return ParseHexLine(memory, device, line, base);
+}
+
 class HexLoad : public ::testing::Test {
 protected:
     TFileResult Load(const std::string &text, int device = 0, bool silent = false)
@@ -119,17 +126,35 @@ TEST_F(HexLoad, ChecksumCaseAndRecordTypesAreNotJudged)
 {
     const std::string text = ":04001000ABCDEF0100\n" // wrong checksum
                              ":02002000abcdFF\n"     // lower-case digits
-                             ":020000040001F9\n"     // extended linear address: its data goes to 0000
-                             ":020000021000EC\n"     // extended segment address, likewise
                              ":01004000BB01\n"       // data, wrong checksum
+                             ":01006006DDFF\n"       // a type without a meaning is taken as data
                              ":01005001CC03\n";      // end record with data: nothing stored
     ASSERT_TRUE(Load(text).Ok);
     EXPECT_EQ(BufferBytes(Memory, 0x10, 4), "\xAB\xCD\xEF\x01");
     EXPECT_EQ(BufferBytes(Memory, 0x20, 2), "\xAB\xCD");
-    EXPECT_EQ(BufferBytes(Memory, 0x00, 2), std::string("\x10\x00", 2));
     EXPECT_EQ(Memory.Buffer[0x40], 0xBB);
     EXPECT_EQ(Memory.Buffer[0x50], 0xEE);
-    EXPECT_EQ(Memory.HighestAddress, 0x40);
+    EXPECT_EQ(Memory.Buffer[0x60], 0xDD);
+    EXPECT_EQ(Memory.HighestAddress, 0x60);
+}
+
+// Address records carry addresses, not data: a start address at the end of a file must not land on
+// the reset vector, and data after an extended address lies where that address puts it.
+TEST_F(HexLoad, AddressRecordsStoreNothingAndPlaceTheDataAfterThem)
+{
+    const std::string text = Record(0, 0, {0x02, 0x01, 0x00}) + "\n" +
+                             Record(4, 0, {0x00, 0x01}) + "\n" + Record(0, 0x0003, {0x11}) + "\n" + // 10003
+                             Record(4, 0, {0x00, 0x00}) + "\n" + Record(0, 0x0004, {0x22}) + "\n" +
+                             Record(2, 0, {0x01, 0x00}) + "\n" + Record(0, 0x0005, {0x33}) + "\n" + // 1005
+                             Record(2, 0, {0x10, 0x00}) + "\n" + Record(0, 0x0006, {0x44}) + "\n" + // 10006
+                             Record(2, 0, {0x00, 0x00}) + "\n" + Record(0, 0x0007, {0x55}) + "\n" +
+                             Record(3, 0, {0x00, 0x00, 0x00, 0x00}) + "\n" + Record(5, 0, {0x00, 0x00, 0x00, 0x00}) +
+                             "\n:00000001FF\n";
+    EXPECT_TRUE(Load(text).Overflow);
+    ASSERT_EQ(Recorder.Notes.size(), 1u);
+    EXPECT_EQ(BufferBytes(Memory, 0, 8), std::string("\x02\x01\x00\xEE\x22\xEE\xEE\x55", 8));
+    EXPECT_EQ(Memory.Buffer[0x1005], 0x33);
+    EXPECT_EQ(Memory.HighestAddress, 0x1005);
 }
 
 TEST_F(HexLoad, EndRecordNeitherStoresNorStopsTheReading)
@@ -213,7 +238,7 @@ TEST(HexLine, ShortAndMalformedLinesAreIgnored)
     TMemoryBuffer memory = FilledBuffer(0xEE);
     for (const char *line : {"", ":0100000", ":01000000", ":01G0000011", ":01 000 0011", ":010000X011", ":0X00000011",
                              ":00000000FF"}) {
-        EXPECT_TRUE(ParseHexLine(memory, 0, line)) << line;
+        EXPECT_TRUE(ParseLine(memory, 0, line)) << line;
     }
     EXPECT_EQ(std::count(memory.Buffer.begin(), memory.Buffer.end(), 0xEE), BufferSize);
     EXPECT_EQ(memory.HighestAddress, 0);
@@ -222,35 +247,35 @@ TEST(HexLine, ShortAndMalformedLinesAreIgnored)
 TEST(HexLine, StartCodeIsNotExamined)
 {
     TMemoryBuffer memory;
-    EXPECT_TRUE(ParseHexLine(memory, 0, "x0100050099"));
+    EXPECT_TRUE(ParseLine(memory, 0, "x0100050099"));
     EXPECT_EQ(memory.Buffer[5], 0x99);
 }
 
 TEST(HexLine, BadOrMissingDataFieldsSkipOnlyTheirByte)
 {
     TMemoryBuffer memory = FilledBuffer(0xEE);
-    EXPECT_TRUE(ParseHexLine(memory, 0, ":03000000AAZZCC"));
+    EXPECT_TRUE(ParseLine(memory, 0, ":03000000AAZZCC"));
     EXPECT_EQ(BufferBytes(memory, 0, 3), "\xAA\xEE\xCC");
 
     // The count claims more than the line holds: the checksum is taken as data, the rest is missing.
     memory = FilledBuffer(0xEE);
-    EXPECT_TRUE(ParseHexLine(memory, 0, ":06010000112233C4"));
+    EXPECT_TRUE(ParseLine(memory, 0, ":06010000112233C4"));
     EXPECT_EQ(BufferBytes(memory, 0x100, 6), "\x11\x22\x33\xC4\xEE\xEE");
     EXPECT_EQ(memory.HighestAddress, 0x103);
 
     // A field cut to one digit by the end of the line converts that digit.
     memory = FilledBuffer(0xEE);
-    EXPECT_TRUE(ParseHexLine(memory, 0, ":020004007"));
+    EXPECT_TRUE(ParseLine(memory, 0, ":020004007"));
     EXPECT_EQ(BufferBytes(memory, 4, 2), "\x07\xEE");
 }
 
 TEST(HexLine, HighestAddressOnlyRises)
 {
     TMemoryBuffer memory;
-    ParseHexLine(memory, 1, ":0100200011");
-    ParseHexLine(memory, 1, ":0100100022");
+    ParseLine(memory, 1, ":0100200011");
+    ParseLine(memory, 1, ":0100100022");
     EXPECT_EQ(memory.HighestAddress, 0x20);
-    EXPECT_FALSE(ParseHexLine(memory, 0, ":02FFFF00AABB"));
+    EXPECT_FALSE(ParseLine(memory, 0, ":02FFFF00AABB"));
     EXPECT_EQ(memory.HighestAddress, 0x20);
 }
 
@@ -264,16 +289,17 @@ TEST(HexReader, ChunkSizeDoesNotChangeTheResult)
                              full(0x400).substr(0, 519) + "\r\n" +          // all usable characters, then CR LF
                              full(0x600).substr(0, 518) + "\r5\r\n" +      // a CR inside the last data field
                              full(0x800).substr(0, 518) + "\r\n" +          // last data field cut to one digit
-                             ":\r\n\r\n" + Record(4, 0x10, {9}) + "\n" + Record(0, 0x300, Counting(7, 255)) +
+                             ":\r\n\r\n" + Record(6, 0x10, {9}) + "\n" + Record(0, 0x300, Counting(7, 255)) +
                              std::string(700, '0') + "\x1A" + Record(0, 0x20, {5}) + "\n";
     TMemoryBuffer expected = FilledBuffer(0xEE);
+    std::uint32_t base = 0;
     const std::string beforeEnd = text.substr(0, text.find('\x1A'));
     for (std::size_t start = 0; start <= beforeEnd.size();) {
         std::size_t end = std::min(beforeEnd.find('\n', start), beforeEnd.size());
         std::string_view line(beforeEnd.data() + start, end - start);
         if (!line.empty() && line.back() == '\r')
             line.remove_suffix(1);
-        ParseHexLine(expected, 1, line);
+        ParseHexLine(expected, 1, line, base);
         start = end + 1;
     }
     ASSERT_EQ(expected.Buffer[0x1FE], 0xFE);

@@ -54,6 +54,12 @@ TEST(MemoryBuffer, WriteRangeLastFollowsWholeDeviceAndHighestAddress)
     memory.HighestAddress = -1; // an empty binary file: nothing to write
     EXPECT_LT(memory.WriteRangeLast(true, 0), 0);
     EXPECT_LT(memory.WriteRangeLast(false, 0), 0);
-    memory.HighestAddress = 12287; // loaded as AT89S53, then switched: not limited again
-    EXPECT_EQ(memory.WriteRangeLast(true, 0), 12287);
+    // Beyond the memory the chip would wrap onto its start: a 3000-byte file for the EEPROM, or one
+    // loaded as AT89S53 before the switch to the AT89S8252.
+    memory.HighestAddress = 2999;
+    EXPECT_EQ(memory.WriteRangeLast(false, 0), DataMemorySize - 1);
+    EXPECT_EQ(memory.WriteRangeLast(true, 0), 2999);
+    memory.HighestAddress = 12287;
+    EXPECT_EQ(memory.WriteRangeLast(true, 0), 8191);
+    EXPECT_EQ(memory.WriteRangeLast(true, 1), 12287);
 }

@@ -2,6 +2,7 @@
 // firmware, srec_cat converts it independently, sigrok-cli decodes the recorded line trace.
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
+#include "shared_fixture.h"
 #include "sim/sim_image.h"
 
 #include <gtest/gtest.h>
@@ -145,8 +146,10 @@ TEST_F(CliTest, EchoFirmwareRoundTrip)
 
 TEST_F(CliTest, ThirdPartyBasic52RoundTrip)
 {
-    const fs::path hex = fs::path(KORVEL_SOURCE_DIR) / "../shared/fixtures/basic52/basic52_v11.ihx";
-    ASSERT_TRUE(fs::exists(hex));
+    const fs::path folder = SharedFixtureFolder("basic52");
+    if (!fs::is_directory(folder))
+        GTEST_SKIP() << MissingFixtureMessage(folder);
+    const fs::path hex = folder / "basic52_v11.ihx";
     TMemoryBuffer memory;
     LoadHexFile(memory, 0, hex.string(), true, {});
     ProgramReadVerify(hex, SrecImage(hex, memory.HighestAddress));
@@ -268,20 +271,70 @@ TEST_F(CliTest, TraceOfAShortWriteDecodesToTheInstructionStream)
 {
     std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x56\x78";
     const fs::path vcd = Dir / "write.vcd";
-    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code " + (Dir / "four.bin").string()).Code, 0);
+    ASSERT_EQ(Cli("--no-verify --trace " + vcd.string() + " write-code " + (Dir / "four.bin").string()).Code, 0);
     // Enable, the presence test on an erased chip (saved byte FF), then the four writes.
     EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00,
                                           0x02, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x02, 0x00, 0x12,
                                           0x02, 0x01, 0x34, 0x02, 0x02, 0x56, 0x02, 0x03, 0x78}));
+}
 
-    // A fast write of the same file right after sends only the presence test.
-    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code-fast " + (Dir / "four.bin").string()).Code, 0);
-    EXPECT_EQ(DecodeTrace(vcd, Dir).size(), 3u * 7);
-    std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x57\x78";
-    ASSERT_EQ(Cli("--trace " + vcd.string() + " write-code-fast " + (Dir / "four.bin").string()).Code, 0);
+// A fast write asks the chip what it holds over the file's extent and sends only what differs:
+// after an erase that is every byte, after a write of the same file nothing.
+TEST_F(CliTest, FastWriteSendsWhatDiffersFromTheChip)
+{
+    const std::string four = (Dir / "four.bin").string(), vcd = (Dir / "fast.vcd").string();
+    std::ofstream(four, std::ios::binary) << "\x12\x34\x56\x78";
+    ASSERT_EQ(Cli("write-code " + four).Code, 0);
+    ASSERT_EQ(Cli("erase").Code, 0);
+    ASSERT_EQ(Cli("--no-verify write-code-fast " + four).Code, 0);
+    EXPECT_EQ(Cli("verify-code " + four).Code, 0) << "the erased chip must be written again";
+
+    std::ofstream(four, std::ios::binary) << "\x12\x34\x57\x78";
+    ASSERT_EQ(Cli("--no-verify --trace " + vcd + " write-code-fast " + four).Code, 0);
+    // Enable, presence test, four reads; enable, presence test, the one byte that differs.
     const auto bytes = DecodeTrace(vcd, Dir);
-    ASSERT_EQ(bytes.size(), 3u * 8);
+    ASSERT_EQ(bytes.size(), 3u * (7 + 4 + 7 + 1));
     EXPECT_EQ(std::vector<std::string>(bytes.end() - 3, bytes.end()), Hex({0x02, 0x02, 0x57}));
+    EXPECT_EQ(Cli("verify-code " + four).Code, 0);
+    EXPECT_FALSE(fs::exists(Dir / "korvel.ini.last")) << "no image is kept between runs";
+}
+
+// A chip whose writes are lost (a write delay shorter than its write cycle) fails every write
+// command with the differences, unless the user asks for no verify.
+TEST_F(CliTest, WritesVerifyWhatTheyWrote)
+{
+    const std::string file = (Dir / "data.bin").string();
+    std::ofstream(file, std::ios::binary) << "\x12\x34\x56\x78\x9A\xBC\xDE\x01";
+    for (const char *command : {"write-code ", "write-code-fast ", "write-data "}) {
+        ASSERT_EQ(Cli("erase").Code, 0);
+        const TRun run = Cli(std::string("--write-delay 0 ") + command + file);
+        EXPECT_EQ(run.Code, 2) << command << run.Out << run.Err;
+        EXPECT_NE(run.Out.find(" Buffer: $"), std::string::npos) << command << run.Out;
+        EXPECT_NE(run.Out.find("Found differences during Verify !"), std::string::npos) << command << run.Out;
+    }
+    const TRun run = Cli("--no-verify --write-delay 0 write-code " + file);
+    EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_EQ(run.Out.find("Verify"), std::string::npos) << run.Out;
+}
+
+// The data memory ends at $07FF: a longer file is neither wrapped onto its start nor compared there,
+// and the result line says how much was left out.
+TEST_F(CliTest, DataBeyondTheEepromIsLeftOutAndSaidSo)
+{
+    std::string bytes(3000, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 256);
+    std::ofstream(Dir / "long.bin", std::ios::binary) << bytes;
+    const std::string file = (Dir / "long.bin").string();
+    TRun run = Cli("write-data " + file);
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("Write data memory: done in"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not written\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos) << run.Out;
+    EXPECT_EQ(TSimImage::Load((Dir / "chip.sim").string()).Data, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 2048));
+    run = Cli("verify-data " + file);
+    EXPECT_EQ(run.Code, 0) << run.Out;
+    EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not compared\n"), std::string::npos) << run.Out;
 }
 
 } // namespace

@@ -178,4 +178,29 @@ TEST_F(SettingsTest, UnchangedSaveLeavesTheFileAlone)
     EXPECT_EQ(reread.WriteDelay, 2.5);
 }
 
+// A file name with a line break (legal on Linux) cannot be kept in the file: it alone is refused,
+// every other change is saved, and the refusal says which setting and why.
+TEST_F(SettingsTest, AValueTheFileCannotHoldIsRefusedAloneAndReported)
+{
+    TBigIniFile ini(Path);
+    TSettings settings;
+    settings.LastFilename = "/home/u/old.hex";
+    SaveSettings(ini, settings);
+    settings.LastFilename = "/home/u/a\nb.hex";
+    settings.LastFiletyp = "B";
+    settings.Port = 4;
+    try {
+        SaveSettings(ini, settings);
+        ADD_FAILURE() << "nothing refused";
+    } catch (const EIniFileError &error) {
+        EXPECT_EQ(std::string(error.what()),
+                  "Cannot keep the setting LastFilename in the settings file " + Path + ": its value holds a line break");
+    }
+    TSettings back;
+    LoadSettings(TBigIniFile(Path), back);
+    EXPECT_EQ(back.LastFilename, "/home/u/old.hex");
+    EXPECT_EQ(back.LastFiletyp, "B");
+    EXPECT_EQ(back.Port, 4);
+}
+
 } // namespace
