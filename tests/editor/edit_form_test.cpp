@@ -285,7 +285,10 @@ TEST_F(EditFormTest, Screenshot)
     std::ifstream file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx");
     for (std::string line; std::getline(file, line);)
         ParseHexLine(Memory, 0, line);
-    Open();
+    Form.ShowWindow();
+    // Without a window manager (xvfb) the window is exposed but may never count as active.
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
+    Form.activateWindow();
     ClickByte(0x13);
     Type("0275");
     ClickByte(0x26);
