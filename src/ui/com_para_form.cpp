@@ -1,0 +1,318 @@
+#include "ui/com_para_form.h"
+
+#include "link/adapter_presets.h"
+#include "settings/settings.h"
+#include "ui/float_edit.h"
+#include "ui/port_tip.h"
+#include "ui/radio_group.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QWindow>
+#include <cmath>
+
+namespace {
+
+// Where everything sits, in client-area pixels (left, top, width, height).
+namespace Layout {
+constexpr QSize ClientArea{345, 462};
+constexpr QRect GroupBox6{8, 8, 49, 42};
+constexpr QRect DeviceGroup{64, 8, 273, 42};
+constexpr QRect GroupBox2{8, 52, 160, 42};
+constexpr QRect GroupBox3{176, 51, 160, 42};
+constexpr QRect GroupBox4{8, 95, 160, 42};
+constexpr QRect GroupBox5{176, 95, 160, 42};
+constexpr QRect ResetGroup{8, 139, 201, 42};
+constexpr QRect ResetInv{240, 157, 65, 17};
+constexpr QRect MosiGroup{8, 183, 201, 42};
+constexpr QRect MosiInv{240, 201, 65, 17};
+constexpr QRect SclGroup{8, 227, 201, 42};
+constexpr QRect SclInv{240, 245, 65, 17};
+constexpr QRect MisoGroup{8, 271, 201, 42};
+constexpr QRect MisoInv{240, 289, 65, 17};
+constexpr QRect BaudGroup{8, 315, 329, 57};
+constexpr QRect HardwareGroup{8, 374, 329, 41};
+constexpr int PresetLeft[] = {8, 72, 136, 200, 264}; // inside HardwareGroup
+constexpr int PresetTop = 16;
+constexpr QSize PresetSize{57, 19};
+constexpr QRect RedoGroup{8, 416, 217, 41};
+constexpr QRect Button2{248, 431, 49, 25};
+constexpr QRect Button1{304, 431, 33, 25};
+
+// A numeric field fills its frame below the caption.
+QRect FieldIn(const QRect &frame)
+{
+    return {8, 16, frame.width() - 16, 20};
+}
+} // namespace Layout
+
+constexpr int DelayDigits = 3;
+constexpr int DelayMax = 999;
+constexpr int DelayLength = 7;
+
+const QStringList OutputLines{QStringLiteral("TXD"), QStringLiteral("RTS"), QStringLiteral("DTR")};
+
+template <typename TWidget>
+TWidget *Placed(TWidget *widget, const QRect &rect)
+{
+    widget->setGeometry(rect);
+    return widget;
+}
+
+// Out-of-range values are clamped and invalid entries revert without a word.
+TFloatEdit *NumberField(QGroupBox *frame, int digits, int min, int max)
+{
+    auto *field = Placed(new TFloatEdit(frame), Layout::FieldIn(frame->geometry()));
+    field->SetDigits(digits);
+    field->SetMin(min);
+    field->SetMax(max);
+    field->SetErrorMessage(QStringLiteral("[No Text]"));
+    return field;
+}
+
+TFloatEdit *DelayFieldIn(QGroupBox *frame, int min)
+{
+    TFloatEdit *field = NumberField(frame, DelayDigits, min, DelayMax);
+    field->setMaxLength(DelayLength);
+    return field;
+}
+
+QCheckBox *InvertBox(const QRect &rect, QWidget *parent)
+{
+    return Placed(new QCheckBox(QStringLiteral("Invert Pin"), parent), rect);
+}
+
+// The check boxes and radio columns were sized for a small gap between mark and text; with the
+// usual gap "Invert Pin" and "RLSD" lose their last letter.
+class TNarrowGapStyle : public QProxyStyle {
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int pixelMetric(PixelMetric metric, const QStyleOption *option, const QWidget *widget) const override
+    {
+        if (metric == PM_CheckBoxLabelSpacing || metric == PM_RadioButtonLabelSpacing)
+            return 3;
+        return QProxyStyle::pixelMetric(metric, option, widget);
+    }
+};
+
+int Rounded(long double value)
+{
+    return static_cast<int>(std::lround(value));
+}
+
+} // namespace
+
+TComParaForm::TComParaForm(QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
+{
+    setWindowTitle(QStringLiteral("Parameter"));
+    setFont(QFont(QStringLiteral("Arial"), 8));
+    setFixedSize(Layout::ClientArea);
+    // Created in the order the keyboard visits them.
+    CreateFields();
+    CreateLineGroups();
+    CreateButtons();
+    NarrowLabelGaps();
+    connect(FloatEdit5, &QLineEdit::textChanged, this, &TComParaForm::UpdatePortTip);
+    UpdatePortTip();
+}
+
+void TComParaForm::CreateFields()
+{
+    GroupBox6 = Placed(new QGroupBox(QStringLiteral("Com"), this), Layout::GroupBox6);
+    FloatEdit5 = NumberField(GroupBox6, 0, 1, 255);
+    DeviceGroup = Placed(new TRadioGroup(QStringLiteral("Device"), {QStringLiteral("AT89S8252"), QStringLiteral("AT89S53")},
+                                         2, this),
+                         Layout::DeviceGroup);
+    GroupBox2 = Placed(new QGroupBox(QStringLiteral("Duration Reset / ms"), this), Layout::GroupBox2);
+    FloatEdit1 = DelayFieldIn(GroupBox2, 1);
+    GroupBox3 = Placed(new QGroupBox(QStringLiteral("Delay after Reset / ms"), this), Layout::GroupBox3);
+    FloatEdit2 = DelayFieldIn(GroupBox3, 1);
+    GroupBox4 = Placed(new QGroupBox(QStringLiteral("Clock Delay / ms"), this), Layout::GroupBox4);
+    FloatEdit3 = DelayFieldIn(GroupBox4, 0);
+    GroupBox5 = Placed(new QGroupBox(QStringLiteral("Delay after Byte Write / ms"), this), Layout::GroupBox5);
+    FloatEdit4 = DelayFieldIn(GroupBox5, 0);
+}
+
+void TComParaForm::CreateLineGroups()
+{
+    ResetGroup = Placed(new TRadioGroup(QStringLiteral("RS232 Pin used for RESET function"), OutputLines, 3, this),
+                        Layout::ResetGroup);
+    ResetInv = InvertBox(Layout::ResetInv, this);
+    MosiGroup = Placed(new TRadioGroup(QStringLiteral("RS232 Pin used for MOSI function"), OutputLines, 3, this),
+                       Layout::MosiGroup);
+    MosiInv = InvertBox(Layout::MosiInv, this);
+    SclGroup = Placed(new TRadioGroup(QStringLiteral("RS232 Pin used for SCL function"), OutputLines, 3, this),
+                      Layout::SclGroup);
+    SclInv = InvertBox(Layout::SclInv, this);
+    MisoGroup = Placed(new TRadioGroup(QStringLiteral("RS232 Pin used for MISO function"),
+                                       {QStringLiteral("CTS"), QStringLiteral("DSR"), QStringLiteral("RLSD"),
+                                        QStringLiteral("RI")},
+                                       4, this),
+                       Layout::MisoGroup);
+    MisoInv = InvertBox(Layout::MisoInv, this);
+    BaudGroup = Placed(new TRadioGroup(QStringLiteral("Terminal Baud Rate"),
+                                       {QStringLiteral("300"), QStringLiteral("600"), QStringLiteral("1200"),
+                                        QStringLiteral("2400"), QStringLiteral("4800"), QStringLiteral("9600"),
+                                        QStringLiteral("19200"), QStringLiteral("38400"), QStringLiteral("57600"),
+                                        QStringLiteral("115200")},
+                                       5, this),
+                       Layout::BaudGroup);
+}
+
+void TComParaForm::CreateButtons()
+{
+    HardwareGroup = Placed(new QGroupBox(QStringLiteral("Hardware Compatibility"), this), Layout::HardwareGroup);
+    Button3 = CreatePresetButton(0);
+    Button4 = CreatePresetButton(1);
+    Button5 = CreatePresetButton(2);
+    Button6 = CreatePresetButton(3);
+    Button7 = CreatePresetButton(4);
+    connect(Button3, &QPushButton::clicked, this, &TComParaForm::Button3Click);
+    connect(Button4, &QPushButton::clicked, this, &TComParaForm::Button4Click);
+    connect(Button5, &QPushButton::clicked, this, &TComParaForm::Button5Click);
+    connect(Button6, &QPushButton::clicked, this, &TComParaForm::Button6Click);
+    connect(Button7, &QPushButton::clicked, this, &TComParaForm::Button7Click);
+    RedoGroup = Placed(new TRadioGroup(QStringLiteral("Programming action taken by REDO button"),
+                                       {QStringLiteral("Complete"), QStringLiteral("Fast")}, 2, this),
+                       Layout::RedoGroup);
+    Button2 = Placed(new QPushButton(QStringLiteral("&Cancel"), this), Layout::Button2);
+    Button1 = Placed(new QPushButton(QStringLiteral("&Ok"), this), Layout::Button1);
+    // Without a default of its own, Qt would make the first button after the focused field the
+    // default, and Enter in a field would apply a preset.
+    Button1->setDefault(true);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::reject);
+    connect(Button1, &QPushButton::clicked, this, &TComParaForm::OkClick);
+}
+
+// A widget's style does not pass to its children, so each box and radio button gets it.
+void TComParaForm::NarrowLabelGaps()
+{
+    auto *style = new TNarrowGapStyle(QApplication::style()->name());
+    style->setParent(this);
+    for (QCheckBox *box : findChildren<QCheckBox *>())
+        box->setStyle(style);
+    for (QRadioButton *button : findChildren<QRadioButton *>())
+        button->setStyle(style);
+}
+
+// The captions come from the same table that applies the wirings.
+QPushButton *TComParaForm::CreatePresetButton(int index)
+{
+    const std::string_view name = AdapterPresets[static_cast<std::size_t>(index)].Name;
+    auto *button = new QPushButton(QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())), HardwareGroup);
+    return Placed(button, QRect(QPoint(Layout::PresetLeft[index], Layout::PresetTop), Layout::PresetSize));
+}
+
+void TComParaForm::Button3Click() { ApplyPreset(AdapterPresets[0]); }
+void TComParaForm::Button4Click() { ApplyPreset(AdapterPresets[1]); }
+void TComParaForm::Button5Click() { ApplyPreset(AdapterPresets[2]); }
+void TComParaForm::Button6Click() { ApplyPreset(AdapterPresets[3]); }
+void TComParaForm::Button7Click() { ApplyPreset(AdapterPresets[4]); }
+
+// Only the lines, their boxes and the delays change; the settings themselves wait for Ok.
+void TComParaForm::ApplyPreset(const TAdapterPreset &preset)
+{
+    TSettings wiring;
+    ApplyAdapterPreset(preset, wiring);
+    FillLines(wiring);
+    FillDelays(wiring);
+}
+
+void TComParaForm::Fill(const TSettings &settings)
+{
+    DeviceGroup->SetItemIndex(settings.Device);
+    PortName = settings.PortName;
+    TriedPort = settings.Port;
+    FloatEdit5->SetValue(settings.Port);
+    FillLines(settings);
+    FillDelays(settings);
+    BaudGroup->SetItemIndex(settings.Baudrate);
+    RedoGroup->SetItemIndex(settings.FastRedo ? 1 : 0);
+    UpdatePortTip();
+}
+
+void TComParaForm::FillLines(const TSettings &settings)
+{
+    ResetGroup->SetItemIndex(settings.Reset_Line);
+    ResetInv->setChecked(settings.RESETInvert);
+    MosiGroup->SetItemIndex(settings.Mosi_Line);
+    MosiInv->setChecked(settings.MOSIInvert);
+    SclGroup->SetItemIndex(settings.Scl_Line);
+    SclInv->setChecked(settings.SCLInvert);
+    MisoGroup->SetItemIndex(settings.Miso_Line);
+    MisoInv->setChecked(settings.MISOInvert);
+}
+
+void TComParaForm::FillDelays(const TSettings &settings)
+{
+    FloatEdit1->SetValue(settings.ResetDelay1);
+    FloatEdit2->SetValue(settings.ResetDelay2);
+    FloatEdit3->SetValue(settings.ClockDelay);
+    FloatEdit4->SetValue(settings.WriteDelay);
+}
+
+void TComParaForm::TakeBack(TSettings &settings) const
+{
+    settings.Device = DeviceGroup->ItemIndex();
+    settings.Port = Rounded(FloatEdit5->Value());
+    settings.RESETInvert = ResetInv->isChecked();
+    settings.SCLInvert = SclInv->isChecked();
+    settings.MOSIInvert = MosiInv->isChecked();
+    settings.MISOInvert = MisoInv->isChecked();
+    settings.ResetDelay1 = static_cast<double>(FloatEdit1->Value());
+    settings.ResetDelay2 = static_cast<double>(FloatEdit2->Value());
+    settings.ClockDelay = static_cast<double>(FloatEdit3->Value());
+    settings.WriteDelay = static_cast<double>(FloatEdit4->Value());
+    settings.Reset_Line = ResetGroup->ItemIndex();
+    settings.Mosi_Line = MosiGroup->ItemIndex();
+    settings.Scl_Line = SclGroup->ItemIndex();
+    settings.Miso_Line = MisoGroup->ItemIndex();
+    settings.Baudrate = BaudGroup->ItemIndex();
+    settings.FastRedo = RedoGroup->ItemIndex() == 1;
+}
+
+void TComParaForm::SetPortProblem(const QString &reason)
+{
+    PortProblem = reason;
+    UpdatePortTip();
+}
+
+// Enter in a field presses Ok without leaving the field; leave it first, so its entry is finished
+// (formatted, or reverted when invalid) exactly as a click on Ok would finish it.
+void TComParaForm::OkClick()
+{
+    if (qobject_cast<TFloatEdit *>(focusWidget()))
+        Button1->setFocus(Qt::OtherFocusReason);
+    accept();
+}
+
+void TComParaForm::UpdatePortTip()
+{
+    const QString tip = QString::fromStdString(
+        PortTip(Rounded(FloatEdit5->Value()), PortName, TriedPort, PortProblem.toStdString()));
+    GroupBox6->setToolTip(tip);
+    FloatEdit5->setToolTip(tip);
+}
+
+// Centred on the screen at every opening, wherever the main window stands.
+void TComParaForm::showEvent(QShowEvent *event)
+{
+    if (!event->spontaneous()) {
+        const QWidget *anchor = parentWidget() ? parentWidget() : this;
+        // The frame is known from the second showing on; the first centres the client area.
+        const QMargins frame = windowHandle() ? windowHandle()->frameMargins() : QMargins();
+        const QSize outer = size().grownBy(frame);
+        move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, outer, anchor->screen()->availableGeometry())
+                 .topLeft());
+    }
+    QDialog::showEvent(event);
+}

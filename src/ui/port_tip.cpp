@@ -1,0 +1,31 @@
+#include "ui/port_tip.h"
+
+#include "link/qc_com32.h"
+
+namespace {
+
+// The port itself decides which device a number opens; it stays closed here.
+std::string DeviceOf(int port, const std::string &portName)
+{
+    T_QCCom32 com;
+    com.SetPort(port);
+    com.SetPortName(portName);
+    return com.DeviceName();
+}
+
+} // namespace
+
+std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem)
+{
+    const std::string device = DeviceOf(port, portName);
+    std::string tip;
+    if (portName.empty())
+        tip = "COM" + std::to_string(port) + " opens " + device;
+    else if (portName == T_QCCom32::VirtualPortName)
+        tip = "The settings file's PortName=sim opens the virtual chip; the number is not used";
+    else
+        tip = "The settings file's PortName opens " + device + "; the number is not used";
+    if (!problem.empty() && device == DeviceOf(triedPort, portName))
+        tip += "\nThe last attempt to open it failed: " + problem;
+    return tip;
+}

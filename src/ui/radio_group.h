@@ -1,0 +1,31 @@
+// A framed group of radio buttons laid out in columns, chosen by index. The columns fill top to
+// bottom, so with 10 items in 5 columns the first column holds items 0 and 1.
+#pragma once
+#include <QButtonGroup>
+#include <QGroupBox>
+#include <QStringList>
+
+class QRadioButton;
+
+class TRadioGroup : public QGroupBox {
+    Q_OBJECT
+
+public:
+    TRadioGroup(const QString &caption, const QStringList &items, int columns, QWidget *parent = nullptr);
+
+    // -1 while no item is chosen.
+    int ItemIndex() const { return Buttons.checkedId(); }
+    // An index past the last item chooses the last item; one below 0 chooses none.
+    void SetItemIndex(int index);
+    QRadioButton *Item(int index) const;
+    int Count() const { return static_cast<int>(Buttons.buttons().size()); }
+
+protected:
+    void resizeEvent(QResizeEvent *event) override;
+
+private:
+    void ArrangeItems();
+
+    QButtonGroup Buttons;
+    int Columns;
+};

@@ -1,0 +1,276 @@
+#include "ui/com_para_form.h"
+
+#include "link/adapter_presets.h"
+#include "link/device_commands.h"
+#include "link/isp_link.h"
+#include "settings/big_ini_file.h"
+#include "settings/settings.h"
+#include "sim/virtual_adapter.h"
+#include "sim/virtual_chip.h"
+#include "ui/float_edit.h"
+#include "ui/radio_group.h"
+
+#include <QCheckBox>
+#include <QDir>
+#include <QLocale>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <gtest/gtest.h>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+namespace {
+
+auto Fields(const TSettings &s)
+{
+    return std::make_tuple(s.LastFilename, s.LastFiletyp, s.Device, s.FastRedo, s.Secure, s.Port, s.Baudrate,
+                           s.RESETInvert, s.SCLInvert, s.MOSIInvert, s.MISOInvert, s.Reset_Line, s.Mosi_Line,
+                           s.Scl_Line, s.Miso_Line, s.PortName, s.PortTrace, s.ResetDelay1, s.ResetDelay2,
+                           s.ClockDelay, s.WriteDelay);
+}
+
+// Near the left edge, where radio buttons and check boxes have their mark.
+void Click(QWidget *widget)
+{
+    QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, QPoint(5, widget->height() / 2));
+}
+
+void TypeInto(TFloatEdit *field, const QString &text)
+{
+    Click(field);
+    QTest::keyClick(field, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClicks(field, text);
+}
+
+// Runs the dialog modally while `user` acts on it; the user must close it.
+int RunModal(TComParaForm &form, const std::function<void()> &user)
+{
+    QTimer::singleShot(0, &form, [&form, user] {
+        form.activateWindow();
+        EXPECT_TRUE(QTest::qWaitForWindowActive(&form));
+        user();
+        if (form.isVisible()) {
+            ADD_FAILURE() << "the dialog stayed open";
+            form.reject();
+        }
+    });
+    return form.exec();
+}
+
+// The main window's part around the dialog: fill, run, take back on Ok.
+int Edit(TComParaForm &form, TSettings &settings, const std::function<void()> &user)
+{
+    form.Fill(settings);
+    const int result = RunModal(form, user);
+    if (result == QDialog::Accepted)
+        form.TakeBack(settings);
+    return result;
+}
+
+TSettings LoadFrom(const std::string &text)
+{
+    const auto path = std::filesystem::path(testing::TempDir()) / "com_para_form_test.ini";
+    std::ofstream(path, std::ios::binary) << text;
+    TSettings settings;
+    {
+        TBigIniFile ini(path.string());
+        LoadSettings(ini, settings);
+    }
+    std::filesystem::remove(path);
+    return settings;
+}
+
+// Run with "." and with "," as the system's decimal separator.
+class ComParaForm : public testing::TestWithParam<char> {
+protected:
+    void SetUp() override
+    {
+        QLocale::setDefault(GetParam() == '.' ? QLocale(QLocale::English, QLocale::UnitedStates)
+                                              : QLocale(QLocale::German, QLocale::Germany));
+        Form = std::make_unique<TComParaForm>();
+    }
+
+    void TearDown() override
+    {
+        Form.reset();
+        QLocale::setDefault(QLocale::system());
+    }
+
+    static QString N(const char *text)
+    {
+        return QString::fromLatin1(text).replace(QLatin1Char('.'), QLatin1Char(GetParam()));
+    }
+
+    std::unique_ptr<TComParaForm> Form;
+};
+
+} // namespace
+
+TEST_P(ComParaForm, ShowsFileValuesAsTheControlsAllowAndOkStoresWhatItShows)
+{
+    TSettings settings = LoadFrom("[General]\r\nDevice=5\r\nFastRedo=True\r\n"
+                                  "[SerialPort]\r\nPort=0\r\nBaudrate=12\r\nRESETInvert=True\r\n"
+                                  "Reset_Line=7\r\nMosi_Line=-1\r\nScl_Line=1\r\nMiso_Line=3\r\n"
+                                  "[Delays]\r\nResetDelay1=0\r\nResetDelay2=1000.5\r\nClockDelay=0\r\nWriteDelay=2.5\r\n");
+    Form->Fill(TSettings{}); // an earlier opening left a choice in every group
+    ASSERT_EQ(Edit(*Form, settings,
+                   [this] {
+                       const QStringList shown{Form->FloatEdit5->text(), Form->FloatEdit1->text(), Form->FloatEdit2->text(),
+                                               Form->FloatEdit3->text(), Form->FloatEdit4->text()};
+                       EXPECT_EQ(shown, QStringList({"1", N("1.000"), N("999.000"), N("0.000"), N("2.500")}));
+                       const QPoint centre = Form->screen()->availableGeometry().center();
+                       EXPECT_LE((Form->frameGeometry().center() - centre).manhattanLength(), 2) << "centred";
+                       Click(Form->Button1);
+                   }),
+              QDialog::Accepted);
+    // Indices past the last choice come back as the last one; none chosen comes back as -1.
+    EXPECT_EQ(std::make_tuple(settings.Device, settings.Port, settings.Baudrate, settings.Reset_Line,
+                              settings.Mosi_Line, settings.Scl_Line, settings.Miso_Line),
+              std::make_tuple(1, 1, 9, 2, -1, 1, 3));
+    EXPECT_EQ(std::make_tuple(settings.ResetDelay1, settings.ResetDelay2, settings.ClockDelay, settings.WriteDelay),
+              std::make_tuple(1.0, 999.0, 0.0, 2.5));
+    EXPECT_TRUE(settings.FastRedo && settings.RESETInvert && !settings.SCLInvert);
+
+    settings.Port = 300;
+    ASSERT_EQ(Edit(*Form, settings, [this] { Click(Form->Button1); }), QDialog::Accepted);
+    EXPECT_EQ(settings.Port, 255);
+}
+
+TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
+{
+    TSettings settings;
+    // Enter presses Ok without leaving the field: its entry is finished all the same.
+    ASSERT_EQ(Edit(*Form, settings,
+                   [this] {
+                       TypeInto(Form->FloatEdit2, QStringLiteral("1500"));
+                       QTest::keyClick(Form->FloatEdit2, Qt::Key_Return);
+                   }),
+              QDialog::Accepted);
+    EXPECT_EQ(settings.ResetDelay2, 200.0) << "reverted, not clamped to 999";
+    EXPECT_EQ(settings.Mosi_Line, 1) << "Enter pressed Ok, no preset";
+
+    ASSERT_EQ(Edit(*Form, settings,
+                   [this] {
+                       Click(Form->DeviceGroup->Item(1));
+                       TypeInto(Form->FloatEdit5, QStringLiteral("7"));
+                       TypeInto(Form->FloatEdit3, N("12.5"));
+                       TypeInto(Form->FloatEdit4, N("0.25"));
+                       Click(Form->MisoGroup->Item(3));
+                       Click(Form->SclInv);
+                       Click(Form->BaudGroup->Item(8));
+                       Click(Form->RedoGroup->Item(1));
+                       Click(Form->Button1);
+                   }),
+              QDialog::Accepted);
+    EXPECT_EQ(std::make_tuple(settings.Device, settings.Port, settings.Miso_Line, settings.Baudrate),
+              std::make_tuple(1, 7, 3, 8));
+    EXPECT_EQ(std::make_tuple(settings.ClockDelay, settings.WriteDelay), std::make_tuple(12.5, 0.25));
+    EXPECT_EQ(Form->FloatEdit3->text(), N("12.500"));
+    EXPECT_TRUE(settings.SCLInvert && settings.FastRedo);
+}
+
+TEST_P(ComParaForm, PresetButtonsApplyTheCoresTableToTheLinesAndDelaysOnly)
+{
+    const std::vector<QPushButton *> buttons{Form->Button3, Form->Button4, Form->Button5, Form->Button6, Form->Button7};
+    QStringList captions;
+    for (QPushButton *button : buttons)
+        captions << button->text();
+    EXPECT_EQ(captions, QStringList({"QR2MW", "QZ3NT", "Atmel", "KV31", "PonyProg"}));
+
+    TSettings start;
+    start.Device = 1;
+    start.Port = 4;
+    start.Baudrate = 7;
+    start.FastRedo = true;
+    start.Reset_Line = start.Mosi_Line = start.Scl_Line = start.Miso_Line = -1;
+    start.ResetDelay1 = start.ResetDelay2 = start.ClockDelay = start.WriteDelay = 42;
+    for (QPushButton *button : buttons) {
+        TSettings settings = start;
+        ASSERT_EQ(Edit(*Form, settings,
+                       [&] {
+                           Click(button);
+                           Click(Form->Button1);
+                       }),
+                  QDialog::Accepted);
+        TSettings expected = start;
+        ApplyAdapterPreset(*FindAdapterPreset(button->text().toStdString()), expected);
+        EXPECT_EQ(Fields(settings), Fields(expected)) << button->text().toStdString();
+        if (button == Form->Button5) {
+            EXPECT_TRUE(settings.RESETInvert && settings.MOSIInvert && settings.SCLInvert && settings.MISOInvert);
+            EXPECT_EQ(std::make_tuple(settings.Reset_Line, settings.Mosi_Line, settings.Scl_Line, settings.Miso_Line,
+                                      settings.ResetDelay1, settings.ResetDelay2, settings.ClockDelay,
+                                      settings.WriteDelay),
+                      std::make_tuple(2, 1, 0, 0, 500.0, 500.0, 0.0, 3.0));
+        }
+    }
+}
+
+TEST_P(ComParaForm, ComTooltipFollowsTheTypedNumber)
+{
+    TSettings settings;
+    settings.Port = 3;
+    Form->Fill(settings);
+    Form->SetPortProblem(QStringLiteral("Permission denied"));
+    EXPECT_TRUE(Form->FloatEdit5->toolTip().endsWith(QStringLiteral("failed: Permission denied")));
+    RunModal(*Form, [this] {
+        TypeInto(Form->FloatEdit5, QStringLiteral("12"));
+        EXPECT_EQ(Form->FloatEdit5->toolTip(), QStringLiteral("COM12 opens /dev/ttyS11"));
+        Click(Form->Button2);
+    });
+}
+
+INSTANTIATE_TEST_SUITE_P(Separators, ComParaForm, testing::Values('.', ','),
+                         [](const testing::TestParamInfo<char> &info) {
+                             return std::string(info.param == '.' ? "Point" : "Comma");
+                         });
+
+TEST(ComParaFormWiring, TheNextOperationReachesTheChipThroughTheWiringChosen)
+{
+    TSettings ponyProg;
+    ApplyAdapterPreset(*FindAdapterPreset("PonyProg"), ponyProg);
+    TVirtualChip chip(TChipKind::AT89S8252);
+    TVirtualAdapter adapter(chip, TAdapterWiring::From(ponyProg));
+    TSettings settings;
+    auto detect = [&] {
+        TIspLink link(adapter, settings, [](double ms) {
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(ms));
+        });
+        TDeviceCommands device(link);
+        link.StartProgramming();
+        device.ProgrammingEnable();
+        const bool found = device.DetectDevice();
+        link.EndProgramming();
+        return found;
+    };
+    ASSERT_FALSE(detect()) << "the default wiring must miss this adapter";
+
+    TComParaForm form;
+    ASSERT_EQ(Edit(form, settings,
+                   [&form] {
+                       Click(form.Button7);
+                       Click(form.Button1);
+                   }),
+              QDialog::Accepted);
+    EXPECT_TRUE(detect());
+}
+
+// Writes parameter.png into the folder KORVEL_SCREENSHOT_DIR names.
+TEST(ComParaFormScreenshot, Parameter)
+{
+    const QString folder = qEnvironmentVariable("KORVEL_SCREENSHOT_DIR");
+    if (folder.isEmpty())
+        GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR names no folder";
+    TComParaForm form;
+    form.Fill(TSettings{});
+    form.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
+    EXPECT_TRUE(form.grab().save(QDir(folder).filePath(QStringLiteral("parameter.png"))));
+}
