@@ -35,6 +35,8 @@ constexpr int CaptureResponseMs = 100;
 constexpr int CapturePauseMs = 50;
 const char *const Prompt = ">";
 
+// The dialog matches patterns regardless of case, so *.Bas lists prog.bas too; "All Files *.*"
+// is shown as users know it but matches names without a dot as well.
 const QStringList BasicFilters{QStringLiteral("BASIC Files *.Bas (*.Bas)"),
                                QStringLiteral("All Files *.* (*)")};
 

@@ -20,6 +20,7 @@
 #include <QTimer>
 #include <atomic>
 #include <climits>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
@@ -53,7 +54,6 @@ public:
     // Set before Start.
     int AnsweredLines = INT_MAX;              // lines answered before it falls silent
     std::string ListReply;                    // instead of the listing of the stored program
-    std::map<std::string, std::string> Replies; // recorded replies, prompt included, by line
 
     std::string Received() const
     {
@@ -98,10 +98,6 @@ private:
     {
         if (Answered++ >= AnsweredLines)
             return;
-        if (const auto recorded = Replies.find(line); recorded != Replies.end()) {
-            Pty.Send(recorded->second);
-            return;
-        }
         if (line == "LIST") {
             Pty.Send(ListReply.empty() ? Listing() : ListReply);
             return;
@@ -441,6 +437,26 @@ TEST_F(DebugFormTest, BasicFilterShowsBasFilesInAnyCase)
     dialog.selectNameFilter(dialog.nameFilters().at(1));
     EXPECT_TRUE(WaitFor([&] { return shown().size() == 4; })) << shown().join(' ').toStdString();
     dialog.reject();
+}
+
+// ---- the screenshot for the manual ----
+
+// Uploads the example and lists it again, then saves what the window shows, when
+// KORVEL_SCREENSHOT_DIR names a folder.
+TEST_F(DebugFormTest, Screenshot)
+{
+    const char *folder = std::getenv("KORVEL_SCREENSHOT_DIR");
+    if (!folder)
+        GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR is not set";
+    Peer.Start();
+    Pty.Send("\r\nREADY\r\n>");
+    AnswerFileDialog(KORVEL_SOURCE_DIR "/examples/basic/squares.bas");
+    Form->OpenBASICfile1->trigger();
+    ASSERT_TRUE(WaitFor([&] { return Screen().find("40 NEXT I\n>") != std::string::npos; }));
+    AnswerFileDialog(QString::fromStdString((Dir / "squares.bas").string()));
+    Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    QTest::qWait(100);
+    ASSERT_TRUE(Form->grab().save(QString::fromLocal8Bit(folder) + "/terminal.png"));
 }
 
 } // namespace
