@@ -3,9 +3,9 @@
 // joins their master sides like a null-modem cable.
 #include "link/qc_com32.h"
 #include "prog/prog_status.h"
-#include "pty_pair.h"
 #include "settings/settings.h"
 #include "terminal/debug_form.h"
+#include "terminal_test_support.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -112,12 +112,7 @@ TEST(DebugFormS51, TypedCharactersComeBackFromTheSimulated8051)
     form.show();
 
     const auto screenHas = [&form](const std::string &rows) {
-        std::string text;
-        for (int row = 0; row <= form.Console1->Cells().CursorRow(); ++row) {
-            std::string cells(form.Console1->Cells().Row(row));
-            text += cells.substr(0, cells.find_last_not_of(' ') + 1) + "\n";
-        }
-        return text.find(rows) != std::string::npos;
+        return ConsoleText(*form.Console1).find(rows) != std::string::npos;
     };
     // The simulator runs slower than the chip on a busy machine: the waits are generous.
     const auto waitFor = [&](const std::string &rows) {

@@ -3,9 +3,9 @@
 // and lists them, ending the listing with READY and the prompt.
 #include "link/qc_com32.h"
 #include "prog/prog_status.h"
-#include "pty_pair.h"
 #include "settings/settings.h"
 #include "terminal/debug_form.h"
+#include "terminal_test_support.h"
 #include "unprivileged.h"
 
 #include <QAction>
@@ -202,16 +202,7 @@ protected:
         fs::remove_all(Dir);
     }
 
-    // The console's rows up to the cursor, trailing blanks cut, one per line.
-    std::string Screen() const
-    {
-        std::string text;
-        for (int row = 0; row <= Form->Console1->Cells().CursorRow(); ++row) {
-            std::string cells(Form->Console1->Cells().Row(row));
-            text += cells.substr(0, cells.find_last_not_of(' ') + 1) + "\n";
-        }
-        return text;
-    }
+    std::string Screen() const { return ConsoleText(*Form->Console1); }
 
     std::string WriteFile(const std::string &name, const std::string &text) const
     {
@@ -260,11 +251,18 @@ TEST_F(DebugFormTest, UploadEndsAfterTheLineThatGotNoPrompt)
     Peer.Start();
     Form->Button3->setFocus();
     AnswerFileDialog(QString::fromStdString(WriteFile("three.bas", "10 A\r\n20 B\r\n30 C\r\n")));
+    // While it waits, the polling is off and neither file command can start inside it.
+    bool idleMeanwhile = true;
+    QTimer::singleShot(1000, Form.get(), [&] {
+        idleMeanwhile = !Form->Timer1->isActive() && !Form->OpenBASICfile1->isEnabled() &&
+                        !Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->isEnabled();
+    });
     Form->OpenBASICfile1->trigger();
 
     QTest::qWait(200);
     EXPECT_EQ(Peer.Received(), "10 A\r20 B\r");
     EXPECT_EQ(Form->focusWidget(), Form->Button3);
+    EXPECT_TRUE(idleMeanwhile);
     ExpectCommandEnded();
 }
 

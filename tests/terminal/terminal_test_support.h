@@ -1,6 +1,9 @@
-// A pseudo-terminal pair for the terminal's tests: the test holds the master side, the program
-// under test (the port, or a simulator) opens the slave by its path.
+// What the terminal window's tests share: a pseudo-terminal pair, whose master side the test
+// holds while the program under test (the port, or a simulator) opens the slave by its path, and
+// the console's text as rows.
 #pragma once
+#include "terminal/console.h"
+
 #include <fcntl.h>
 #include <stdexcept>
 #include <string>
@@ -54,3 +57,14 @@ private:
     int SlaveFd = -1;
     std::string Path;
 };
+
+// The console's rows up to the cursor, trailing blanks cut, one per line.
+inline std::string ConsoleText(const TConsole &console)
+{
+    std::string text;
+    for (int row = 0; row <= console.Cells().CursorRow(); ++row) {
+        std::string cells(console.Cells().Row(row));
+        text += cells.substr(0, cells.find_last_not_of(' ') + 1) + "\n";
+    }
+    return text;
+}
