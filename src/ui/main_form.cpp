@@ -4,7 +4,10 @@
 #include "buffer/hex_file.h"
 #include "link/isp_link.h"
 #include "settings/big_ini_file.h"
+#include "editor/edit_form.h"
+#include "terminal/debug_form.h"
 #include "ui/about_form.h"
+#include "ui/com_para_form.h"
 #include "ui/comp_dif_form.h"
 #include "ui/gui_prog_ui.h"
 #include "ui/help_form.h"
@@ -181,8 +184,11 @@ void TMainForm::CreateMenus()
 // hidden afterwards.
 void TMainForm::CreateWindows()
 {
+    ComParaForm = new TComParaForm(this);
+    EditForm = new TEditForm(Memory, Settings, Status, this);
     LockBitForm = new TLockBitForm(this);
     AboutForm = new TAboutForm(this);
+    DebugForm = new TDebugForm(QCom, Settings, Status, this);
     CompDifForm = new TCompDifForm(this);
     HelpForm = new THelpForm(this);
 }
@@ -237,10 +243,13 @@ void TMainForm::ApplyPortSettings()
 
 void TMainForm::RefreshEditWindow()
 {
+    EditForm->RefreshEditWindow();
 }
 
 void TMainForm::FocusTerminal()
 {
+    if (DebugForm->isVisible())
+        DebugForm->FocusConsole();
 }
 
 void TMainForm::IdleLines()
@@ -254,7 +263,7 @@ void TMainForm::Timer1Timer()
 {
     ProgressBar1->setValue(Status.Progress);
     const bool busy = Status.Busy || Runner->Running();
-    const TMenuState state = MenuStateFor(busy, Settings.Secure, Settings.Device, false);
+    const TMenuState state = MenuStateFor(busy, Settings.Secure, Settings.Device, EditForm->isVisible());
     Parameter1->setEnabled(state.Parameter);
     Buffer1->menuAction()->setEnabled(state.Buffer);
     Device1->menuAction()->setEnabled(state.Device);
@@ -379,16 +388,30 @@ void TMainForm::closeEvent(QCloseEvent *event)
 
 // ---- commands
 
+// Ok or not, the port is set up again and the lines go to rest, so the dialog always ends in a
+// known state.
 void TMainForm::Parameter1Click()
 {
+    ComParaForm->Fill(Settings);
+    ComParaForm->SetPortProblem(FromStd(LastPortProblem));
+    if (ComParaForm->exec() == QDialog::Accepted) {
+        ComParaForm->TakeBack(Settings);
+        SaveSettingsReported();
+    }
+    ApplyPortSettings();
+    StartIdleOperation();
+    FocusTerminal();
 }
 
 void TMainForm::Edit1Click()
 {
+    EditForm->ShowWindow();
 }
 
 void TMainForm::Debug1Click()
 {
+    DebugForm->show();
+    DebugForm->FocusConsole();
 }
 
 bool TMainForm::PrepareDialog(QFileDialog *dialog, const QStringList &filters, const QString &name,

@@ -29,7 +29,10 @@ class QPushButton;
 class QSystemTrayIcon;
 class QTimer;
 class TAboutForm;
+class TComParaForm;
 class TCompDifForm;
+class TDebugForm;
+class TEditForm;
 class TGuiProgUi;
 class THelpForm;
 class TLockBitForm;
@@ -127,8 +130,11 @@ public:
     QSystemTrayIcon *RxTrayIcon;
 
     // The other windows, created in the start-up order.
+    TComParaForm *ComParaForm = nullptr;
+    TEditForm *EditForm = nullptr;
     TLockBitForm *LockBitForm = nullptr;
     TAboutForm *AboutForm = nullptr;
+    TDebugForm *DebugForm = nullptr;
     TCompDifForm *CompDifForm = nullptr;
     THelpForm *HelpForm = nullptr;
 

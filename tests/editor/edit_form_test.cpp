@@ -282,9 +282,7 @@ TEST_F(EditFormTest, Screenshot)
     if (!folder)
         GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR names no folder to write the screenshot into";
     Memory.Buffer.fill(0xFF);
-    std::ifstream file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx");
-    for (std::string line; std::getline(file, line);)
-        ParseHexLine(Memory, 0, line);
+    LoadHexFile(Memory, 0, KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", true, {});
     Form.ShowWindow();
     // Without a window manager (xvfb) the window is exposed but may never count as active.
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&Form));
