@@ -424,6 +424,10 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         out << CliUsage();
         return ExitOk;
     }
+    if (parse.Version) {
+        out << CliVersion();
+        return ExitOk;
+    }
     if (!parse.Error.empty()) {
         err << "korvel-cli: " << parse.Error << "\n\n" << CliUsage();
         return ExitUsage;

@@ -131,6 +131,10 @@ TCliParse ParseCliOptions(const std::vector<std::string> &args)
             parse.Help = true;
             return parse;
         }
+        if (arg == "--version") {
+            parse.Version = true;
+            return parse;
+        }
         if (arg == "--whole" || arg == "--quiet") {
             (arg == "--whole" ? parse.Options.Whole : parse.Options.Quiet) = true;
             continue;
@@ -192,6 +196,8 @@ std::string CliUsage()
            "  --whole                       whole memory instead of the file's extent\n"
            "  --quiet                       no progress, no result line on success\n"
            "  --no-verify                   do not verify after writing\n"
+           "  -h, --help                    print this help and exit\n"
+           "  --version                     print the version and exit\n"
            "\n"
            "The write commands verify what they wrote and end like verify-code when the chip\n"
            "disagrees. Data memory holds 2048 bytes: a longer FILE is written and compared up to\n"
@@ -200,3 +206,5 @@ std::string CliUsage()
            "Exit codes: 0 success, 1 no device found, 2 verify found differences,\n"
            "            3 usage or file error, 4 the port cannot be opened.\n";
 }
+
+std::string CliVersion() { return "korvel-cli " KORVEL_VERSION "\n"; }

@@ -38,9 +38,11 @@ struct TCliOptions {
 
 struct TCliParse {
     bool Help = false;
+    bool Version = false;
     std::string Error; // empty when the command line is valid
     TCliOptions Options;
 };
 
 TCliParse ParseCliOptions(const std::vector<std::string> &args);
 std::string CliUsage();
+std::string CliVersion();

@@ -49,6 +49,7 @@ TEST(CliOptions, Mistakes)
     EXPECT_NE(Parse({"--bogus", "detect"}).Error, "");
     EXPECT_EQ(Parse({"--preset", "atmel", "detect"}).Error, "") << "preset names ignore case";
     EXPECT_TRUE(Parse({"detect", "--help"}).Help);
+    EXPECT_TRUE(Parse({"--version"}).Version) << "needs no command";
 }
 
 TEST(CliOptions, FileKindByExtension)
