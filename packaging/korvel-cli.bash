@@ -1,0 +1,69 @@
+# bash completion for korvel-cli: commands, options, their values and file names.
+
+_korvel_cli()
+{
+    local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]} at=$((COMP_CWORD - 1))
+    # --preset=At arrives as "--preset" "=" "At".
+    if [[ $prev == = ]]; then
+        prev=${COMP_WORDS[COMP_CWORD-2]}
+        at=$((COMP_CWORD - 2))
+    fi
+    local IFS=$'\n'
+    case $prev in
+        --port)
+            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*')" -- "$cur"))
+            return ;;
+        --device)
+            COMPREPLY=($(compgen -W "8252${IFS}53" -- "$cur"))
+            return ;;
+        --preset)
+            COMPREPLY=($(compgen -W "QR2MW${IFS}QZ3NT${IFS}Atmel${IFS}KV31${IFS}PonyProg" -- "$cur"))
+            return ;;
+        --settings | --trace)
+            _korvel_cli_files
+            return ;;
+        --write-delay | --clock-delay)
+            return ;;
+    esac
+    if [[ $cur == -* ]]; then
+        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--whole$IFS--quiet$IFS--no-verify$IFS--help$IFS--version" -- "$cur"))
+        return
+    fi
+    _korvel_cli_arguments "$at"
+}
+
+# The words before the one being completed: the command, and what it has been given so far.
+_korvel_cli_arguments()
+{
+    local i word command="" given=()
+    for ((i = 1; i <= $1; i++)); do
+        word=${COMP_WORDS[i]}
+        case $word in
+            --port | --device | --preset | --settings | --trace | --write-delay | --clock-delay)
+                [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))
+                ((i++)) ;;
+            -*) ;;
+            *) [[ -z $command ]] && command=$word || given+=("$word") ;;
+        esac
+    done
+    case $command in
+        "")
+            COMPREPLY=($(compgen -W "detect${IFS}read-code${IFS}read-data${IFS}write-code${IFS}write-code-fast${IFS}write-data${IFS}verify-code${IFS}verify-data${IFS}erase${IFS}reset${IFS}lock${IFS}lines" -- "$cur")) ;;
+        read-code | read-data | write-code | write-code-fast | write-data | verify-code | verify-data)
+            ((${#given[@]} == 0)) && _korvel_cli_files ;;
+        lock)
+            local bit free=()
+            for bit in 1 2 3; do
+                [[ " ${given[*]} " == *" $bit "* ]] || free+=("$bit")
+            done
+            COMPREPLY=($(compgen -W "${free[*]}" -- "$cur")) ;;
+    esac
+}
+
+_korvel_cli_files()
+{
+    compopt -o filenames 2>/dev/null
+    COMPREPLY=($(compgen -f -- "$cur"))
+}
+
+complete -F _korvel_cli korvel-cli
