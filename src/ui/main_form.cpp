@@ -213,6 +213,9 @@ std::unique_ptr<TGuiProgUi> TMainForm::CreateProgUi()
 
 void TMainForm::StartOperation(TOperationCode code)
 {
+    // A dialog that was open when the window closed returns into its command afterwards.
+    if (Closing)
+        return;
     if (Runner->StartOperation(code))
         Timer1Timer(); // the menus go grey now, not at the next tick
 }
@@ -639,8 +642,6 @@ void TMainForm::SaveSettingsReported()
     try {
         SaveSettings(Ini, Settings);
     } catch (const EIniFileError &e) {
-        ReportOnce(e.what());
-    } catch (const std::invalid_argument &e) {
         ReportOnce(e.what());
     }
 }
