@@ -108,6 +108,12 @@ protected:
         timer->start();
     }
 
+    static std::string ReadFile(const fs::path &path)
+    {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
     void WriteFile(const std::string &name, const std::string &bytes)
     {
         std::ofstream(Dir / name, std::ios::binary) << bytes;

@@ -1,6 +1,10 @@
 // The main window's wiring, driven with real mouse clicks on its menus against the virtual chip.
 #include "main_form_fixture.h"
 
+#include "editor/edit_form.h"
+#include "ui/about_form.h"
+#include "terminal/debug_form.h"
+#include "ui/com_para_form.h"
 #include "ui/comp_dif_form.h"
 #include "ui/lock_bit_form.h"
 
@@ -172,4 +176,86 @@ TEST_F(MainFormTest, ClosingDuringAWriteStopsItPromptly)
     EXPECT_LT(timer.elapsed(), 5000);
     const auto &code = Chip().Contents().Code;
     EXPECT_LT(std::count(code.begin(), code.end(), 0x00), 8192); // stopped part way
+}
+
+TEST_F(MainFormTest, ParameterDialogSavesOnOkAndAlwaysReopensThePort)
+{
+    Start();
+    const std::string before = ReadFile(Dir / "korvel.ini");
+    const auto requests = Chip().Counters().LineRequests;
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->ComParaForm->Button5, Qt::LeftButton); // "Atmel"
+        QTest::mouseClick(Form->ComParaForm->Button2, Qt::LeftButton); // Cancel
+    });
+    ClickBar(Form->Parameter1);
+    ASSERT_TRUE(Form->OperationRunning()); // the idle operation
+    WaitForOperation();
+    EXPECT_EQ(ReadFile(Dir / "korvel.ini"), before);
+    EXPECT_EQ(Form->Settings.Reset_Line, 2);
+    EXPECT_FALSE(Form->Settings.RESETInvert);
+    EXPECT_GT(Chip().Counters().LineRequests, requests);
+
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->ComParaForm->Button5, Qt::LeftButton);
+        QTest::mouseClick(Form->ComParaForm->Button1, Qt::LeftButton); // Ok
+    });
+    ClickBar(Form->Parameter1);
+    WaitForOperation();
+    const std::string after = ReadFile(Dir / "korvel.ini");
+    EXPECT_NE(after.find("RESETInvert=True\r\n"), std::string::npos);
+    EXPECT_NE(after.find("ResetDelay1= 5.00000000000000E+0002\r\n"), std::string::npos);
+    EXPECT_TRUE(Form->Settings.RESETInvert);
+}
+
+TEST_F(MainFormTest, EditWindowAndTerminalOpenFromTheMenus)
+{
+    Start();
+    ClickMenu(Form->Buffer1, Form->Edit1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->EditForm->isVisible(); }));
+    QTest::qWait(150);
+    EXPECT_FALSE(Form->Device1->menuAction()->isEnabled());
+    EXPECT_TRUE(Form->Buffer1->menuAction()->isEnabled());
+    EXPECT_TRUE(Form->RedoButton->isEnabled());
+    Form->EditForm->close();
+
+    ClickBar(Form->Debug1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->DebugForm->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([this] { return QApplication::focusWidget() == Form->DebugForm->Console1; }));
+    QApplication::setActiveWindow(Form.get());
+    Form->RedoButton->setFocus();
+    ClickMenu(Form->Buffer1, Form->Clearto001); // hands the keyboard back to the terminal
+    EXPECT_TRUE(WaitUntil([this] { return QApplication::focusWidget() == Form->DebugForm->Console1; }));
+}
+
+// Writes the pictures of the main window and its small windows into KORVEL_SCREENSHOT_DIR.
+TEST_F(MainFormTest, Screenshots)
+{
+    const char *folder = std::getenv("KORVEL_SCREENSHOT_DIR");
+    if (!folder)
+        GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR names no folder to write the screenshots into";
+    const QString dir = QString::fromLocal8Bit(folder) + "/";
+    Start();
+    Form->Memory.Buffer.fill(0xFF);
+    Form->Memory.Buffer[0x0003] = 0x02;
+    Form->Memory.Buffer[0x01A0] = 0x00;
+    Form->Memory.Buffer[0x1F00] = 0x7E;
+    TModalSeen note;
+    AnswerNextModal(note);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return note.Seen; }));
+    EXPECT_TRUE(Form->CompDifForm->grab().save(dir + "differences.png"));
+
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->Status.Progress >= 40; }));
+    Form->Timer1Timer();
+    EXPECT_TRUE(Form->grab().save(dir + "main-window.png"));
+    WaitForOperation();
+
+    Form->LockBitForm->LB1->setChecked(true);
+    Form->LockBitForm->show();
+    EXPECT_TRUE(Form->LockBitForm->grab().save(dir + "lock-bits.png"));
+    Form->LockBitForm->hide();
+    ClickBar(Form->About1);
+    EXPECT_TRUE(Form->AboutForm->grab().save(dir + "about.png"));
 }
