@@ -140,7 +140,8 @@ void TMainForm::CreateControls()
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
             RxTrayIconClick();
     });
-    RxTrayIcon->show();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        RxTrayIcon->show();
 }
 
 void TMainForm::CreateMenus()
@@ -585,10 +586,12 @@ void TMainForm::About1Click()
 // Without a tray nothing could bring a hidden window back, so it is minimised instead.
 void TMainForm::Hide1Click()
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        RxTrayIcon->show();
         hide();
-    else
+    } else {
         showMinimized();
+    }
 }
 
 void TMainForm::RxTrayIconClick()
