@@ -6,11 +6,14 @@
 #include "terminal/debug_form.h"
 #include "ui/com_para_form.h"
 #include "ui/comp_dif_form.h"
+#include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -258,4 +261,56 @@ TEST_F(MainFormTest, Screenshots)
     Form->LockBitForm->hide();
     ClickBar(Form->About1);
     EXPECT_TRUE(Form->AboutForm->grab().save(dir + "about.png"));
+}
+
+TEST_F(MainFormTest, DroppedFileLoadsAndAnUnkeepableNameIsReportedOnce)
+{
+    Start();
+    const std::string name = (Dir / "line\nbreak.bin").string();
+    WriteFile("line\nbreak.bin", "\x01\x02");
+    auto drop = [&] {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(Form.get(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(Form.get(), &dropped);
+    };
+    TModalSeen report;
+    AnswerNextModal(report);
+    drop();
+    EXPECT_EQ(Form->Memory.Buffer[1], 2);
+    EXPECT_EQ(Form->Memory.HighestAddress, 1);
+    EXPECT_EQ(Form->Settings.LastFiletyp, "B");
+    EXPECT_TRUE(report.Text.contains("LastFilename")) << report.Text.toStdString();
+    const std::string saved = ReadFile(Dir / "korvel.ini");
+    EXPECT_NE(saved.find("LastFiletyp=B\r\n"), std::string::npos); // the rest was kept
+
+    bool shownAgain = false;
+    QTimer::singleShot(200, [&shownAgain] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            shownAgain = true;
+            box->close();
+        }
+    });
+    drop();
+    QTest::qWait(300);
+    EXPECT_FALSE(shownAgain);
+}
+
+TEST_F(MainFormTest, HideMinimisesWithoutATrayAndShowingAgainRunsTheStartUp)
+{
+    Start();
+    Form->Settings.Port = 9; // set up again from the settings file, which still says 1
+    ClickBar(Form->Hide1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->isMinimized(); }));
+    Form->showNormal();
+    ASSERT_TRUE(WaitUntil([this] { return Form->Settings.Port == 1; }));
+    WaitForOperation();
+
+    ClickBar(Form->Help1);
+    EXPECT_TRUE(Form->HelpForm->isVisible());
+    const fs::path manual = HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel");
+    EXPECT_EQ(manual.filename(), "Korvel.html");
 }
