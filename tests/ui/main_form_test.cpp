@@ -69,7 +69,7 @@ TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
     Start();
     WriteFile("fw.hex", ":0400100001020304E2\r\n:00000001FF\r\n");
     ClickMenu(Form->Buffer1, Form->ClearwithFF1);
-    ChooseFile((Dir / "fw.hex").string());
+    AnswerFileDialog(QString::fromStdString((Dir / "fw.hex").string()));
     ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
     EXPECT_EQ(Form->Memory.Buffer[16], 1);
     EXPECT_EQ(Form->Memory.Buffer[19], 4);
