@@ -115,7 +115,7 @@ void TMainForm::CreateControls()
     ProgressBar1->setTextVisible(false);
     Label1 = new QLabel("0.0 s", client);
     Label1->move(232, 8);
-    Label1->setFixedWidth(40);
+    Label1->setFixedWidth(42); // up to the Redo button: "1234.5 s"
     RedoButton = new QPushButton("&Redo", client);
     RedoButton->setGeometry(274, 4, 44, 20);
     connect(RedoButton, &QPushButton::clicked, this, &TMainForm::RedoButtonClick);
@@ -634,6 +634,8 @@ void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
+    if (!Buffer1->menuAction()->isEnabled())
+        return;
     const std::string name = event->mimeData()->urls().first().toLocalFile().toStdString();
     event->acceptProposedAction();
     LoadCommand(LoaderForName(name), name);

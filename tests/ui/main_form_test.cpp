@@ -261,6 +261,8 @@ TEST_F(MainFormTest, Screenshots)
     Form->LockBitForm->hide();
     ClickBar(Form->About1);
     EXPECT_TRUE(Form->AboutForm->grab().save(dir + "about.png"));
+    Form->HelpForm->ShowHelp(HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel"));
+    EXPECT_TRUE(Form->HelpForm->grab().save(dir + "help.png"));
 }
 
 TEST_F(MainFormTest, DroppedFileLoadsAndAnUnkeepableNameIsReportedOnce)
