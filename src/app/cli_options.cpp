@@ -81,6 +81,12 @@ bool ApplyCommand(const std::vector<std::string> &words, TCliOptions &options, s
 bool ApplyOption(const std::string &name, const std::string &value, TCliOptions &options, std::string &error)
 {
     if (name == "--port") {
+        // A number names COM1..COM255 (/dev/ttyS0..); 0 would open /dev/ttyS-1.
+        const bool number = !value.empty() && value.find_first_not_of("0123456789") == std::string::npos;
+        if (number && (value.size() > 3 || std::stoi(value) < 1 || std::stoi(value) > 255)) {
+            error = "--port takes a port number from 1 to 255, a device or sim";
+            return false;
+        }
         options.Port = value;
     } else if (name == "--device") {
         if (value != "8252" && value != "53") {

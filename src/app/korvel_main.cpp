@@ -1,5 +1,6 @@
 // korvel: the GUI program. One instance at a time; `korvel FILE` programs FILE into the chip and ends
 // with korvel-cli's exit codes.
+#include "app/termination_signals.h"
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
 #include "ui/main_form.h"
@@ -43,6 +44,7 @@ int main(int argc, char **argv)
         TMainForm MainForm(SettingsFilePath().string(), arguments);
         // Closing the main window ends the program at once, whatever other windows are open.
         QObject::connect(&MainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+        const TTerminationSignals terminationSignals([&MainForm] { MainForm.close(); });
         MainForm.show();
         QApplication::exec();
         return MainForm.ExitCode();

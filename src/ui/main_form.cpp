@@ -115,7 +115,7 @@ void TMainForm::CreateControls()
     ProgressBar1->setTextVisible(false);
     Label1 = new QLabel("0.0 s", client);
     Label1->move(232, 8);
-    Label1->setFixedWidth(40);
+    Label1->setFixedWidth(42); // up to the Redo button: "1234.5 s"
     RedoButton = new QPushButton("&Redo", client);
     RedoButton->setGeometry(274, 4, 44, 20);
     connect(RedoButton, &QPushButton::clicked, this, &TMainForm::RedoButtonClick);
@@ -140,13 +140,16 @@ void TMainForm::CreateControls()
         if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::Context)
             RxTrayIconClick();
     });
-    RxTrayIcon->show();
+    if (QSystemTrayIcon::isSystemTrayAvailable())
+        RxTrayIcon->show();
 }
 
 void TMainForm::CreateMenus()
 {
     QMenuBar *bar = menuBar();
+    // Seven commands share the bar's 322 pixels, so the items keep a narrow margin.
     bar->setFont(ArialPixels(11));
+    bar->setStyleSheet("QMenuBar { spacing: 0px; } QMenuBar::item { padding: 2px 5px; }");
     auto command = [this](auto *menu, const char *caption, void (TMainForm::*handler)()) {
         QAction *action = menu->addAction(caption);
         connect(action, &QAction::triggered, this, handler);
@@ -213,6 +216,9 @@ std::unique_ptr<TGuiProgUi> TMainForm::CreateProgUi()
 
 void TMainForm::StartOperation(TOperationCode code)
 {
+    // A dialog that was open when the window closed returns into its command afterwards.
+    if (Closing)
+        return;
     if (Runner->StartOperation(code))
         Timer1Timer(); // the menus go grey now, not at the next tick
 }
@@ -580,10 +586,12 @@ void TMainForm::About1Click()
 // Without a tray nothing could bring a hidden window back, so it is minimised instead.
 void TMainForm::Hide1Click()
 {
-    if (QSystemTrayIcon::isSystemTrayAvailable())
+    if (QSystemTrayIcon::isSystemTrayAvailable()) {
+        RxTrayIcon->show();
         hide();
-    else
+    } else {
         showMinimized();
+    }
 }
 
 void TMainForm::RxTrayIconClick()
@@ -626,6 +634,8 @@ void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 
 void TMainForm::dropEvent(QDropEvent *event)
 {
+    if (!Buffer1->menuAction()->isEnabled())
+        return;
     const std::string name = event->mimeData()->urls().first().toLocalFile().toStdString();
     event->acceptProposedAction();
     LoadCommand(LoaderForName(name), name);
@@ -639,8 +649,6 @@ void TMainForm::SaveSettingsReported()
     try {
         SaveSettings(Ini, Settings);
     } catch (const EIniFileError &e) {
-        ReportOnce(e.what());
-    } catch (const std::invalid_argument &e) {
         ReportOnce(e.what());
     }
 }

@@ -46,6 +46,9 @@ TEST(CliOptions, Mistakes)
     EXPECT_NE(Parse({"--write-delay", "-1", "detect"}).Error, "");
     EXPECT_NE(Parse({"--write-delay", "3ms", "detect"}).Error, "");
     EXPECT_NE(Parse({"detect", "--port"}).Error, "") << "an option without its value";
+    for (const char *port : {"0", "256", "0001"})
+        EXPECT_NE(Parse({"--port", port, "detect"}).Error, "") << port;
+    EXPECT_EQ(Parse({"--port", "255", "detect"}).Error, "");
     EXPECT_NE(Parse({"--bogus", "detect"}).Error, "");
     EXPECT_EQ(Parse({"--preset", "atmel", "detect"}).Error, "") << "preset names ignore case";
     EXPECT_TRUE(Parse({"detect", "--help"}).Help);

@@ -5,6 +5,7 @@
 #include "prog/prog_status.h"
 #include "settings/settings.h"
 #include "terminal/debug_form.h"
+#include "modal_answer.h"
 #include "terminal_test_support.h"
 #include "unprivileged.h"
 
@@ -141,40 +142,6 @@ private:
     std::vector<std::string> EarlyLines;
 };
 
-bool WaitFor(const std::function<bool()> &condition)
-{
-    QDeadlineTimer deadline(20s);
-    while (!condition()) {
-        if (deadline.hasExpired())
-            return false;
-        QTest::qWait(5);
-    }
-    return true;
-}
-
-// Answers the next file dialog as a user does who types `path` and presses Open or Save, or
-// cancels it when `path` is empty. (selectFile would not change the name while its edit has the
-// focus.)
-void AnswerFileDialog(const QString &path)
-{
-    auto *timer = new QTimer;
-    timer->setInterval(10);
-    QObject::connect(timer, &QTimer::timeout, [timer, path] {
-        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-        if (!dialog)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (path.isEmpty()) {
-            dialog->reject();
-            return;
-        }
-        dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(path);
-        static_cast<QDialog *>(dialog)->accept(); // QFileDialog::accept, as the button does
-    });
-    timer->start();
-}
-
 std::string FileText(const fs::path &path)
 {
     std::ifstream in(path, std::ios::binary);
@@ -237,7 +204,7 @@ TEST_F(DebugFormTest, UploadSendsEachLineWithOneCrOnceThePreviousAnswerHeldAProm
     Form->OpenBASICfile1->trigger();
 
     const std::string sent = "10 PRINT 1\r\r20 IF 2>1 THEN PRINT 2\r30 PRINT 3\r";
-    EXPECT_TRUE(WaitFor([&] { return Peer.Received() == sent; })) << Peer.Received();
+    EXPECT_TRUE(WaitUntil([&] { return Peer.Received() == sent; })) << Peer.Received();
     // Only the echoed comparison let the next line go before the prompt.
     EXPECT_EQ(Peer.Early(), std::vector<std::string>{"20 IF 2>1 THEN PRINT 2"});
     EXPECT_NE(Screen().find("10 PRINT 1\n>\n>20 IF 2>1 THEN PRINT 2\n"), std::string::npos) << Screen();
@@ -288,7 +255,7 @@ TEST_F(DebugFormTest, TheExampleProgramComesBackAsItsListing)
     AnswerFileDialog(KORVEL_SOURCE_DIR "/examples/basic/squares.bas");
     Form->OpenBASICfile1->trigger();
     // The last answers come in after the upload; the polling shows them before the capture.
-    ASSERT_TRUE(WaitFor([&] { return Screen().find("40 NEXT I\n>") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return Screen().find("40 NEXT I\n>") != std::string::npos; }));
     AnswerFileDialog(QString::fromStdString((Dir / "back.bas").string()));
     Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
 
@@ -331,7 +298,7 @@ TEST_F(DebugFormTest, HoldKeepsTextBackUntilItIsOffAndMoreArrives)
     Form->Timer1->stop();
     Form->Button3->click();
     Pty.Send("abc");
-    ASSERT_TRUE(WaitFor([&] { return QCom.InCount() == 3; }));
+    ASSERT_TRUE(WaitUntil([&] { return QCom.InCount() == 3; }));
     Form->Timer1Timer();
     EXPECT_EQ(Form->Button3->text(), "Update");
     EXPECT_EQ(Form->PendingText(), "abc");
@@ -342,7 +309,7 @@ TEST_F(DebugFormTest, HoldKeepsTextBackUntilItIsOffAndMoreArrives)
     EXPECT_EQ(Form->Button3->text(), "Hold");
     EXPECT_EQ(Screen(), "\n");
     Pty.Send("d");
-    ASSERT_TRUE(WaitFor([&] { return QCom.InCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return QCom.InCount() == 1; }));
     Form->Timer1Timer();
     EXPECT_EQ(Screen(), "abcd\n");
     EXPECT_EQ(Form->PendingText(), "");
@@ -363,10 +330,10 @@ TEST_F(DebugFormTest, TypedKeysGoOnePerTickAndNeverWithResetOnTxd)
 
     Settings.Reset_Line = 2;
     Form->Timer1Timer();
-    ASSERT_TRUE(WaitFor([&] { return Peer.Received() == "x"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Peer.Received() == "x"; }));
     EXPECT_FALSE(QCom.Break());
     Form->Timer1Timer();
-    EXPECT_TRUE(WaitFor([&] { return Peer.Received() == "xy"; })) << Peer.Received();
+    EXPECT_TRUE(WaitUntil([&] { return Peer.Received() == "xy"; })) << Peer.Received();
     // Nothing typed is shown but what the target sends back.
     EXPECT_EQ(Screen(), "\n");
 }
@@ -377,7 +344,7 @@ TEST_F(DebugFormTest, PollingLeavesThePortToOperationsOtherThanTheChipReset)
     Peer.Start();
     QTest::keyClick(Form->Console1, 'k');
     Pty.Send("z");
-    ASSERT_TRUE(WaitFor([&] { return QCom.InCount() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return QCom.InCount() == 1; }));
     Status.Busy = true;
     Status.OperationCode = opWriteCode;
     Form->Timer1Timer();
@@ -388,7 +355,7 @@ TEST_F(DebugFormTest, PollingLeavesThePortToOperationsOtherThanTheChipReset)
     Status.OperationCode = opChipReset;
     Form->Timer1Timer();
     EXPECT_EQ(Screen(), "z\n");
-    EXPECT_TRUE(WaitFor([&] { return Peer.Received() == "k"; }));
+    EXPECT_TRUE(WaitUntil([&] { return Peer.Received() == "k"; }));
 }
 
 // ---- the window ----
@@ -430,10 +397,10 @@ TEST_F(DebugFormTest, BasicFilterShowsBasFilesInAnyCase)
         names.sort();
         return names;
     };
-    EXPECT_TRUE(WaitFor([&] { return shown() == QStringList{"a.bas", "b.BAS", "c.Bas"}; }))
+    EXPECT_TRUE(WaitUntil([&] { return shown() == QStringList{"a.bas", "b.BAS", "c.Bas"}; }))
         << shown().join(' ').toStdString();
     dialog.selectNameFilter(dialog.nameFilters().at(1));
-    EXPECT_TRUE(WaitFor([&] { return shown().size() == 4; })) << shown().join(' ').toStdString();
+    EXPECT_TRUE(WaitUntil([&] { return shown().size() == 4; })) << shown().join(' ').toStdString();
     dialog.reject();
 }
 
@@ -450,7 +417,7 @@ TEST_F(DebugFormTest, Screenshot)
     Pty.Send("\r\nREADY\r\n>");
     AnswerFileDialog(KORVEL_SOURCE_DIR "/examples/basic/squares.bas");
     Form->OpenBASICfile1->trigger();
-    ASSERT_TRUE(WaitFor([&] { return Screen().find("40 NEXT I\n>") != std::string::npos; }));
+    ASSERT_TRUE(WaitUntil([&] { return Screen().find("40 NEXT I\n>") != std::string::npos; }));
     AnswerFileDialog(QString::fromStdString((Dir / "squares.bas").string()));
     Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
     QTest::qWait(100);

@@ -56,17 +56,6 @@ protected:
         QTest::qWait(20); // the completion handler is posted
     }
 
-    template <typename TPredicate>
-    static bool WaitUntil(TPredicate done, int ms = 5000)
-    {
-        for (int waited = 0; !done(); waited += 5) {
-            if (waited > ms)
-                return false;
-            QTest::qWait(5);
-        }
-        return true;
-    }
-
     TVirtualChip &Chip() { return Form->PortSession().Virtual()->Chip(); }
 
     // Opens the menus along the path with mouse clicks and clicks the command.
@@ -90,22 +79,10 @@ protected:
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(command).center());
     }
 
-    // Answers the next file dialog with `file`, as a user typing the name and pressing Enter.
-    static void ChooseFile(const std::string &file)
+    static std::string ReadFile(const fs::path &path)
     {
-        auto *timer = new QTimer;
-        timer->setInterval(10);
-        QObject::connect(timer, &QTimer::timeout, [timer, file] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog)
-                return;
-            timer->stop();
-            timer->deleteLater();
-            auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
-            name->setText(QString::fromStdString(file));
-            QTest::keyClick(name, Qt::Key_Return);
-        });
-        timer->start();
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     }
 
     void WriteFile(const std::string &name, const std::string &bytes)

@@ -1,12 +1,19 @@
 // The main window's wiring, driven with real mouse clicks on its menus against the virtual chip.
 #include "main_form_fixture.h"
 
+#include "editor/edit_form.h"
+#include "ui/about_form.h"
+#include "terminal/debug_form.h"
+#include "ui/com_para_form.h"
 #include "ui/comp_dif_form.h"
+#include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QMimeData>
+#include <QUrl>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -62,7 +69,7 @@ TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
     Start();
     WriteFile("fw.hex", ":0400100001020304E2\r\n:00000001FF\r\n");
     ClickMenu(Form->Buffer1, Form->ClearwithFF1);
-    ChooseFile((Dir / "fw.hex").string());
+    AnswerFileDialog(QString::fromStdString((Dir / "fw.hex").string()));
     ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
     EXPECT_EQ(Form->Memory.Buffer[16], 1);
     EXPECT_EQ(Form->Memory.Buffer[19], 4);
@@ -172,4 +179,140 @@ TEST_F(MainFormTest, ClosingDuringAWriteStopsItPromptly)
     EXPECT_LT(timer.elapsed(), 5000);
     const auto &code = Chip().Contents().Code;
     EXPECT_LT(std::count(code.begin(), code.end(), 0x00), 8192); // stopped part way
+}
+
+TEST_F(MainFormTest, ParameterDialogSavesOnOkAndAlwaysReopensThePort)
+{
+    Start();
+    const std::string before = ReadFile(Dir / "korvel.ini");
+    const auto requests = Chip().Counters().LineRequests;
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->ComParaForm->Button5, Qt::LeftButton); // "Atmel"
+        QTest::mouseClick(Form->ComParaForm->Button2, Qt::LeftButton); // Cancel
+    });
+    ClickBar(Form->Parameter1);
+    ASSERT_TRUE(Form->OperationRunning()); // the idle operation
+    WaitForOperation();
+    EXPECT_EQ(ReadFile(Dir / "korvel.ini"), before);
+    EXPECT_EQ(Form->Settings.Reset_Line, 2);
+    EXPECT_FALSE(Form->Settings.RESETInvert);
+    EXPECT_GT(Chip().Counters().LineRequests, requests);
+
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->ComParaForm->Button5, Qt::LeftButton);
+        QTest::mouseClick(Form->ComParaForm->Button1, Qt::LeftButton); // Ok
+    });
+    ClickBar(Form->Parameter1);
+    WaitForOperation();
+    const std::string after = ReadFile(Dir / "korvel.ini");
+    EXPECT_NE(after.find("RESETInvert=True\r\n"), std::string::npos);
+    EXPECT_NE(after.find("ResetDelay1= 5.00000000000000E+0002\r\n"), std::string::npos);
+    EXPECT_TRUE(Form->Settings.RESETInvert);
+}
+
+TEST_F(MainFormTest, EditWindowAndTerminalOpenFromTheMenus)
+{
+    Start();
+    ClickMenu(Form->Buffer1, Form->Edit1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->EditForm->isVisible(); }));
+    QTest::qWait(150);
+    EXPECT_FALSE(Form->Device1->menuAction()->isEnabled());
+    EXPECT_TRUE(Form->Buffer1->menuAction()->isEnabled());
+    EXPECT_TRUE(Form->RedoButton->isEnabled());
+    Form->EditForm->close();
+
+    ClickBar(Form->Debug1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->DebugForm->isVisible(); }));
+    EXPECT_TRUE(WaitUntil([this] { return QApplication::focusWidget() == Form->DebugForm->Console1; }));
+    QApplication::setActiveWindow(Form.get());
+    Form->RedoButton->setFocus();
+    ClickMenu(Form->Buffer1, Form->Clearto001); // hands the keyboard back to the terminal
+    EXPECT_TRUE(WaitUntil([this] { return QApplication::focusWidget() == Form->DebugForm->Console1; }));
+}
+
+// Writes the pictures of the main window and its small windows into KORVEL_SCREENSHOT_DIR.
+TEST_F(MainFormTest, Screenshots)
+{
+    const char *folder = std::getenv("KORVEL_SCREENSHOT_DIR");
+    if (!folder)
+        GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR names no folder to write the screenshots into";
+    const QString dir = QString::fromLocal8Bit(folder) + "/";
+    Start();
+    Form->Memory.Buffer.fill(0xFF);
+    Form->Memory.Buffer[0x0003] = 0x02;
+    Form->Memory.Buffer[0x01A0] = 0x00;
+    Form->Memory.Buffer[0x1F00] = 0x7E;
+    TModalSeen note;
+    AnswerNextModal(note);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return note.Seen; }));
+    EXPECT_TRUE(Form->CompDifForm->grab().save(dir + "differences.png"));
+
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->Status.Progress >= 40; }));
+    Form->Timer1Timer();
+    EXPECT_TRUE(Form->grab().save(dir + "main-window.png"));
+    WaitForOperation();
+
+    Form->LockBitForm->LB1->setChecked(true);
+    Form->LockBitForm->show();
+    EXPECT_TRUE(Form->LockBitForm->grab().save(dir + "lock-bits.png"));
+    Form->LockBitForm->hide();
+    ClickBar(Form->About1);
+    EXPECT_TRUE(Form->AboutForm->grab().save(dir + "about.png"));
+    Form->HelpForm->ShowHelp(HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel"));
+    EXPECT_TRUE(Form->HelpForm->grab().save(dir + "help.png"));
+}
+
+TEST_F(MainFormTest, DroppedFileLoadsAndAnUnkeepableNameIsReportedOnce)
+{
+    Start();
+    const std::string name = (Dir / "line\nbreak.bin").string();
+    WriteFile("line\nbreak.bin", "\x01\x02");
+    auto drop = [&] {
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
+        QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(Form.get(), &enter);
+        ASSERT_TRUE(enter.isAccepted());
+        QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QApplication::sendEvent(Form.get(), &dropped);
+    };
+    TModalSeen report;
+    AnswerNextModal(report);
+    drop();
+    EXPECT_EQ(Form->Memory.Buffer[1], 2);
+    EXPECT_EQ(Form->Memory.HighestAddress, 1);
+    EXPECT_EQ(Form->Settings.LastFiletyp, "B");
+    EXPECT_TRUE(report.Text.contains("LastFilename")) << report.Text.toStdString();
+    const std::string saved = ReadFile(Dir / "korvel.ini");
+    EXPECT_NE(saved.find("LastFiletyp=B\r\n"), std::string::npos); // the rest was kept
+
+    bool shownAgain = false;
+    QTimer::singleShot(200, [&shownAgain] {
+        if (QWidget *box = QApplication::activeModalWidget()) {
+            shownAgain = true;
+            box->close();
+        }
+    });
+    drop();
+    QTest::qWait(300);
+    EXPECT_FALSE(shownAgain);
+}
+
+TEST_F(MainFormTest, HideMinimisesWithoutATrayAndShowingAgainRunsTheStartUp)
+{
+    Start();
+    Form->Settings.Port = 9; // set up again from the settings file, which still says 1
+    ClickBar(Form->Hide1);
+    ASSERT_TRUE(WaitUntil([this] { return Form->isMinimized(); }));
+    Form->showNormal();
+    ASSERT_TRUE(WaitUntil([this] { return Form->Settings.Port == 1; }));
+    WaitForOperation();
+
+    ClickBar(Form->Help1);
+    EXPECT_TRUE(Form->HelpForm->isVisible());
+    const fs::path manual = HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel");
+    EXPECT_EQ(manual.filename(), "Korvel.html");
 }

@@ -1,0 +1,186 @@
+// The GUI program as a process, the way an IDE and a user meet it: a copy of korvel in a scratch
+// folder with its own settings file, offscreen, programming the virtual chip.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+class TProcess {
+public:
+    TProcess(const std::vector<std::string> &args, const std::vector<std::string> &env, const fs::path &log)
+    {
+        std::vector<char *> argv, envp;
+        for (const auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
+        for (const auto &e : env)
+            envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TProcess()
+    {
+        if (Pid > 0 && !Status) {
+            ::kill(Pid, SIGKILL);
+            Wait(5s);
+        }
+    }
+
+    // The exit status, or nothing when the process still runs after `timeout`.
+    std::optional<int> Wait(std::chrono::milliseconds timeout)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!Status && std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (::waitpid(Pid, &status, WNOHANG) == Pid)
+                Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            else
+                std::this_thread::sleep_for(20ms);
+        }
+        return Status;
+    }
+    void Signal(int signal) { ::kill(Pid, signal); }
+
+private:
+    pid_t Pid = -1;
+    std::optional<int> Status;
+};
+
+std::string ReadFile(const fs::path &path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class KorvelProcessTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dir = fs::temp_directory_path() /
+              ("korvel-e2e-" + std::to_string(::getpid()) + "-" + testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(Dir);
+        fs::create_directories(Dir / "run");
+        fs::permissions(Dir / "run", fs::perms::owner_all);
+        fs::copy_file(KORVEL_BINARY_DIR "/src/app/korvel", Dir / "korvel");
+    }
+    void TearDown() override { fs::remove_all(Dir); }
+
+    void WriteSettings(const std::string &extra)
+    {
+        std::ofstream(Dir / "korvel.ini", std::ios::binary)
+            << "[SerialPort]\r\n" << extra << "[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
+    }
+
+    std::unique_ptr<TProcess> Start(const std::vector<std::string> &arguments, const std::string &log = "stderr.txt")
+    {
+        std::vector<std::string> args{(Dir / "korvel").string()};
+        args.insert(args.end(), arguments.begin(), arguments.end());
+        return std::make_unique<TProcess>(
+            args, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()},
+            Dir / log);
+    }
+
+    int Cli(const std::string &arguments)
+    {
+        const std::string command = KORVEL_BINARY_DIR "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() +
+                                    " " + arguments + " >" + (Dir / "cli.txt").string() + " 2>&1";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    fs::path Dir;
+};
+
+} // namespace
+
+TEST_F(KorvelProcessTest, FirstStartWritesEveryDefaultAndASignalClosesIt)
+{
+    auto korvel = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
+    korvel->Signal(SIGTERM);
+    EXPECT_EQ(korvel->Wait(10s), 0);
+    EXPECT_EQ(ReadFile(Dir / "korvel.ini"),
+              "[General]\r\nLastFilename=\r\nLastFiletyp=H\r\nDevice=0\r\nFastRedo=False\r\n\r\n"
+              "[Serialport]\r\nPort=1\r\nBaudrate=0\r\nRESETInvert=False\r\nSCLInvert=False\r\nMOSIInvert=False\r\n"
+              "MISOInvert=False\r\nReset_Line=2\r\nMosi_Line=1\r\nScl_Line=0\r\nMiso_Line=0\r\n\r\n"
+              "[Delays]\r\nResetDelay1= 2.00000000000000E+0002\r\nResetDelay2= 2.00000000000000E+0002\r\n"
+              "ClockDelay= 0.00000000000000E+0000\r\nWriteDelay= 3.00000000000000E+0000\r\n\r\n");
+}
+
+TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOutcome)
+{
+    WriteSettings("PortName=sim\r\n");
+    fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", Dir / "echo.HEX");
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(60s), 0);
+    EXPECT_EQ(Cli("verify-code " + (Dir / "echo.HEX").string()), 0) << ReadFile(Dir / "cli.txt");
+
+    fs::create_directory(Dir / "folder.hex"); // exists, but cannot be read as a file
+    EXPECT_EQ(Start({(Dir / "folder.hex").string()})->Wait(30s), 3);
+
+    WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 1);
+    EXPECT_NE(ReadFile(Dir / "stderr.txt").find("no-such-tty"), std::string::npos);
+}
+
+TEST_F(KorvelProcessTest, ASecondStartIsRefusedWhileTheFirstRuns)
+{
+    WriteSettings("PortName=sim\r\n");
+    auto first = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return fs::file_size(Dir / "korvel.ini") > 300; })); // written back at start
+    fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", Dir / "echo.hex");
+    EXPECT_EQ(Start({(Dir / "echo.hex").string()}, "second.txt")->Wait(30s), 5);
+    EXPECT_FALSE(first->Wait(0ms));
+    first->Signal(SIGTERM);
+    EXPECT_EQ(first->Wait(10s), 0);
+}
+
+TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
+{
+    WriteSettings("PortName=sim\r\n");
+    std::ofstream(Dir / "big.bin", std::ios::binary) << std::string(8192, '\x5A'); // half a minute of writes
+    auto korvel = Start({(Dir / "big.bin").string()});
+    std::this_thread::sleep_for(3s);
+    ASSERT_FALSE(korvel->Wait(0ms));
+    const auto closed = std::chrono::steady_clock::now();
+    korvel->Signal(SIGTERM);
+    EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
+    EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
+    EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()), 2); // written part way, kept in the image
+}
