@@ -53,7 +53,9 @@ TStorageFile::TStorageFile() : FPath(FreeName()) {}
 TStorageFile::~TStorageFile()
 {
     if (FFd >= 0) {
-        ::ftruncate(FFd, 0);
+        // Emptied first, so the bytes are gone even while another process still holds the file open;
+        // a destructor has no one to report a failure to.
+        [[maybe_unused]] const int emptied = ::ftruncate(FFd, 0);
         ::close(FFd);
         ::unlink(FPath.c_str());
     }

@@ -42,6 +42,14 @@ fs::path UserSettingsFile(const fs::path &name)
     return folder / name;
 }
 
+// An installed program (<prefix>/bin beside <prefix>/share/doc/korvel) is shared by every user: even
+// where its folder is writable (root), a settings file created there would be taken by all of them.
+bool IsInstalled(const fs::path &folder)
+{
+    std::error_code ec;
+    return fs::is_directory(folder / ".." / "share" / "doc" / "korvel", ec);
+}
+
 } // namespace
 
 // A program file replaced while it runs (a rebuild) reads back with this mark appended.
@@ -61,7 +69,7 @@ fs::path SettingsFilePathFor(const fs::path &program)
     beside.replace_extension(".ini");
     const fs::path folder = beside.has_parent_path() ? beside.parent_path() : fs::path(".");
     std::error_code ec;
-    if (CanWriteFolder(folder) || fs::exists(beside, ec))
+    if (fs::exists(beside, ec) || (CanWriteFolder(folder) && !IsInstalled(folder)))
         return beside;
     return UserSettingsFile(beside.filename());
 }

@@ -8,8 +8,9 @@
 std::filesystem::path ProgramFile();
 
 // The settings file of the program file `program`: beside it with the extension ".ini", or, when
-// that folder cannot be written and holds no such file, $XDG_CONFIG_HOME/korvel/ (by default
-// ~/.config/korvel/), which is created. The command-line tool passes the GUI's program file.
+// that folder cannot be written or is an installed program's (a sibling share/doc/korvel exists)
+// and holds no such file, $XDG_CONFIG_HOME/korvel/ (by default ~/.config/korvel/), which is created.
+// The command-line tool passes the GUI's program file.
 std::filesystem::path SettingsFilePathFor(const std::filesystem::path &program);
 
 // The settings file of the running program.

@@ -73,6 +73,12 @@ TEST_F(SettingsLocationTest, ReadOnlyProgramFolderFallsBackToTheUserConfigFolder
     EXPECT_EQ(SettingsFilePathFor(Program), Folder.Path() / "home" / ".config" / "korvel" / "korvel.ini");
 }
 
+TEST_F(SettingsLocationTest, AnInstalledProgramKeepsItsSettingsPerUserEvenWhereItsFolderIsWritable)
+{
+    fs::create_directories(Folder.Path() / "share" / "doc" / "korvel");
+    EXPECT_EQ(SettingsFilePathFor(Program), Config / "korvel" / "korvel.ini");
+}
+
 TEST_F(SettingsLocationTest, ExistingFileInAReadOnlyProgramFolderIsStillUsed)
 {
     WriteBytes((Program.parent_path() / "korvel.ini").string(), "[General]\r\nDevice=1\r\n");
