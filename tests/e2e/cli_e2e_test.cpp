@@ -5,6 +5,8 @@
 #include "shared_fixture.h"
 #include "sim/sim_image.h"
 
+#include "shell_run.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,32 +20,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string ReadText(const fs::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::vector<std::uint8_t> ReadBytes(const fs::path &path)
 {
     const std::string text = ReadText(path);
     return {text.begin(), text.end()};
-}
-
-TRun Shell(const std::string &command, const fs::path &dir)
-{
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const std::string line = command + " >" + out.string() + " 2>" + err.string();
-    const int status = std::system(line.c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
 }
 
 class CliTest : public testing::Test {

@@ -4,6 +4,8 @@
 #include "sim/sim_image.h"
 #include "ui/help_form.h"
 
+#include "shell_run.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -22,28 +24,7 @@ namespace fs = std::filesystem;
 
 constexpr const char *Nobody = "65534";
 
-struct TRun {
-    int Code = -1;
-    std::string Out;
-    std::string Err;
-};
-
-std::string ReadText(const fs::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 std::string Quote(const fs::path &path) { return "'" + path.string() + "'"; }
-
-TRun Shell(const std::string &command, const fs::path &dir)
-{
-    const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-    const int status = std::system((command + " >" + Quote(out) + " 2>" + Quote(err)).c_str());
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadText(out), ReadText(err)};
-}
 
 bool HaveTool(const std::string &name)
 {

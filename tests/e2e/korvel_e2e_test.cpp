@@ -1,5 +1,7 @@
 // The GUI program as a process, the way an IDE and a user meet it: a copy of korvel in a scratch
 // folder with its own settings file, offscreen, programming the virtual chip.
+#include "shell_run.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -70,14 +72,6 @@ private:
     std::optional<int> Status;
 };
 
-std::string ReadFile(const fs::path &path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -108,7 +102,7 @@ protected:
             << "[SerialPort]\r\n" << extra << "[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
     }
 
-    std::unique_ptr<TProcess> Start(const std::vector<std::string> &arguments, const std::string &log = "stderr.txt")
+    std::unique_ptr<TProcess> Start(const std::vector<std::string> &arguments, const std::string &log = "korvel-stderr.txt")
     {
         std::vector<std::string> args{(Dir / "korvel").string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
@@ -117,12 +111,10 @@ protected:
             Dir / log);
     }
 
-    int Cli(const std::string &arguments)
+    TRun Cli(const std::string &arguments)
     {
-        const std::string command = KORVEL_BINARY_DIR "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() +
-                                    " " + arguments + " >" + (Dir / "cli.txt").string() + " 2>&1";
-        const int status = std::system(command.c_str());
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return Shell(KORVEL_BINARY_DIR "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() + " " + arguments,
+                     Dir);
     }
 
     fs::path Dir;
@@ -136,7 +128,7 @@ TEST_F(KorvelProcessTest, FirstStartWritesEveryDefaultAndASignalClosesIt)
     ASSERT_TRUE(WaitUntil([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
     korvel->Signal(SIGTERM);
     EXPECT_EQ(korvel->Wait(10s), 0);
-    EXPECT_EQ(ReadFile(Dir / "korvel.ini"),
+    EXPECT_EQ(ReadText(Dir / "korvel.ini"),
               "[General]\r\nLastFilename=\r\nLastFiletyp=H\r\nDevice=0\r\nFastRedo=False\r\n\r\n"
               "[Serialport]\r\nPort=1\r\nBaudrate=0\r\nRESETInvert=False\r\nSCLInvert=False\r\nMOSIInvert=False\r\n"
               "MISOInvert=False\r\nReset_Line=2\r\nMosi_Line=1\r\nScl_Line=0\r\nMiso_Line=0\r\n\r\n"
@@ -149,14 +141,15 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     WriteSettings("PortName=sim\r\n");
     fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", Dir / "echo.HEX");
     EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(60s), 0);
-    EXPECT_EQ(Cli("verify-code " + (Dir / "echo.HEX").string()), 0) << ReadFile(Dir / "cli.txt");
+    const TRun verified = Cli("verify-code " + (Dir / "echo.HEX").string());
+    EXPECT_EQ(verified.Code, 0) << verified.Out << verified.Err;
 
     fs::create_directory(Dir / "folder.hex"); // exists, but cannot be read as a file
     EXPECT_EQ(Start({(Dir / "folder.hex").string()})->Wait(30s), 3);
 
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
     EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 1);
-    EXPECT_NE(ReadFile(Dir / "stderr.txt").find("no-such-tty"), std::string::npos);
+    EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
 }
 
 TEST_F(KorvelProcessTest, ASecondStartIsRefusedWhileTheFirstRuns)
@@ -182,5 +175,5 @@ TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
     korvel->Signal(SIGTERM);
     EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
-    EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()), 2); // written part way, kept in the image
+    EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()).Code, 2); // written part way, kept in the image
 }
