@@ -81,15 +81,7 @@ TMainForm::TMainForm(const std::string &settingsPath, const QStringList &argumen
     Context = std::make_unique<TProgContext>(
         TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }});
     Runner = std::make_unique<TProgRunner>(*Context);
-    QCom.SetHooks({[this](const std::string &caption, const std::string &text, TPortButtons buttons) {
-                       const auto answer = QMessageBox::warning(
-                           this, FromStd(caption), FromStd(text),
-                           buttons == TPortButtons::AbortRetry ? QMessageBox::Abort | QMessageBox::Retry : QMessageBox::Ok);
-                       return answer == QMessageBox::Retry ? TPortAnswer::Retry
-                              : answer == QMessageBox::Abort ? TPortAnswer::Abort
-                                                             : TPortAnswer::Ok;
-                   },
-                   [] { QCoreApplication::processEvents(); }});
+    InstallPortHooks();
     setWindowTitle("Korvel Vers 20030210");
     CreateControls();
     CreateMenus();
@@ -102,6 +94,22 @@ TMainForm::TMainForm(const std::string &settingsPath, const QStringList &argumen
 TMainForm::~TMainForm()
 {
     StopOperation();
+}
+
+// The port's error boxes (switched off once the port is set up) and the event pumping that keeps the
+// windows alive while the terminal waits for a prompt.
+void TMainForm::InstallPortHooks()
+{
+    auto report = [this](const std::string &caption, const std::string &text, TPortButtons buttons) {
+        const auto answer =
+            QMessageBox::warning(this, FromStd(caption), FromStd(text),
+                                 buttons == TPortButtons::AbortRetry ? QMessageBox::Abort | QMessageBox::Retry
+                                                                     : QMessageBox::Ok);
+        return answer == QMessageBox::Retry   ? TPortAnswer::Retry
+               : answer == QMessageBox::Abort ? TPortAnswer::Abort
+                                              : TPortAnswer::Ok;
+    };
+    QCom.SetHooks({report, [] { QCoreApplication::processEvents(); }});
 }
 
 void TMainForm::CreateControls()

@@ -152,6 +152,7 @@ protected:
 private:
     class TSessionLines;
 
+    void InstallPortHooks();
     void CreateControls();
     void CreateMenus();
     void CreateWindows();
