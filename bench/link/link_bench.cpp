@@ -12,7 +12,7 @@
 
 namespace {
 
-class TCountingLines : public TLineInterface {
+class TCountingLines : public TImmediateLines {
 public:
     long Requests = 0;
     void SetBreak(bool) override { ++Requests; }

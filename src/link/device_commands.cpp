@@ -40,11 +40,11 @@ TDeviceCommands::TDeviceCommands(TIspLink &link, TSleep sleep)
 {
 }
 
-std::uint8_t TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t byte2)
+TPendingByte TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t byte2)
 {
     Link.SendByte(byte1);
     Link.SendByte(byte2);
-    return Link.ReceiveByte();
+    return Link.QueueReceiveByte();
 }
 
 void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value)
@@ -55,24 +55,46 @@ void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, s
     Link.Wait(Link.Settings().WriteDelay);
 }
 
+// The plain sleep is no wait on the lines: what the link still holds must reach the chip first.
+void TDeviceCommands::Pause(int ms)
+{
+    Link.Flush();
+    Sleep(ms);
+}
+
 void TDeviceCommands::ProgrammingEnable()
 {
-    ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1]);
+    TakeByte(ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1]));
 }
 
 void TDeviceCommands::ChipErase()
 {
-    ReadInstruction(ChipEraseBytes[0], ChipEraseBytes[1]);
+    TakeByte(ReadInstruction(ChipEraseBytes[0], ChipEraseBytes[1]));
 }
 
 void TDeviceCommands::WriteLockBits(std::uint8_t lockBitsByte)
 {
-    ReadInstruction(LockBitsOpcode, lockBitsByte);
+    TakeByte(ReadInstruction(LockBitsOpcode, lockBitsByte));
+}
+
+TPendingByte TDeviceCommands::QueueReadCodeByte(std::uint16_t address)
+{
+    return ReadInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Read), address & 0xFF);
+}
+
+TPendingByte TDeviceCommands::QueueReadDataByte(std::uint16_t address)
+{
+    return ReadInstruction(DataAddressByte1(address, TAccess::Read), address & 0xFF);
+}
+
+std::uint8_t TDeviceCommands::TakeByte(TPendingByte pending)
+{
+    return Link.TakeByte(pending);
 }
 
 std::uint8_t TDeviceCommands::ReadCodeByte(std::uint16_t address)
 {
-    return ReadInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Read), address & 0xFF);
+    return TakeByte(QueueReadCodeByte(address));
 }
 
 void TDeviceCommands::WriteCodeByte(std::uint16_t address, std::uint8_t value)
@@ -82,7 +104,7 @@ void TDeviceCommands::WriteCodeByte(std::uint16_t address, std::uint8_t value)
 
 std::uint8_t TDeviceCommands::ReadDataByte(std::uint16_t address)
 {
-    return ReadInstruction(DataAddressByte1(address, TAccess::Read), address & 0xFF);
+    return TakeByte(QueueReadDataByte(address));
 }
 
 void TDeviceCommands::WriteDataByte(std::uint16_t address, std::uint8_t value)
@@ -95,7 +117,7 @@ bool TDeviceCommands::DetectDevice()
     const std::uint8_t saved = ReadCodeByte(0);
     for (const std::uint8_t probe : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
         WriteCodeByte(0, probe);
-        Sleep(DetectSleepMs);
+        Pause(DetectSleepMs);
         const bool answered = ReadCodeByte(0) == probe;
         if (!answered) {
             // A chip that answered only partly must not be left with address 0 changed.
@@ -103,7 +125,7 @@ bool TDeviceCommands::DetectDevice()
             return false;
         }
         if (probe == 0x00)
-            Sleep(DetectSleepMs);
+            Pause(DetectSleepMs);
     }
     WriteCodeByte(0, saved);
     return true;

@@ -1,8 +1,8 @@
 // The serial programming instructions of the AT89S8252 and AT89S53 and the presence test.
 #pragma once
-#include <cstdint>
+#include "link/isp_link.h"
 
-class TIspLink;
+#include <cstdint>
 
 // Instruction encodings, kept in one place. Device 1 is the AT89S53; any other value encodes like
 // the AT89S8252.
@@ -28,13 +28,18 @@ public:
     void WriteCodeByte(std::uint16_t address, std::uint8_t value);
     std::uint8_t ReadDataByte(std::uint16_t address);
     void WriteDataByte(std::uint16_t address, std::uint8_t value);
+    // Reads in two halves, so that a range can be sent ahead of its results (see TIspLink::TakeByte).
+    TPendingByte QueueReadCodeByte(std::uint16_t address);
+    TPendingByte QueueReadDataByte(std::uint16_t address);
+    std::uint8_t TakeByte(TPendingByte pending);
 
     // Writes 00 and FF to code address 0 and reads each back; restores the byte found there.
     bool DetectDevice();
 
 private:
-    std::uint8_t ReadInstruction(std::uint8_t byte1, std::uint8_t byte2);
+    TPendingByte ReadInstruction(std::uint8_t byte1, std::uint8_t byte2);
     void WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value);
+    void Pause(int ms);
 
     TIspLink &Link;
     TSleep Sleep;

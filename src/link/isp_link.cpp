@@ -34,17 +34,28 @@ void TIspLink::SetMosi(bool bit)
     SetOutputLine(Cfg.Mosi_Line, bit != Cfg.MOSIInvert);
 }
 
+namespace {
+
+bool IsInputLine(int line) { return line >= 0 && line <= 3; }
+
+} // namespace
+
 bool TIspLink::ReadMiso()
 {
-    bool level;
-    switch (Cfg.Miso_Line) {
-    case 0: level = LineIf.GetCTS(); break;
-    case 1: level = LineIf.GetDSR(); break;
-    case 2: level = LineIf.GetRLSD(); break;
-    case 3: level = LineIf.GetRI(); break;
-    default: return false; // no line: constant False, not inverted
-    }
-    return level != Cfg.MISOInvert;
+    if (!IsInputLine(Cfg.Miso_Line))
+        return false; // no line: constant False, not inverted
+    LineIf.QueueSample(Cfg.Miso_Line);
+    return LineIf.TakeSample() != Cfg.MISOInvert;
+}
+
+void TIspLink::Wait(double ms)
+{
+    LineIf.Wait(ms, Delay);
+}
+
+void TIspLink::Flush()
+{
+    LineIf.Flush();
 }
 
 void TIspLink::ResetActive()
@@ -61,25 +72,39 @@ void TIspLink::SendByte(std::uint8_t value)
 {
     for (int bit = 7; bit >= 0; --bit) {
         SetMosi((value >> bit) & 1);
-        Delay(Cfg.ClockDelay / 2);
+        Wait(Cfg.ClockDelay / 2);
         SclHigh(); // MOSI has been stable for half a period at this rising edge
-        Delay(Cfg.ClockDelay / 2);
+        Wait(Cfg.ClockDelay / 2);
         SclLow();
     }
 }
 
 std::uint8_t TIspLink::ReceiveByte()
 {
+    return TakeByte(QueueReceiveByte());
+}
+
+TPendingByte TIspLink::QueueReceiveByte()
+{
+    const TPendingByte pending{IsInputLine(Cfg.Miso_Line), Cfg.MISOInvert};
     SetMosi(false);
-    std::uint8_t result = 0;
     for (int bit = 7; bit >= 0; --bit) {
         SclHigh();
-        Delay(Cfg.ClockDelay / 2);
-        if (ReadMiso()) // sampled just before the falling edge
-            result |= static_cast<std::uint8_t>(1u << bit);
+        Wait(Cfg.ClockDelay / 2);
+        if (pending.Sampled) // sampled just before the falling edge
+            LineIf.QueueSample(Cfg.Miso_Line);
         SclLow();
-        Delay(Cfg.ClockDelay / 2);
+        Wait(Cfg.ClockDelay / 2);
     }
+    return pending;
+}
+
+std::uint8_t TIspLink::TakeByte(TPendingByte pending)
+{
+    std::uint8_t result = 0;
+    for (int bit = 7; bit >= 0 && pending.Sampled; --bit)
+        if (LineIf.TakeSample() != pending.Invert)
+            result |= static_cast<std::uint8_t>(1u << bit);
     return result;
 }
 
@@ -88,14 +113,14 @@ void TIspLink::StartProgramming()
     SclLow();
     SetMosi(false);
     ResetActive();
-    Delay(Cfg.ResetDelay1);
+    Wait(Cfg.ResetDelay1);
 }
 
 void TIspLink::EndProgramming()
 {
     ResetInactive();
-    Delay(Cfg.ResetDelay1);
-    Delay(Cfg.ResetDelay2);
+    Wait(Cfg.ResetDelay1);
+    Wait(Cfg.ResetDelay2);
 }
 
 void TIspLink::PulseReset()
@@ -103,9 +128,9 @@ void TIspLink::PulseReset()
     if (Cfg.Reset_Line < 0 || Cfg.Reset_Line > 2)
         return;
     ResetActive();
-    Delay(Cfg.ResetDelay1);
+    Wait(Cfg.ResetDelay1);
     ResetInactive();
-    Delay(Cfg.ResetDelay2);
+    Wait(Cfg.ResetDelay2);
 }
 
 void TIspLink::IdleLines()

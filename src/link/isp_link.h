@@ -1,10 +1,19 @@
 // The clocked serial link to the chip over three output control lines and one input line. It keeps
 // no state of its own: the line mapping, inversions and delays are read from the settings at every use.
+// Every wait goes through the line interface, so that a port that streams its waveform can hold it in
+// the stream.
 #pragma once
 #include <cstdint>
 
 class TLineInterface;
 struct TSettings;
+
+// A received byte whose bits may still be on their way: collect it with TakeByte, in the order the
+// bytes were queued.
+struct TPendingByte {
+    bool Sampled = false; // MISO is on an input line, so eight samples were queued
+    bool Invert = false;
+};
 
 class TIspLink {
 public:
@@ -23,6 +32,9 @@ public:
 
     void SendByte(std::uint8_t value);
     std::uint8_t ReceiveByte();
+    // ReceiveByte in two halves: the clocking now, the value when it is needed.
+    TPendingByte QueueReceiveByte();
+    std::uint8_t TakeByte(TPendingByte pending);
 
     void StartProgramming();
     void EndProgramming();
@@ -31,7 +43,9 @@ public:
 
     TLineInterface &Lines() { return LineIf; }
     const TSettings &Settings() const { return Cfg; }
-    void Wait(double ms) { Delay(ms); }
+    void Wait(double ms);
+    // Makes every change so far reach the pins, before a plain thread sleep.
+    void Flush();
 
 private:
     TLineInterface &LineIf;

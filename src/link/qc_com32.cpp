@@ -9,6 +9,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "link/port_back_end.h"
 #include "link/tty_device.h"
 
 namespace {
@@ -68,11 +69,24 @@ void T_QCCom32::AttachVirtual(TLineInterface *lines)
     Virtual = lines;
 }
 
+void T_QCCom32::AttachBackEnd(TPortBackEnd *backEnd)
+{
+    if (BackEnd && backEnd != BackEnd)
+        Close();
+    BackEnd = backEnd;
+}
+
+bool T_QCCom32::Opened() const
+{
+    return Fd >= 0 || VirtualOpen || (BackEnd && BackEnd->Opened());
+}
+
 // ---- open and close ----
 
 bool T_QCCom32::Open()
 {
     Close();
+    Vanished = false;
     while (!OpenDevice()) {
         if (!ShowErrorBoxes)
             return false;
@@ -93,6 +107,8 @@ bool T_QCCom32::OpenDevice()
         VirtualOpen = Virtual != nullptr;
         return VirtualOpen;
     }
+    if (BackEnd)
+        return BackEnd->Open({BaudRate, ParityChar, DataBits, StopBits});
     Fd = OpenTtyDevice(DeviceName());
     return Fd >= 0;
 }
@@ -108,6 +124,8 @@ void T_QCCom32::ApplyLineParams()
 
 void T_QCCom32::Close()
 {
+    if (BackEnd)
+        BackEnd->Close();
     if (Fd >= 0)
         CloseTtyDevice(Fd);
     Fd = -1;
@@ -116,15 +134,21 @@ void T_QCCom32::Close()
 
 void T_QCCom32::CheckVanished(int error)
 {
-    if (DeviceVanished(error))
-        Close();
+    if (!DeviceVanished(error))
+        return;
+    Vanished = true;
+    Close();
 }
 
 // ---- line parameters ----
 
+// A back end keeps its device and takes the new parameters: reopening a USB device would hand it
+// to the kernel's driver and back for nothing.
 void T_QCCom32::Reopen()
 {
-    if (Opened())
+    if (BackEnd && BackEnd->Opened())
+        BackEnd->SetLineParams({BaudRate, ParityChar, DataBits, StopBits});
+    else if (Opened())
         Open();
 }
 
@@ -190,6 +214,8 @@ void T_QCCom32::SetRts(bool level)
     RtsLevel = level;
     if (VirtualOpen)
         Virtual->SetRts(level);
+    else if (BackEnd)
+        BackEnd->SetRts(level);
     else
         ModemControl(level ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
 }
@@ -199,6 +225,8 @@ void T_QCCom32::SetDtr(bool level)
     DtrLevel = level;
     if (VirtualOpen)
         Virtual->SetDtr(level);
+    else if (BackEnd)
+        BackEnd->SetDtr(level);
     else
         ModemControl(level ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
 }
@@ -208,6 +236,8 @@ void T_QCCom32::SetBreak(bool level)
     BreakLevel = level;
     if (VirtualOpen)
         Virtual->SetBreak(level);
+    else if (BackEnd)
+        BackEnd->SetBreak(level);
     else if (Fd >= 0 && ::ioctl(Fd, level ? TIOCSBRK : TIOCCBRK) != 0)
         CheckVanished(errno);
 }
@@ -224,10 +254,57 @@ bool T_QCCom32::ModemStatus(int mask)
     return (bits & mask) != 0;
 }
 
-bool T_QCCom32::GetCTS() { return VirtualOpen ? Virtual->GetCTS() : ModemStatus(TIOCM_CTS); }
-bool T_QCCom32::GetDSR() { return VirtualOpen ? Virtual->GetDSR() : ModemStatus(TIOCM_DSR); }
-bool T_QCCom32::GetRLSD() { return VirtualOpen ? Virtual->GetRLSD() : ModemStatus(TIOCM_CD); }
-bool T_QCCom32::GetRI() { return VirtualOpen ? Virtual->GetRI() : ModemStatus(TIOCM_RI); }
+bool T_QCCom32::GetCTS()
+{
+    return VirtualOpen ? Virtual->GetCTS() : BackEnd ? BackEnd->GetCTS() : ModemStatus(TIOCM_CTS);
+}
+
+bool T_QCCom32::GetDSR()
+{
+    return VirtualOpen ? Virtual->GetDSR() : BackEnd ? BackEnd->GetDSR() : ModemStatus(TIOCM_DSR);
+}
+
+bool T_QCCom32::GetRLSD()
+{
+    return VirtualOpen ? Virtual->GetRLSD() : BackEnd ? BackEnd->GetRLSD() : ModemStatus(TIOCM_CD);
+}
+
+bool T_QCCom32::GetRI()
+{
+    return VirtualOpen ? Virtual->GetRI() : BackEnd ? BackEnd->GetRI() : ModemStatus(TIOCM_RI);
+}
+
+void T_QCCom32::QueueSample(int line)
+{
+    if (BackEnd)
+        BackEnd->QueueSample(line);
+    else
+        TImmediateLines::QueueSample(line);
+}
+
+bool T_QCCom32::TakeSample()
+{
+    return BackEnd ? BackEnd->TakeSample() : TImmediateLines::TakeSample();
+}
+
+void T_QCCom32::Wait(double ms, TDelay delay)
+{
+    if (BackEnd)
+        BackEnd->Wait(ms, delay);
+    else
+        delay(ms);
+}
+
+void T_QCCom32::Flush()
+{
+    if (BackEnd)
+        BackEnd->Flush();
+}
+
+bool T_QCCom32::PortLost() const
+{
+    return BackEnd ? BackEnd->PortLost() : Vanished;
+}
 
 // ---- queues ----
 
@@ -243,8 +320,9 @@ int T_QCCom32::QueueCount(unsigned long request)
     return std::max(count, 0);
 }
 
-int T_QCCom32::InCount() { return QueueCount(FIONREAD); }
-int T_QCCom32::OutCount() { return QueueCount(TIOCOUTQ); }
+// A back end writes synchronously, so nothing of it waits to be sent.
+int T_QCCom32::InCount() { return BackEnd ? BackEnd->InCount() : QueueCount(FIONREAD); }
+int T_QCCom32::OutCount() { return BackEnd ? 0 : QueueCount(TIOCOUTQ); }
 
 // ---- data path ----
 
@@ -270,6 +348,8 @@ bool T_QCCom32::Write(const std::string &text)
 {
     if (VirtualOpen)
         return true;
+    if (BackEnd)
+        return BackEnd->Write(text);
     const auto deadline = TClock::now() + std::chrono::milliseconds(WriteAllowanceMs(text.size()));
     std::size_t done = 0;
     while (Fd >= 0 && done < text.size()) {
@@ -291,6 +371,8 @@ bool T_QCCom32::Write(const std::string &text)
 
 std::string T_QCCom32::ReadQueued()
 {
+    if (BackEnd)
+        return BackEnd->ReadQueued();
     const int count = InCount();
     if (count <= 0)
         return {};
@@ -301,9 +383,10 @@ std::string T_QCCom32::ReadQueued()
         return chunk;
     }
     // Bytes were announced, so end-of-file here means the line was hung up under us.
-    if (n == 0)
+    if (n == 0) {
+        Vanished = true;
         Close();
-    else
+    } else
         CheckVanished(errno);
     return {};
 }

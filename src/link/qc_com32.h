@@ -1,12 +1,15 @@
 // The RS232 port: its control lines serve the ISP link, its data path the terminal. It also stands
 // in for the virtual target: with the device name "sim" the line calls go to an attached line
-// interface and the data path behaves like a port on which nothing is sent.
+// interface and the data path behaves like a port on which nothing is sent. An attached back end (a
+// USB cable's own chip) takes both the lines and the data path.
 #pragma once
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "link/line_interface.h"
+
+class TPortBackEnd;
 
 enum class TPortButtons { Ok, AbortRetry }; // Abort/Retry boxes are warnings
 enum class TPortAnswer { Ok, Abort, Retry };
@@ -19,7 +22,7 @@ struct TPortHooks {
     std::function<void()> ProcessMessages;
 };
 
-class T_QCCom32 final : public TLineInterface {
+class T_QCCom32 final : public TImmediateLines {
 public:
     using TNotifyEvent = std::function<void(T_QCCom32 &sender)>;
 
@@ -43,6 +46,12 @@ public:
     bool GetDSR() override;
     bool GetRLSD() override;
     bool GetRI() override;
+    void QueueSample(int line) override;
+    bool TakeSample() override;
+    void Wait(double ms, TDelay delay) override;
+    void Flush() override;
+    // A device that vanished while open (a USB adapter pulled), until the next Open.
+    bool PortLost() const override;
 
     int ResponseTime() const { return ResponseMs; }
     void SetResponseTime(int ms) { ResponseMs = ms; }
@@ -75,12 +84,15 @@ public:
     void SetEndOfResponse(const std::string &text) { ResponseEnd = text; }
     bool ShowErrors() const { return ShowErrorBoxes; }
     void SetShowErrors(bool show) { ShowErrorBoxes = show; }
-    bool Opened() const { return Fd >= 0 || VirtualOpen; }
+    bool Opened() const;
     bool InUse() const { return Busy; }
 
     // The virtual target's lines, used when the device name is "sim". Detaching or replacing them
     // closes a port opened on them.
     void AttachVirtual(TLineInterface *lines);
+    // The back end behind a name it serves (the session decides which); detaching or replacing it
+    // closes a port opened on it.
+    void AttachBackEnd(TPortBackEnd *backEnd);
     void SetHooks(TPortHooks hooks);
 
 private:
@@ -115,7 +127,9 @@ private:
     bool Busy = false;
 
     int Fd = -1;
+    bool Vanished = false;
     TLineInterface *Virtual = nullptr;
     bool VirtualOpen = false;
+    TPortBackEnd *BackEnd = nullptr;
     TPortHooks Hooks;
 };

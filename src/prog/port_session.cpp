@@ -1,7 +1,10 @@
 #include "prog/port_session.h"
 
+#include "ftdi/ftdi_port.h"
+#include "ftdi/libftdi_driver.h"
 #include "link/qc_com32.h"
 #include "settings/settings.h"
+#include "sim/ftdi_fake.h"
 #include "sim/line_trace.h"
 #include "sim/virtual_target.h"
 
@@ -15,6 +18,7 @@ TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings) : Port(po
 TPortSession::~TPortSession()
 {
     Trace.reset();
+    DropFtdi();
     DropTarget();
 }
 
@@ -22,26 +26,50 @@ void TPortSession::DropTarget()
 {
     if (!Target)
         return;
+    DropFtdi(); // a fake cable may have the chip behind it
     Port.AttachVirtual(nullptr);
     Target.reset();
+}
+
+void TPortSession::DropFtdi()
+{
+    if (!FtdiPort)
+        return;
+    if (TraceInner == &FtdiPort->BitBang())
+        Trace.reset();
+    Port.AttachBackEnd(nullptr);
+    FtdiPort.reset();
+    FtdiName.clear();
 }
 
 // A session opened again keeps its virtual chip while it still fits the settings, so that nothing
 // programmed is lost, and keeps recording into the same trace file.
 TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
 {
+    const std::string &name = Settings.PortName;
+    const bool virtualFtdi = name == VirtualFtdiPortName;
     Port.SetPort(Settings.Port);
-    Port.SetPortName(Settings.PortName);
-    if (Settings.PortName == T_QCCom32::VirtualPortName) {
+    Port.SetPortName(name);
+    if (name == T_QCCom32::VirtualPortName || virtualFtdi) {
         if (const TOpenResult result = OpenTarget(simImage, error); result != TOpenResult::Ok)
             return result;
     } else {
         DropTarget();
     }
+    Port.AttachVirtual(name == T_QCCom32::VirtualPortName ? &Target->Lines() : nullptr);
+    if (virtualFtdi || IsFtdiPortName(name))
+        AttachFtdi(name);
+    else
+        DropFtdi();
+    LossReported = false;
     errno = 0;
     if (!Port.Open()) {
         const int reason = errno;
-        error = "cannot open serial port " + Port.DeviceName() + (reason ? ": " + std::string(std::strerror(reason)) : "");
+        if (FtdiPort)
+            error = "cannot open FTDI device " + name + ": " + FtdiPort->OpenError();
+        else
+            error = "cannot open serial port " + Port.DeviceName() +
+                    (reason ? ": " + std::string(std::strerror(reason)) : "");
         return TOpenResult::PortError;
     }
     return OpenTrace(error);
@@ -60,8 +88,30 @@ TOpenResult TPortSession::OpenTarget(const std::string &simImage, std::string &e
             return TOpenResult::FileError;
         }
     }
-    Port.AttachVirtual(&Target->Lines());
     return TOpenResult::Ok;
+}
+
+void TPortSession::AttachFtdi(const std::string &name)
+{
+    if (FtdiPort && FtdiName == name)
+        return;
+    DropFtdi();
+    std::unique_ptr<TFtdiDriver> driver;
+    if (name == VirtualFtdiPortName)
+        driver = std::make_unique<TFtdiFake>(Target->Chip(), Settings);
+    else
+        driver = FtdiDrivers ? FtdiDrivers() : CreateLibFtdiDriver();
+    FtdiPort = std::make_unique<TFtdiPort>(std::move(driver), name, Settings);
+    FtdiName = name;
+    Port.AttachBackEnd(FtdiPort.get());
+}
+
+// The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal.
+TLineInterface &TPortSession::Traced()
+{
+    if (FtdiPort)
+        return FtdiPort->BitBang();
+    return Port;
 }
 
 TOpenResult TPortSession::OpenTrace(std::string &error)
@@ -70,31 +120,49 @@ TOpenResult TPortSession::OpenTrace(std::string &error)
         Trace.reset();
         return TOpenResult::Ok;
     }
-    if (Trace && TracePath == Settings.PortTrace)
+    if (Trace && TracePath == Settings.PortTrace && TraceInner == &Traced())
         return TOpenResult::Ok;
     Trace.reset();
     try {
-        Trace = std::make_unique<TLineTrace>(Port, Settings, Settings.PortTrace);
+        Trace = std::make_unique<TLineTrace>(Traced(), Settings, Settings.PortTrace);
         TracePath = Settings.PortTrace;
+        TraceInner = &Traced();
     } catch (const std::exception &e) {
         error = e.what();
         return TOpenResult::FileError;
     }
+    // The waveform's own timing, not the moments the program queued it.
+    if (TFtdiPort *ftdi = FtdiPort.get())
+        Trace->SetClock([ftdi] { return ftdi->WaveformMicroseconds(); });
     return TOpenResult::Ok;
+}
+
+std::string TPortSession::TakeLostReason()
+{
+    if (LossReported || !Traced().PortLost())
+        return {};
+    LossReported = true;
+    if (FtdiPort)
+        return FtdiPort->LostReason();
+    return "the serial port " + Port.DeviceName() + " vanished (unplugged?)";
 }
 
 std::string TPortSession::Flush()
 {
-    std::string problems;
+    std::string problems = TakeLostReason();
+    auto add = [&problems](const std::string &problem) {
+        if (!problem.empty())
+            problems += (problems.empty() ? "" : "; ") + problem;
+    };
     if (Trace) {
         Trace->Flush();
-        problems = Trace->WriteError();
+        add(Trace->WriteError());
     }
     if (Target) {
         try {
             Target->Chip().Save();
         } catch (const std::exception &e) {
-            problems += (problems.empty() ? "" : "; ") + std::string(e.what());
+            add(e.what());
         }
     }
     return problems;
@@ -104,7 +172,7 @@ TLineInterface &TPortSession::Lines()
 {
     if (Trace)
         return *Trace;
-    return Port;
+    return Traced();
 }
 
 void TPortSession::Drain()

@@ -1,15 +1,22 @@
 // Opens the port the settings name and hands out the line interface the programming thread drives:
-// the serial port itself (a real device, or the virtual target behind the name "sim"), wrapped in a
-// trace recorder when the settings ask for one.
+// the serial port itself (a real device, or the virtual target behind the name "sim"), a USB cable's
+// FTDI chip in bit-bang mode (the names "ftdi..."; "sim-ftdi" puts the virtual target behind a fake
+// of such a cable), wrapped in a trace recorder when the settings ask for one.
 #pragma once
+#include <functional>
 #include <memory>
 #include <string>
 
 class T_QCCom32;
+class TFtdiDriver;
+class TFtdiPort;
 class TLineInterface;
 class TLineTrace;
 class TVirtualTarget;
 struct TSettings;
+
+// The virtual chip behind a fake FTDI cable: the whole ftdi port without hardware.
+constexpr const char *VirtualFtdiPortName = "sim-ftdi";
 
 enum class TOpenResult { Ok, PortError, FileError };
 
@@ -33,16 +40,29 @@ public:
     // Reads and discards what the port has received.
     void Drain();
     TVirtualTarget *Virtual() { return Target.get(); }
+    TFtdiPort *Ftdi() { return FtdiPort.get(); }
+    // Why the port stopped working during use, once per loss (Flush includes it when not taken).
+    std::string TakeLostReason();
+    // Where the drivers of "ftdi..." names come from; the real libftdi unless a test says otherwise.
+    void SetFtdiDrivers(std::function<std::unique_ptr<TFtdiDriver>()> factory) { FtdiDrivers = std::move(factory); }
 
 private:
     TOpenResult OpenTarget(const std::string &simImage, std::string &error);
     TOpenResult OpenTrace(std::string &error);
+    void AttachFtdi(const std::string &name);
     void DropTarget();
+    void DropFtdi();
+    TLineInterface &Traced();
 
     T_QCCom32 &Port;
     const TSettings &Settings;
     std::unique_ptr<TVirtualTarget> Target;
+    std::unique_ptr<TFtdiPort> FtdiPort;
     std::unique_ptr<TLineTrace> Trace;
     std::string TargetImage;
     std::string TracePath;
+    TLineInterface *TraceInner = nullptr;
+    std::string FtdiName;
+    std::function<std::unique_ptr<TFtdiDriver>()> FtdiDrivers;
+    bool LossReported = false;
 };

@@ -31,4 +31,6 @@ struct TProgStatus {
     // The program is ending: the operation stops between two bytes, leaves the lines at rest without
     // waiting and skips its front-end steps.
     std::atomic<bool> StopRequested{false};
+    // The port stopped working during the operation (a USB cable pulled out): nothing read was kept.
+    std::atomic<bool> PortLost{false};
 };

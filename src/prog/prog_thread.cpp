@@ -5,6 +5,7 @@
 #include "prog/prog_ui.h"
 #include "settings/settings.h"
 
+#include <array>
 #include <chrono>
 #include <cmath>
 
@@ -13,6 +14,10 @@ namespace {
 constexpr int EraseAndLockWaitMs = 1000;
 
 constexpr int StopCheckMs = 10;
+
+// Reads are sent this many at a time and their bytes collected afterwards, so that a port that
+// streams its waveform needs one round trip per chunk rather than one per byte.
+constexpr int ReadChunk = 128;
 
 } // namespace
 
@@ -33,17 +38,20 @@ void TProgThread::Execute()
     TProgStatus &status = Ctx.Status;
     const auto code = static_cast<TOperationCode>(status.OperationCode.load());
     status.Busy = true;
+    status.PortLost = false;
     Link.SclLow();
     status.VerifyDifferences = false;
     StartTiming();
     RunOperation(code);
     StopTiming();
+    status.PortLost = Lost();
     status.ElapsedSeconds = ::ElapsedSeconds();
     if (Stopping()) {
         // Nobody waits for a result any more: the lines go to rest at once and the windows are left alone.
         Link.SclHigh();
         Link.SetMosi(true);
         Link.ResetInactive();
+        Link.Flush();
         status.Busy = false;
     } else {
         EndSteps(code);
@@ -106,21 +114,44 @@ void TProgThread::UpdateProgress(int index, int last)
     Ctx.Status.Progress = static_cast<int>(std::nearbyint(percent));
 }
 
+// Sends the reads of [first, end) and then takes their bytes; returns how many were read (fewer
+// when a stop came in between).
+int TProgThread::ReadAhead(bool code, int first, int end, std::uint8_t *into)
+{
+    std::array<TPendingByte, ReadChunk> pending;
+    int queued = 0;
+    for (int i = first; i < end && queued < ReadChunk && !Stopping(); ++i) {
+        const auto address = static_cast<std::uint16_t>(i);
+        pending[static_cast<std::size_t>(queued++)] =
+            code ? Device.QueueReadCodeByte(address) : Device.QueueReadDataByte(address);
+    }
+    for (int k = 0; k < queued; ++k)
+        into[k] = Device.TakeByte(pending[static_cast<std::size_t>(k)]);
+    return queued;
+}
+
+// The buffer takes the bytes only when all of them have come: a read cut short by a lost port
+// leaves it as it was.
 void TProgThread::ReadLoop(bool code)
 {
     if (!Prologue())
         return;
-    auto &buffer = Ctx.Memory.Buffer;
+    auto image = Ctx.Memory.Buffer;
     const int size = code ? CodeMemorySize(Ctx.Settings.Device) : DataMemorySize;
     // The code read divides by its last index, the data read by the memory size.
     const int divisor = code ? size - 1 : DataMemorySize;
-    for (int i = 0; i < size && !Stopping(); ++i) {
-        const auto address = static_cast<std::uint16_t>(i);
-        buffer[static_cast<std::size_t>(i)] = code ? Device.ReadCodeByte(address) : Device.ReadDataByte(address);
-        UpdateProgress(i, divisor);
+    for (int first = 0; first < size && !Stopping();) {
+        const int read = ReadAhead(code, first, size, &image[static_cast<std::size_t>(first)]);
+        if (Lost())
+            return;
+        for (int i = first; i < first + read; ++i)
+            UpdateProgress(i, divisor);
+        first += read;
     }
-    if (!Stopping())
-        Link.EndProgramming();
+    if (Stopping())
+        return;
+    Ctx.Memory.Buffer = image;
+    Link.EndProgramming();
 }
 
 void TProgThread::WriteLoop(bool code, bool onlyChanged)
@@ -129,7 +160,7 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    for (int i = 0; i <= last && !Stopping(); ++i) {
+    for (int i = 0; i <= last && !Stopping() && !Lost(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         const auto address = static_cast<std::uint16_t>(i);
         if (!onlyChanged || memory.Buffer[index] != memory.LastProgrammed[index]) {
@@ -141,7 +172,7 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
         UpdateProgress(i, last);
     }
     // A stopped write did not program the image, so the next fast write must not take it as written.
-    if (Stopping())
+    if (Stopping() || Lost())
         return;
     Link.EndProgramming();
     if (code)
@@ -155,15 +186,22 @@ void TProgThread::VerifyLoop(bool code)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    for (int i = 0; i <= last && !Stopping(); ++i) {
-        const auto address = static_cast<std::uint16_t>(i);
-        const std::uint8_t read = code ? Device.ReadCodeByte(address) : Device.ReadDataByte(address);
-        UpdateProgress(i, last);
-        const std::uint8_t expected = memory.Buffer[static_cast<std::size_t>(i)];
-        if (expected != read) {
-            Ctx.Ui.AddDifferenceLine(i, expected, read);
-            Ctx.Status.VerifyDifferences = true;
+    std::array<std::uint8_t, ReadChunk> chip{};
+    for (int first = 0; first <= last && !Stopping();) {
+        const int read = ReadAhead(code, first, last + 1, chip.data());
+        // What a lost port answered is no answer: no difference is reported from it.
+        if (Lost())
+            return;
+        for (int i = first; i < first + read; ++i) {
+            UpdateProgress(i, last);
+            const std::uint8_t expected = memory.Buffer[static_cast<std::size_t>(i)];
+            const std::uint8_t device = chip[static_cast<std::size_t>(i - first)];
+            if (expected != device) {
+                Ctx.Ui.AddDifferenceLine(i, expected, device);
+                Ctx.Status.VerifyDifferences = true;
+            }
         }
+        first += read;
     }
     if (!Stopping())
         Link.EndProgramming();
@@ -192,6 +230,7 @@ void TProgThread::WriteLockBits()
 // The erase and lock waits are long; a stop request cuts them short.
 void TProgThread::Sleep(int ms)
 {
+    Link.Flush(); // the instruction the sleep is for must have reached the chip
     if (Ctx.Sleep) {
         Ctx.Sleep(ms);
         return;

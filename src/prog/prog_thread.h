@@ -2,6 +2,7 @@
 #pragma once
 #include "link/device_commands.h"
 #include "link/isp_link.h"
+#include "link/line_interface.h"
 #include "prog/prog_status.h"
 
 #include <atomic>
@@ -9,7 +10,6 @@
 #include <memory>
 #include <thread>
 
-class TLineInterface;
 class TProgUi;
 struct TMemoryBuffer;
 struct TSettings;
@@ -41,12 +41,14 @@ private:
     void RunOperation(TOperationCode code);
     bool Prologue();
     void ReadLoop(bool code);
+    int ReadAhead(bool code, int first, int end, std::uint8_t *into);
     void WriteLoop(bool code, bool onlyChanged);
     void VerifyLoop(bool code);
     void ChipErase();
     void WriteLockBits();
     void UpdateProgress(int index, int last);
     bool Stopping() const { return Ctx.Status.StopRequested; }
+    bool Lost() const { return Ctx.Lines.PortLost(); }
     void Sleep(int ms);
     void EndSteps(TOperationCode code);
 

@@ -17,6 +17,8 @@ TFinishMessage FinishMessage(const TProgStatus &status)
     const auto code = status.OperationCode.load();
     if (code == opChipReset || code == opIdle)
         return {};
+    if (status.PortLost)
+        return {true, "The port stopped answering during the operation !", "Error", false};
     if (!status.DeviceFound)
         return {true, "Found no device on this serial port !", "Error", false};
     if (code != opVerifyCode && code != opVerifyData)

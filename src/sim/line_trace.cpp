@@ -8,6 +8,11 @@ namespace {
 
 constexpr std::size_t FlushAt = 64 * 1024;
 constexpr char Codes[] = {'r', 'c', 'o', 'i'};
+// Event values besides 0 and 1: a MISO sample still on its way, a sample of another line on its
+// way, and nothing to write.
+constexpr std::int8_t Pending = -1;
+constexpr std::int8_t PendingOther = -2;
+constexpr std::int8_t NoLevel = 2;
 
 // Every signal starts unknown: the trace cannot know the lines before the first request.
 const char Header[] = "$timescale 1 us $end\n"
@@ -42,7 +47,11 @@ TLineTrace::TLineTrace(TLineInterface &inner, const TSettings &settings, const s
 
 TLineTrace::~TLineTrace()
 {
-    Flush();
+    // A sample never taken has no level to show; the changes after it are still written.
+    for (TEvent &event : Events)
+        event.Value = event.Value < 0 ? NoLevel : event.Value;
+    Emit();
+    WriteFile();
     if (File)
         std::fclose(File);
 }
@@ -78,45 +87,93 @@ void TLineTrace::OutputChanged(int index, bool level)
 
 bool TLineTrace::Sampled(int index, bool state)
 {
-    if (Cfg.Miso_Line == index) {
-        TLevels levels = Shown;
-        levels[Miso] = state != Cfg.MISOInvert;
-        Record(levels);
+    if (Cfg.Miso_Line == index)
+        Events.push_back({Stamp(), Miso, static_cast<std::int8_t>(state != Cfg.MISOInvert)});
+    Emit();
+    return state;
+}
+
+void TLineTrace::QueueSample(int line)
+{
+    Inner.QueueSample(line);
+    Samples.push_back(FirstEvent + Events.size());
+    Events.push_back({Stamp(), Miso, line == Cfg.Miso_Line ? Pending : PendingOther});
+}
+
+bool TLineTrace::TakeSample()
+{
+    const bool state = Inner.TakeSample();
+    if (!Samples.empty()) {
+        TEvent &event = Events[static_cast<std::size_t>(Samples.front() - FirstEvent)];
+        Samples.pop_front();
+        // Only the line that carries MISO is a MISO sample; the others leave no mark.
+        event.Value = event.Value == PendingOther ? NoLevel : static_cast<std::int8_t>(state != Cfg.MISOInvert);
     }
+    Emit();
     return state;
 }
 
 void TLineTrace::Record(const TLevels &levels)
 {
-    bool stamped = false;
+    std::optional<std::int64_t> stamp;
     for (std::size_t signal = 0; signal < SignalCount; ++signal) {
         if (levels[signal] == Shown[signal] || !levels[signal])
             continue;
-        if (!stamped)
-            Stamp();
-        stamped = true;
-        Buffer += *levels[signal] ? '1' : '0';
-        Buffer += Codes[signal];
-        Buffer += '\n';
+        if (!stamp)
+            stamp = Stamp();
+        Events.push_back({*stamp, static_cast<TSignal>(signal), static_cast<std::int8_t>(*levels[signal])});
     }
     Shown = levels;
-    if (Buffer.size() >= FlushAt)
-        Flush();
+    Emit();
 }
 
 // A decoder needs MOSI to change before the SCK edge that samples it, so changes that fall into the
 // same microsecond are pushed apart rather than merged.
-void TLineTrace::Stamp()
+std::int64_t TLineTrace::Stamp()
 {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(
-                             std::chrono::steady_clock::now() - Start).count();
+    const std::int64_t elapsed =
+        Clock ? Clock()
+              : std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - Start)
+                    .count();
     LastStamp = std::max<std::int64_t>(elapsed, LastStamp + 1);
-    Buffer += '#';
-    Buffer += std::to_string(LastStamp);
-    Buffer += '\n';
+    return LastStamp;
+}
+
+// Writes the events in order up to the first sample still on its way; a sample that repeats the
+// level already written adds nothing.
+void TLineTrace::Emit()
+{
+    while (!Events.empty() && Events.front().Value >= 0) {
+        const TEvent event = Events.front();
+        Events.pop_front();
+        ++FirstEvent;
+        const bool level = event.Value == 1;
+        if (event.Value == NoLevel || (event.Signal == Miso && WrittenMiso == level))
+            continue;
+        if (event.Signal == Miso)
+            WrittenMiso = level;
+        if (event.Stamp != WrittenStamp) {
+            Buffer += '#';
+            Buffer += std::to_string(event.Stamp);
+            Buffer += '\n';
+            WrittenStamp = event.Stamp;
+        }
+        Buffer += level ? '1' : '0';
+        Buffer += Codes[event.Signal];
+        Buffer += '\n';
+    }
+    if (Buffer.size() >= FlushAt)
+        WriteFile();
 }
 
 void TLineTrace::Flush()
+{
+    Inner.Flush();
+    Emit();
+    WriteFile();
+}
+
+void TLineTrace::WriteFile()
 {
     if (!File || Buffer.empty())
         return;

@@ -1,12 +1,15 @@
-// Records what passes through a line interface (a real port or the virtual adapter) as a VCD file
-// with the signals rst, sck, mosi and miso: the logical pin levels after the inversions of the
-// settings, and miso as the program read it. Every call is forwarded unchanged, once.
+// Records what passes through a line interface (a real port, the virtual adapter, a cable's chip in
+// bit-bang mode) as a VCD file with the signals rst, sck, mosi and miso: the logical pin levels after
+// the inversions of the settings, and miso as the program read it. Every call is forwarded unchanged,
+// once. A deferred sample is written when the program takes it, at the place it was queued.
 #pragma once
 #include "link/line_interface.h"
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,19 +37,35 @@ public:
     bool GetDSR() override { return Sampled(1, Inner.GetDSR()); }
     bool GetRLSD() override { return Sampled(2, Inner.GetRLSD()); }
     bool GetRI() override { return Sampled(3, Inner.GetRI()); }
+    void QueueSample(int line) override;
+    bool TakeSample() override;
+    void Wait(double ms, TDelay delay) override { Inner.Wait(ms, delay); }
+    bool PortLost() const override { return Inner.PortLost(); }
 
-    // Writes the buffered changes out. The first failure is kept in WriteError() and ends recording.
-    void Flush();
+    // Sends what the port holds and writes the recorded changes out (up to the first sample not yet
+    // taken). The first write failure is kept in WriteError() and ends recording.
+    void Flush() override;
     const std::string &WriteError() const { return Error; }
+
+    // Microseconds at which the port's latest change takes effect, for a port that streams its
+    // waveform with a timing of its own; the steady clock from the start of recording otherwise.
+    void SetClock(std::function<std::int64_t()> clock) { Clock = std::move(clock); }
 
 private:
     enum TSignal : std::size_t { Rst, Sck, Mosi, Miso, SignalCount };
     using TLevels = std::array<std::optional<bool>, SignalCount>;
+    struct TEvent {
+        std::int64_t Stamp;
+        TSignal Signal;
+        std::int8_t Value; // 0 or 1; negative: a sample not taken yet
+    };
 
     void OutputChanged(int index, bool level);
     bool Sampled(int index, bool state);
     void Record(const TLevels &levels);
-    void Stamp();
+    std::int64_t Stamp();
+    void Emit();
+    void WriteFile();
 
     TLineInterface &Inner;
     const TSettings &Cfg;
@@ -55,7 +74,13 @@ private:
     std::string Buffer;
     std::string Error;
     std::chrono::steady_clock::time_point Start;
+    std::function<std::int64_t()> Clock;
     std::int64_t LastStamp = 0;
+    std::int64_t WrittenStamp = 0;
     std::array<std::optional<bool>, 3> Outputs; // unknown until the program first sets them
-    TLevels Shown;
+    TLevels Shown;                              // as recorded so far
+    std::optional<bool> WrittenMiso;
+    std::deque<TEvent> Events;                  // recorded, not written yet
+    std::uint64_t FirstEvent = 0;               // the number of Events.front() among all events
+    std::deque<std::uint64_t> Samples;          // events of samples not taken yet
 };

@@ -43,6 +43,12 @@ void TVirtualAdapter::SetOutput(int index, bool level)
     DrivePins();
 }
 
+void TVirtualAdapter::SetOutputs(const std::array<bool, 3> &outputs)
+{
+    Outputs = outputs;
+    DrivePins();
+}
+
 void TVirtualAdapter::DrivePins()
 {
     const TAdapterWiring w = Wiring();

@@ -22,7 +22,7 @@ struct TAdapterWiring {
     static TAdapterWiring From(const TSettings &settings);
 };
 
-class TVirtualAdapter : public TLineInterface {
+class TVirtualAdapter : public TImmediateLines {
 public:
     // Wired the way the settings say, read again at every request: the program's wiring just works.
     TVirtualAdapter(TVirtualChip &chip, const TSettings &settings);
@@ -37,6 +37,9 @@ public:
     bool GetDSR() override { return ReadInput(1); }
     bool GetRLSD() override { return ReadInput(2); }
     bool GetRI() override { return ReadInput(3); }
+    // All three outputs (TXD break, RTS, DTR) changing at the same instant, as a cable's chip drives
+    // them in bit-bang mode.
+    void SetOutputs(const std::array<bool, 3> &outputs);
 
 private:
     TAdapterWiring Wiring() const;

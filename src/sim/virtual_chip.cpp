@@ -256,7 +256,7 @@ void TVirtualChip::Erase()
     Memory.LockBits = 0;
     Dirty = true;
     Polled.reset();
-    BusyUntil = TClock::now() + EraseTime;
+    BusyUntil = Now() + EraseTime;
 }
 
 // A lock bit is programmed by a 0 in bits 7..5 of byte 2 (LB1 in bit 7); a 1 leaves it as it is,
@@ -268,7 +268,7 @@ void TVirtualChip::WriteLocks(std::uint8_t byte2)
     Memory.LockBits |= programmed;
     Dirty = true;
     Polled.reset();
-    BusyUntil = TClock::now() + WriteCycle;
+    BusyUntil = Now() + WriteCycle;
 }
 
 // A serial-mode byte write erases the byte first by itself, so any value may replace any other. The
@@ -281,7 +281,7 @@ void TVirtualChip::WriteByte(std::uint8_t value)
     *cell = value;
     Dirty = true;
     Polled = Pending;
-    BusyUntil = TClock::now() + WriteCycle;
+    BusyUntil = Now() + WriteCycle;
 }
 
 // The AT89S53's 14-bit code address reaches 16 KiB, of which only 12 KiB exist.

@@ -22,6 +22,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -80,6 +81,9 @@ public:
     void SetEraseTime(std::chrono::microseconds time) { EraseTime = time; }
     void SetFiller(std::uint8_t filler) { Filler = filler; }
     void SetFault(TChipFault fault) { Fault = fault; }
+    // The time its write cycles run on; the steady clock unless a driver keeps a time of its own (a
+    // fake cable that clocks its samples faster than real time).
+    void SetClock(std::function<TClock::time_point()> now) { Clock = std::move(now); }
     // The chip goes silent for good once it has clocked in this many bytes.
     void StopAnsweringAfter(std::uint64_t bytes) { StopAfter = bytes; }
 
@@ -88,7 +92,7 @@ public:
     // Loads memories and lock bits directly, as if the chip had been programmed elsewhere.
     void SetContents(const TSimImage &image);
     bool ProgrammingEnabled() const { return Enabled; }
-    bool Busy() const { return TClock::now() < BusyUntil; }
+    bool Busy() const { return Now() < BusyUntil; }
 
     const TSimCounters &Counters() const { return Stats; }
     void NoteLineRequest() { ++Stats.LineRequests; }
@@ -99,6 +103,8 @@ public:
     const std::string &SaveError() const { return LastSaveError; }
 
 private:
+    TClock::time_point Now() const { return Clock ? Clock() : TClock::now(); }
+
     enum class TFate : std::uint8_t { Obeyed, Ignored, Refused, Lost };
     enum class TSpace : std::uint8_t { Code, Data };
     struct TDecoded {
@@ -142,6 +148,7 @@ private:
     std::uint64_t BytesSeen = 0;
 
     TClock::time_point BusyUntil{};
+    std::function<TClock::time_point()> Clock;
     std::optional<TDecoded> Polled; // the byte a running write is storing
 
     std::chrono::microseconds WriteCycle{2500};

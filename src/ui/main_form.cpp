@@ -66,6 +66,11 @@ public:
     bool GetDSR() override { return Session.Lines().GetDSR(); }
     bool GetRLSD() override { return Session.Lines().GetRLSD(); }
     bool GetRI() override { return Session.Lines().GetRI(); }
+    void QueueSample(int line) override { Session.Lines().QueueSample(line); }
+    bool TakeSample() override { return Session.Lines().TakeSample(); }
+    void Wait(double ms, TDelay delay) override { Session.Lines().Wait(ms, delay); }
+    void Flush() override { Session.Lines().Flush(); }
+    bool PortLost() const override { return Session.Lines().PortLost(); }
 
 private:
     TPortSession &Session;

@@ -181,7 +181,7 @@ struct TReport {
     TPortButtons Buttons;
 };
 
-class TRecordingLines final : public TLineInterface {
+class TRecordingLines final : public TImmediateLines {
 public:
     void SetBreak(bool level) override { Calls.push_back(level ? "Break+" : "Break-"); }
     void SetRts(bool level) override { Calls.push_back(level ? "Rts+" : "Rts-"); }

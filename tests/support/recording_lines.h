@@ -16,7 +16,7 @@ struct TLineEvent {
     bool operator==(const TLineEvent &) const = default;
 };
 
-class TRecordingLines : public TLineInterface {
+class TRecordingLines : public TImmediateLines {
 public:
     std::vector<TLineEvent> Events;
     // Answer for an input read; the default leaves every input off.
