@@ -4,6 +4,8 @@
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
+#include "ftdi/ftdi_port.h"
+#include "ftdi/libftdi_driver.h"
 #include "link/adapter_presets.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
@@ -74,7 +76,8 @@ TCommandPlan PlanOf(TCliCommand command)
     case TCliCommand::Erase: return {opChipErase, "Chip erase", true};
     case TCliCommand::Reset: return {opChipReset, "Chip reset", false};
     case TCliCommand::Lock: return {opWriteLockBits, "Write lock bits", true};
-    case TCliCommand::Lines: break;
+    case TCliCommand::Lines:
+    case TCliCommand::ListFtdi: break;
     }
     return {opIdle, "Lines", false};
 }
@@ -107,6 +110,7 @@ private:
     std::string BeyondNote(TOperationCode code) const;
     bool SaveRead();
     int ShowLines();
+    int ListFtdiDevices();
 
     const TCliOptions &Opt;
     std::ostream &Out;
@@ -165,6 +169,11 @@ void TCli::ApplyOverrides()
         Settings.PortName = "sim";
         if (port.size() > 4)
             SimImage = port.substr(4);
+    } else if (const std::string fake = VirtualFtdiPortName; port.rfind(fake, 0) == 0 &&
+                                                            (port.size() == fake.size() || port[fake.size()] == ':')) {
+        Settings.PortName = fake;
+        if (port.size() > fake.size() + 1)
+            SimImage = port.substr(fake.size() + 1);
     } else if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
         Settings.Port = std::stoi(port.substr(0, 6));
         Settings.PortName.clear();
@@ -275,7 +284,7 @@ bool TCli::ReadChipIntoLastProgrammed()
     Ui.CollectInto(&Memory.LastProgrammed);
     Execute(opVerifyCode, true);
     Ui.CollectInto(nullptr);
-    return Status.DeviceFound;
+    return Status.DeviceFound && !Status.PortLost;
 }
 
 int TCli::RunOperation()
@@ -311,6 +320,11 @@ std::string TCli::BeyondNote(TOperationCode code) const
 
 int TCli::Finish(const char *title, const std::string &note)
 {
+    // A port that stopped answering ends the command like one that could not be opened.
+    if (Status.PortLost) {
+        const std::string reason = Session->TakeLostReason();
+        return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
+    }
     const TFinishMessage message = FinishMessage(Status);
     if (!Status.DeviceFound && Status.OperationCode != opChipReset)
         return Fail(ExitNoDevice, message.Text);
@@ -376,6 +390,7 @@ int TCli::ShowLines()
     for (int line = 0; line < 3; ++line) {
         for (bool level : {true, false}) {
             link.SetOutputLine(line, level);
+            link.Flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(Opt.Quiet ? 50 : 500));
             Out << outputs[line] << (level ? " on " : " off") << FunctionsOf(line, Settings, false) << ": " << inputs()
                 << '\n'
@@ -383,6 +398,18 @@ int TCli::ShowLines()
         }
     }
     link.IdleLines();
+    if (lines.PortLost())
+        return Fail(ExitPort, Session->TakeLostReason());
+    return ExitOk;
+}
+
+int TCli::ListFtdiDevices()
+{
+    const std::vector<TFtdiDeviceInfo> devices = CreateLibFtdiDriver()->Devices();
+    if (devices.empty())
+        return Fail(ExitNoDevice, "no FTDI device found");
+    for (const TFtdiDeviceInfo &device : devices)
+        Out << FtdiDeviceLine(device) << '\n';
     return ExitOk;
 }
 
@@ -400,6 +427,8 @@ bool TCli::CheckDataMemory()
 
 int TCli::Run()
 {
+    if (Opt.Command == TCliCommand::ListFtdi)
+        return ListFtdiDevices();
     if (!LoadSettings())
         return ExitUsage;
     ApplyOverrides();

@@ -29,6 +29,7 @@ const std::map<std::string, TCommandInfo> Commands = {
     {"reset", {TCliCommand::Reset, false}},
     {"lock", {TCliCommand::Lock, false}},
     {"lines", {TCliCommand::Lines, false}},
+    {"list-ftdi", {TCliCommand::ListFtdi, false}},
 };
 
 std::optional<double> ParseMs(const std::string &text)
@@ -189,10 +190,15 @@ std::string CliUsage()
            "  reset                  give the chip one reset pulse\n"
            "  lock [1] [2] [3]       write the lock bits named\n"
            "  lines                  show the four inputs while each output toggles in turn\n"
+           "  list-ftdi              list the FTDI USB devices present and the --port string of each\n"
            "\n"
            "Options:\n"
            "  --port N|DEVICE|sim[:IMAGE]   serial port number, device path, or the virtual chip\n"
            "                                (sim-empty: the virtual adapter without a chip)\n"
+           "  --port ftdi[:STRING][@A..D]   a USB cable's FTDI chip in bit-bang mode: the first one,\n"
+           "                                or libftdi's d:BUS/DEV, i:VENDOR:PRODUCT[:INDEX],\n"
+           "                                s:VENDOR:PRODUCT:SERIAL (sim-ftdi[:IMAGE]: the virtual\n"
+           "                                chip behind a simulated FTDI cable)\n"
            "  --device 8252|53              AT89S8252 or AT89S53\n"
            "  --preset NAME                 adapter wiring: QR2MW, QZ3NT, Atmel, KV31, PonyProg\n"
            "  --settings FILE               settings file (default: the one korvel uses)\n"

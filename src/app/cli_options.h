@@ -18,13 +18,14 @@ enum class TCliCommand {
     Reset,
     Lock,
     Lines,
+    ListFtdi,
 };
 
 struct TCliOptions {
     TCliCommand Command = TCliCommand::Detect;
     std::string File;
     std::uint8_t LockBitsByte = 0xE7;
-    std::optional<std::string> Port; // N, a device path, or sim[:IMAGE]
+    std::optional<std::string> Port; // N, a device path, sim[:IMAGE], ftdi[:STRING][@A..D], sim-ftdi[:IMAGE]
     std::optional<int> Device;       // 0 AT89S8252, 1 AT89S53
     std::optional<std::string> Preset;
     std::optional<std::string> SettingsFile;

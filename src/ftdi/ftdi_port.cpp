@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <utility>
 
 namespace {
@@ -57,6 +58,39 @@ TFtdiName ParseFtdiName(const std::string &name)
     if (!rest.empty() && rest[0] == ':')
         parsed.Description = rest.substr(1);
     return parsed;
+}
+
+std::string FtdiPortString(const TFtdiDeviceInfo &device)
+{
+    char text[64];
+    if (device.Serial.empty())
+        std::snprintf(text, sizeof text, "ftdi:d:%03d/%03d", device.Bus, device.Address);
+    else
+        std::snprintf(text, sizeof text, "ftdi:s:0x%04x:0x%04x:", device.Vendor, device.Product);
+    return text + device.Serial;
+}
+
+// "ftdi:s:0x0403:0x6001:A50285BI  FTDI FT232R USB UART (vendor 0x0403, product 0x6001, serial
+// A50285BI, bus 001 device 005)"; a dual or quad chip adds the interface suffixes it takes.
+std::string FtdiDeviceLine(const TFtdiDeviceInfo &device)
+{
+    char ids[48];
+    std::snprintf(ids, sizeof ids, "vendor 0x%04x, product 0x%04x", device.Vendor, device.Product);
+    char place[32];
+    std::snprintf(place, sizeof place, "bus %03d device %03d", device.Bus, device.Address);
+    std::string line = FtdiPortString(device) + "  ";
+    if (!device.Manufacturer.empty())
+        line += device.Manufacturer + " ";
+    if (!device.Description.empty())
+        line += device.Description + " ";
+    line += "(" + std::string(ids) + (device.Serial.empty() ? "" : ", serial " + device.Serial) + ", " + place + ")";
+    if (device.Product == 0x6010)
+        line += ", interfaces @A @B";
+    else if (device.Product == 0x6011)
+        line += ", interfaces @A @B @C @D";
+    if (!device.Problem.empty())
+        line += ": " + device.Problem;
+    return line;
 }
 
 TBitBangRate BitBangRateFor(double clockDelayMs)

@@ -29,6 +29,10 @@ struct TFtdiName {
 };
 bool IsFtdiPortName(const std::string &name);
 TFtdiName ParseFtdiName(const std::string &name);
+// The name that opens this device (by serial number where it has one, as that survives replugging),
+// and the line a listing shows for it.
+std::string FtdiPortString(const TFtdiDeviceInfo &device);
+std::string FtdiDeviceLine(const TFtdiDeviceInfo &device);
 
 // The rate the chip makes samples at and the value libftdi is given for it.
 struct TBitBangRate {

@@ -116,11 +116,13 @@ void TIspLink::StartProgramming()
     Wait(Cfg.ResetDelay1);
 }
 
+// The lines at rest have reached the pins when it returns, also on a port that holds its changes.
 void TIspLink::EndProgramming()
 {
     ResetInactive();
     Wait(Cfg.ResetDelay1);
     Wait(Cfg.ResetDelay2);
+    Flush();
 }
 
 void TIspLink::PulseReset()
@@ -131,6 +133,7 @@ void TIspLink::PulseReset()
     Wait(Cfg.ResetDelay1);
     ResetInactive();
     Wait(Cfg.ResetDelay2);
+    Flush();
 }
 
 void TIspLink::IdleLines()

@@ -95,9 +95,12 @@ bool T_QCCom32::Open()
             return false;
     }
     ApplyLineParams();
-    // The stored break level is deliberately not applied: TXD stays as the driver opened it.
-    SetDtr(DtrLevel);
-    SetRts(RtsLevel);
+    // The stored break level is deliberately not applied: TXD stays as the driver opened it. A back
+    // end keeps the levels its lines last had, which the ISP link set without this component.
+    if (!BackEnd) {
+        SetDtr(DtrLevel);
+        SetRts(RtsLevel);
+    }
     return Opened();
 }
 

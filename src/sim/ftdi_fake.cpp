@@ -17,7 +17,7 @@ constexpr std::uint16_t StatusBits[4] = {0x10, 0x20, 0x80, 0x40};
 } // namespace
 
 TFtdiFake::TFtdiFake(TVirtualChip &chip, const TSettings &settings)
-    : Adapter(chip, settings), Chip(chip), ChipTime(TClock::now())
+    : Adapter(chip, settings), Chip(chip), Made(TClock::now()), ChipTime(Made), LastCall(Made)
 {
     Chip.SetClock([this] { return ChipTime; });
 }
@@ -38,6 +38,8 @@ TFtdiOpenResult TFtdiFake::Open(const std::string &description, int interfaceInd
     if (OpenAnswer.Status != TFtdiOpenStatus::Ok)
         return OpenAnswer;
     Opened = true;
+    Unplugged = false; // plugged in again
+    TransfersLeft.reset();
     OpenedDescription = description;
     OpenedInterface = interfaceIndex;
     BitBang = false;
@@ -64,9 +66,9 @@ std::uint8_t TFtdiFake::OutputPins() const
 void TFtdiFake::Drive()
 {
     const std::uint8_t pins = OutputPins();
-    if (!History.empty() && History.back() == pins)
+    if (!History.empty() && History.back().Pins == pins)
         return;
-    History.push_back(pins);
+    History.push_back({std::chrono::duration<double>(ChipTime - Made).count(), pins});
     Adapter.SetOutputs({!(pins & PinTxd), !(pins & PinRts), !(pins & PinDtr)});
 }
 
@@ -79,22 +81,21 @@ std::uint8_t TFtdiFake::ReadPins()
     return pins;
 }
 
-// The chip's time moves a sample period per bit-bang byte, and catches up with real time whenever
-// real time is ahead (waits on the host, UART mode).
-void TFtdiFake::Tick(bool sample)
+// The time that passed on the host since the last call (a wait, a sleep) passes for the chip too.
+void TFtdiFake::CatchUp()
 {
-    const auto period = std::chrono::duration_cast<TClock::duration>(
-        std::chrono::duration<double>(sample && BitBangBaud > 0 ? 1.0 / SampleRate() : 0.0));
-    ChipTime = std::max(ChipTime + period, TClock::now());
+    const TClock::time_point now = TClock::now();
+    ChipTime += now - LastCall;
+    LastCall = now;
 }
 
 bool TFtdiFake::SetBitMode(std::uint8_t outputs, bool syncBitBang)
 {
     if (!Alive())
         return false;
+    CatchUp();
     BitBang = syncBitBang;
     Mask = syncBitBang ? outputs : 0;
-    Tick(false);
     Drive();
     return true;
 }
@@ -111,9 +112,9 @@ bool TFtdiFake::SetLineProperty(const TLineParams &params, bool breakOn)
 {
     if (!Alive())
         return false;
+    CatchUp();
     Params = params;
     BreakOn = breakOn;
-    Tick(false);
     Drive();
     return true;
 }
@@ -122,9 +123,9 @@ bool TFtdiFake::SetModemControl(bool dtr, bool rts)
 {
     if (!Alive())
         return false;
+    CatchUp();
     DtrOn = dtr;
     RtsOn = rts;
-    Tick(false);
     Drive();
     return true;
 }
@@ -141,6 +142,7 @@ std::optional<std::uint16_t> TFtdiFake::ModemStatus()
 {
     if (!Alive())
         return std::nullopt;
+    CatchUp();
     const std::uint8_t pins = ReadPins();
     std::uint16_t status = 0x01;
     for (int line = 0; line < 4; ++line)
@@ -159,12 +161,16 @@ bool TFtdiFake::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t 
         return false;
     }
     ++TransferCount;
+    CatchUp();
+    const auto period = std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(
+        BitBangBaud > 0 ? 1.0 / SampleRate() : 0.0));
     for (std::size_t i = 0; i < size; ++i) {
-        Tick(true);
+        ChipTime += period;
         in[i] = ReadPins();
         Latch = out[i];
         Drive();
     }
+    LastCall = TClock::now(); // the time spent here is the fake's, not the chip's
     return true;
 }
 

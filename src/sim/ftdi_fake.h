@@ -3,8 +3,9 @@
 //
 // In synchronous bit-bang mode each byte of a transfer is one sample: the chip reads the pins first
 // and then drives the byte, so the bytes read run one behind the bytes written. The virtual chip
-// lives on the fake's own clock, which moves one sample period per byte (and never behind real
-// time), so its write cycles see the waveform's timing however fast the fake runs. Outputs that are
+// lives on the fake's own clock, which moves one sample period per byte and by the time that passes
+// on the host between calls, so its write cycles see the waveform's timing however fast the fake
+// runs. Outputs that are
 // no outputs in the bit-bang mask float high (the chip's pull-ups); the latch starts at 00, so a
 // switch that drives unset outputs shows up as a glitch in PinHistory().
 #pragma once
@@ -22,6 +23,10 @@ class TVirtualChip;
 class TFtdiFake final : public TFtdiDriver {
 public:
     using TClock = std::chrono::steady_clock;
+    struct TPinState {
+        double Seconds;    // on the chip's clock, since the fake was made
+        std::uint8_t Pins; // TXD D0, RTS D2, DTR D4; low = line on
+    };
 
     // The adapter is wired as the settings say, read again at every change.
     TFtdiFake(TVirtualChip &chip, const TSettings &settings);
@@ -62,8 +67,8 @@ public:
     // Samples per second in bit-bang mode: libftdi's rate times four, clocked sixteen times over.
     int SampleRate() const { return BitBangBaud * 64; }
     const std::string &Sent() const { return Outgoing; }
-    // Every distinct state of the output pins (TXD D0, RTS D2, DTR D4; low = line on), in order.
-    const std::vector<std::uint8_t> &PinHistory() const { return History; }
+    // Every distinct state of the output pins, in order.
+    const std::vector<TPinState> &PinHistory() const { return History; }
     int Transfers() const { return TransferCount; }
 
 private:
@@ -71,11 +76,13 @@ private:
     std::uint8_t OutputPins() const;
     std::uint8_t ReadPins();
     void Drive();
-    void Tick(bool sample);
+    void CatchUp();
 
     TVirtualAdapter Adapter;
     TVirtualChip &Chip;
+    TClock::time_point Made;
     TClock::time_point ChipTime;
+    TClock::time_point LastCall;
     bool Opened = false;
     bool Unplugged = false;
     std::optional<int> TransfersLeft;
@@ -95,6 +102,6 @@ private:
 
     std::string Incoming;
     std::string Outgoing;
-    std::vector<std::uint8_t> History;
+    std::vector<TPinState> History;
     int TransferCount = 0;
 };

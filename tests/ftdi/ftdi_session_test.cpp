@@ -1,0 +1,281 @@
+// The ftdi port as the programs use it, on the fake cable: every operation against the serial back
+// end, the terminal's UART between operations, the line levels across the mode switches, and the
+// faults.
+#include "buffer/memory_buffer.h"
+#include "ftdi/ftdi_port.h"
+#include "link/adapter_presets.h"
+#include "link/isp_link.h"
+#include "link/qc_com32.h"
+#include "prog/port_session.h"
+#include "prog/prog_thread.h"
+#include "prog/prog_ui.h"
+#include "settings/settings.h"
+#include "sim/ftdi_fake.h"
+#include "sim/virtual_target.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The presence test's sleeps are what let a slow write finish, so they are real, only shorter.
+void ShortSleep(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
+}
+
+class TLinesUi : public TProgUi {
+public:
+    void ClearDifferences() override { Lines.clear(); }
+    void AddDifferenceLine(int address, std::uint8_t buffer, std::uint8_t device) override
+    {
+        Lines.push_back(DifferenceLine(address, buffer, device));
+    }
+    void RefreshEditWindow() override {}
+    void ShowElapsed(double) override {}
+    void OperationFinished() override {}
+    std::vector<std::string> Lines;
+};
+
+TSettings FastSettings()
+{
+    TSettings s;
+    s.ResetDelay1 = s.ResetDelay2 = 0.1;
+    s.WriteDelay = 0.05;
+    return s;
+}
+
+void QuickChip(TVirtualChip &chip, const TSimImage &contents)
+{
+    chip.SetWriteCycle(std::chrono::microseconds(20));
+    chip.SetEraseTime(std::chrono::microseconds(200));
+    chip.SetContents(contents);
+}
+
+TSimImage Contents()
+{
+    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
+    for (std::size_t i = 0; i < image.Code.size(); ++i)
+        image.Code[i] = static_cast<std::uint8_t>(i * 5 + (i >> 7));
+    for (std::size_t i = 0; i < image.Data.size(); ++i)
+        image.Data[i] = static_cast<std::uint8_t>(~i);
+    return image;
+}
+
+// One end of the comparison: the memory, the status and what the front end was told.
+struct TOutcome {
+    TMemoryBuffer Memory;
+    TProgStatus Status;
+    TLinesUi Ui;
+};
+
+void RunOperation(TOperationCode code, TLineInterface &lines, const TSettings &settings, TOutcome &outcome,
+         std::function<void()> drain = nullptr)
+{
+    TProgContext context{outcome.Status, outcome.Memory, settings, lines, outcome.Ui, std::move(drain), &ShortSleep};
+    TProgRunner runner(context);
+    ASSERT_TRUE(runner.StartOperation(code));
+    runner.WaitForEnd();
+}
+
+class FtdiSessionTest : public testing::Test {
+protected:
+    FtdiSessionTest()
+    {
+        Settings.PortName = "ftdi:s:0x0403:0x6001:KV1@A";
+        Com.SetShowErrors(false);
+        Session.SetFtdiDrivers([this] {
+            auto fake = std::make_unique<TFtdiFake>(Chip, Settings);
+            Fake = fake.get();
+            return fake;
+        });
+        QuickChip(Chip, Contents());
+    }
+
+    std::string Open()
+    {
+        std::string error;
+        return Session.Open({}, error) == TOpenResult::Ok ? std::string() : error;
+    }
+    void RunOnCable(TOperationCode code, TOutcome &outcome)
+    {
+        RunOperation(code, Session.Lines(), Settings, outcome, [this] { Session.Drain(); });
+    }
+
+    TSettings Settings = FastSettings();
+    TVirtualChip Chip{TChipKind::AT89S8252};
+    T_QCCom32 Com;
+    TPortSession Session{Com, Settings};
+    TFtdiFake *Fake = nullptr;
+};
+
+TEST_F(FtdiSessionTest, EveryOperationLeavesTheChipAsTheSerialBackEndDoes)
+{
+    struct TCase {
+        const char *Name;
+        TOperationCode Code;
+        std::function<void(TMemoryBuffer &, TVirtualChip &)> Prepare;
+    };
+    auto range = [](int highest) {
+        return [highest](TMemoryBuffer &m, TVirtualChip &) {
+            for (std::size_t i = 0; i < BufferSize; ++i)
+                m.Buffer[i] = static_cast<std::uint8_t>(i * 3);
+            m.HighestAddress = highest;
+        };
+    };
+    const TCase cases[] = {
+        {"write code", opWriteCode, range(300)},
+        {"fast write", opWriteCodeFast,
+         [](TMemoryBuffer &m, TVirtualChip &) {
+             m.LastProgrammed = m.Buffer;
+             m.Buffer[7] = 0x11;
+             m.Buffer[250] = 0x22;
+             m.HighestAddress = 255;
+         }},
+        {"write data", opWriteData, range(200)},
+        {"verify code", opVerifyCode, range(400)},
+        {"verify data", opVerifyData, range(300)},
+        {"read code", opReadCode, nullptr},
+        {"read data", opReadData, nullptr},
+        {"erase", opChipErase, nullptr},
+        {"lock", opWriteLockBits, [](TMemoryBuffer &, TVirtualChip &) {}},
+        {"reset", opChipReset, nullptr},
+        {"detect, no chip", opVerifyCode, [](TMemoryBuffer &, TVirtualChip &c) { c.SetFault(TChipFault::NoChip); }},
+    };
+    ASSERT_EQ(Open(), "");
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.Name);
+        TVirtualTarget serial(Settings);
+        QuickChip(serial.Chip(), Contents());
+        QuickChip(Chip, Contents());
+        Chip.SetFault(TChipFault::None);
+        TOutcome viaCable, viaSerial;
+        viaCable.Status.LockBitsByte = viaSerial.Status.LockBitsByte = 0x67;
+        if (c.Prepare) {
+            c.Prepare(viaCable.Memory, Chip);
+            c.Prepare(viaSerial.Memory, serial.Chip());
+        }
+        RunOnCable(c.Code, viaCable);
+        RunOperation(c.Code, serial.Lines(), Settings, viaSerial);
+        EXPECT_EQ(Chip.Contents().Code, serial.Chip().Contents().Code);
+        EXPECT_EQ(Chip.Contents().Data, serial.Chip().Contents().Data);
+        EXPECT_EQ(Chip.Contents().LockBits, serial.Chip().Contents().LockBits);
+        EXPECT_EQ(viaCable.Memory.Buffer, viaSerial.Memory.Buffer);
+        EXPECT_EQ(viaCable.Memory.LastProgrammed, viaSerial.Memory.LastProgrammed);
+        EXPECT_EQ(viaCable.Ui.Lines, viaSerial.Ui.Lines);
+        EXPECT_EQ(viaCable.Status.DeviceFound, viaSerial.Status.DeviceFound);
+        EXPECT_EQ(viaCable.Status.VerifyDifferences, viaSerial.Status.VerifyDifferences);
+        EXPECT_FALSE(viaCable.Status.PortLost);
+        EXPECT_EQ(Chip.Counters().WritesLost, 0u);
+    }
+    EXPECT_EQ(Fake->Description(), "s:0x0403:0x6001:KV1");
+    EXPECT_EQ(Fake->InterfaceIndex(), 1);
+}
+
+TEST_F(FtdiSessionTest, AWriteFasterThanTheChipLosesBytesThatVerifyFinds)
+{
+    ASSERT_EQ(Open(), "");
+    Chip.SetWriteCycle(std::chrono::milliseconds(2)); // longer than the 0.05 ms write delay
+    TOutcome outcome;
+    outcome.Memory.HighestAddress = 63;
+    RunOnCable(opWriteCode, outcome);
+    EXPECT_GT(Chip.Counters().WritesLost, 0u);
+    RunOnCable(opVerifyCode, outcome);
+    EXPECT_TRUE(outcome.Status.VerifyDifferences);
+    EXPECT_FALSE(outcome.Ui.Lines.empty());
+}
+
+// Between operations the terminal has the UART at its baud rate; each operation takes bit-bang
+// mode back, and neither switch moves a line.
+TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableBetweenOperations)
+{
+    for (const char *preset : {"QZ3NT", "Atmel", "PonyProg"}) {
+        SCOPED_TRACE(preset);
+        ApplyAdapterPreset(*FindAdapterPreset(preset), Settings);
+        Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
+        Com.SetBaud(19200);
+        ASSERT_EQ(Open(), "");
+        TIspLink(Session.Lines(), Settings).IdleLines();
+        Session.Lines().Flush();
+        ASSERT_TRUE(Fake->InBitBang());
+        const std::size_t restStates = Fake->PinHistory().size();
+
+        Com.SetEndOfResponse(">");
+        Fake->Receive("READY\r\n>");
+        std::string answer;
+        Com.Read(answer);
+        Com.SetEndOfResponse("");
+        EXPECT_EQ(answer, "READY\r\n>");
+        EXPECT_FALSE(Fake->InBitBang());
+        EXPECT_EQ(Fake->UartBaud(), 19200);
+        EXPECT_EQ(Fake->LineParams().Databits, 8);
+        EXPECT_EQ(Fake->LineParams().Parity, 'N');
+        EXPECT_EQ(Fake->PinHistory().size(), restStates) << "the UART took over at the same levels";
+
+        TOutcome outcome;
+        outcome.Memory.HighestAddress = -1;
+        RunOnCable(opVerifyCode, outcome); // the presence test, then the drain
+        EXPECT_TRUE(outcome.Status.DeviceFound);
+        EXPECT_FALSE(Fake->InBitBang());
+        const auto &history = Fake->PinHistory();
+        EXPECT_EQ(history.back().Pins, history[restStates - 1].Pins) << "back at rest";
+
+        if (Settings.Reset_Line != 0)
+            Com.SetBreak(false); // as the terminal does before sending a key
+        ASSERT_TRUE(Com.Write("LIST\r\n"));
+        EXPECT_FALSE(Fake->InBitBang()) << "clearing the break stays in UART mode";
+        EXPECT_EQ(Fake->Sent().substr(Fake->Sent().size() - 6), "LIST\r\n");
+        Com.Close();
+    }
+}
+
+TEST_F(FtdiSessionTest, FaultsEndWithAClearMessageAndKeepTheBuffer)
+{
+    const struct {
+        TFtdiOpenStatus Status;
+        const char *Detail;
+        const char *Says;
+    } refusals[] = {{TFtdiOpenStatus::NotFound, "", "no FTDI device matches s:0x0403:0x6001:KV1"},
+                    {TFtdiOpenStatus::AccessDenied, "/dev/bus/usb/001/007", "udev rule"},
+                    {TFtdiOpenStatus::Busy, "unable to claim usb device", "in use by another program"},
+                    {TFtdiOpenStatus::NoBitBang, "FT232BM", "FT232BM) has no synchronous bit-bang mode"}};
+    Settings.PortName = "ftdi:s:0x0403:0x6001:KV1";
+    for (const auto &r : refusals) {
+        TPortSession session(Com, Settings);
+        session.SetFtdiDrivers([this, &r] {
+            auto fake = std::make_unique<TFtdiFake>(Chip, Settings);
+            fake->OpenAnswer = {r.Status, r.Detail};
+            return fake;
+        });
+        std::string error;
+        EXPECT_EQ(session.Open({}, error), TOpenResult::PortError);
+        EXPECT_NE(error.find("cannot open FTDI device ftdi:s:0x0403:0x6001:KV1: "), std::string::npos) << error;
+        EXPECT_NE(error.find(r.Says), std::string::npos) << error;
+    }
+
+    // Pulled out in the middle of a read, then of a write: each ends at once and keeps the buffer.
+    for (const TOperationCode code : {opReadCode, opWriteCode}) {
+        TOutcome outcome;
+        outcome.Memory.Buffer.fill(0x5A);
+        outcome.Memory.LastProgrammed.fill(0xA5);
+        outcome.Memory.WholeDevice = true;
+        ASSERT_EQ(Open(), "");
+        Fake->UnplugAfter(8); // the presence test and a little more
+        RunOnCable(code, outcome);
+        EXPECT_TRUE(outcome.Status.PortLost);
+        EXPECT_EQ(FinishMessage(outcome.Status).Text, "The port stopped answering during the operation !");
+        EXPECT_TRUE(std::all_of(outcome.Memory.Buffer.begin(), outcome.Memory.Buffer.end(),
+                                [](std::uint8_t b) { return b == 0x5A; }));
+        EXPECT_TRUE(std::all_of(outcome.Memory.LastProgrammed.begin(), outcome.Memory.LastProgrammed.end(),
+                                [](std::uint8_t b) { return b == 0xA5; }));
+        EXPECT_NE(Session.TakeLostReason().find("stopped answering (unplugged?)"), std::string::npos);
+        EXPECT_EQ(Session.TakeLostReason(), "") << "said once";
+    }
+}
+
+} // namespace
