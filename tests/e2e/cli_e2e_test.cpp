@@ -317,4 +317,37 @@ TEST_F(CliTest, DataBeyondTheEepromIsLeftOutAndSaidSo)
     EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not compared\n"), std::string::npos) << run.Out;
 }
 
+// The virtual chip behind a simulated FTDI cable ends every command as the serial back end does,
+// down to the bytes of the chip's image; a cable that cannot be opened ends with exit 4.
+TEST_F(CliTest, AnFtdiCableRunsEveryCommandLikeTheSerialPort)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    const std::string file = (Dir / "data.bin").string();
+    std::ofstream(file, std::ios::binary) << "\x12\x34\x56\x78\x9A\xBC\xDE\x01";
+    const fs::path serial = Dir / "serial.sim", cable = Dir / "cable.sim";
+    const std::vector<std::string> commands = {"write-code " + file, "write-data " + file, "read-code", "read-data",
+                                               "lock 1", "write-code " + file, "erase", "verify-code " + file,
+                                               "reset"};
+    for (const std::string &command : commands) {
+        const bool read = command.rfind("read-", 0) == 0;
+        const TRun a = Cli(command + (read ? " " + (Dir / "serial.hex").string() : ""), "sim:" + serial.string());
+        const TRun b = Cli(command + (read ? " " + (Dir / "cable.hex").string() : ""), "sim-ftdi:" + cable.string());
+        EXPECT_EQ(a.Code, b.Code) << command << "\n" << a.Out << b.Out << b.Err;
+        EXPECT_EQ(ReadBytes(serial), ReadBytes(cable)) << command;
+        if (read)
+            EXPECT_EQ(ReadText(Dir / "serial.hex"), ReadText(Dir / "cable.hex")) << command;
+    }
+
+    TRun run = Cli("detect", "ftdi:s:0x0403:0x6001:KORVEL-NONE");
+    EXPECT_EQ(run.Code, 4);
+    EXPECT_NE(run.Err.find("cannot open FTDI device ftdi:s:0x0403:0x6001:KORVEL-NONE: no FTDI device matches"),
+              std::string::npos)
+        << run.Err;
+    run = Cli("list-ftdi");
+    if (run.Code == 0)
+        EXPECT_EQ(run.Out.rfind("ftdi:", 0), 0u) << run.Out;
+    else
+        EXPECT_EQ(run.Err, "korvel-cli: no FTDI device found\n");
+}
+
 } // namespace

@@ -1,6 +1,8 @@
 // A recorded line trace of a presence test decodes with sigrok's SPI decoder into the exact
 // instruction stream the program sent.
 #include "sim_fixture.h"
+#include "ftdi/ftdi_port.h"
+#include "sim/ftdi_fake.h"
 #include "sim/line_trace.h"
 #include "sim/virtual_target.h"
 
@@ -8,6 +10,8 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
+#include <utility>
 #include <sstream>
 #include <unistd.h>
 
@@ -40,13 +44,11 @@ std::vector<int> DecodedBytes(const std::string &output)
     return bytes;
 }
 
-void RecordPresenceTest(const TSettings &settings, const std::string &path)
+void RecordPresenceTest(TLineInterface &lines, const TSettings &settings, const std::string &path,
+                        std::function<std::int64_t()> clock = nullptr)
 {
-    TVirtualTarget target(settings);
-    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
-    image.Code[0] = 0x75;
-    target.Chip().SetContents(image);
-    TLineTrace trace(target.Lines(), settings, path);
+    TLineTrace trace(lines, settings, path);
+    trace.SetClock(std::move(clock));
     TIspLink link(trace, settings);
     TDeviceCommands commands(link);
     link.StartProgramming();
@@ -55,16 +57,33 @@ void RecordPresenceTest(const TSettings &settings, const std::string &path)
     link.EndProgramming();
 }
 
+// Through the serial back end (the virtual adapter), and through an FTDI cable in bit-bang mode,
+// whose trace is stamped with the waveform's own timing.
+void RecordPresenceTest(bool ftdi, const TSettings &settings, const std::string &path)
+{
+    TVirtualTarget target(settings);
+    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
+    image.Code[0] = 0x75;
+    target.Chip().SetContents(image);
+    if (!ftdi) {
+        RecordPresenceTest(target.Lines(), settings, path);
+        return;
+    }
+    TFtdiPort port(std::make_unique<TFtdiFake>(target.Chip(), settings), "ftdi", settings);
+    ASSERT_TRUE(port.Open({9600, 'N', 8, 1}));
+    RecordPresenceTest(port.BitBang(), settings, path, [&port] { return port.WaveformMicroseconds(); });
+}
+
 TEST(TraceDecode, SigrokDecodesTheProgrammersInstructions)
 {
     ASSERT_EQ(std::system("command -v sigrok-cli >/dev/null 2>&1"), 0)
         << "sigrok-cli is not installed (Debian package sigrok-cli); this test needs it";
     const std::string path =
         (fs::temp_directory_path() / ("korvel_e2e_trace_" + std::to_string(::getpid()) + ".vcd")).string();
-    for (const bool inverted : {false, true}) {
+    for (const auto &[inverted, ftdi] : {std::pair{false, false}, {true, false}, {false, true}, {true, true}}) {
         TSettings settings = QuickSettings();
         settings.SCLInvert = settings.MOSIInvert = settings.RESETInvert = settings.MISOInvert = inverted;
-        RecordPresenceTest(settings, path);
+        RecordPresenceTest(ftdi, settings, path);
         const std::string output = RunCommand("sigrok-cli -i " + path +
                                        " -P spi:clk=sck:mosi=mosi:miso=miso:cs=rst:cs_polarity=active-high"
                                        " -A spi=mosi-data 2>&1");
@@ -75,7 +94,8 @@ TEST(TraceDecode, SigrokDecodesTheProgrammersInstructions)
                                            0x02, 0x00, 0xFF,  // write FF
                                            0x01, 0x00, 0x00,  //
                                            0x02, 0x00, 0x75}; // the byte found there, back
-        EXPECT_EQ(DecodedBytes(output), expected) << "inverted lines: " << inverted << "\n" << output;
+        EXPECT_EQ(DecodedBytes(output), expected)
+            << "inverted lines: " << inverted << ", ftdi: " << ftdi << "\n" << output;
     }
     fs::remove(path);
 }
