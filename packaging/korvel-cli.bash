@@ -11,7 +11,7 @@ _korvel_cli()
     local IFS=$'\n'
     case $prev in
         --port)
-            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*')" -- "$cur"))
+            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""ftdi$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
             return ;;
         --device)
             COMPREPLY=($(compgen -W "8252${IFS}53" -- "$cur"))
@@ -48,7 +48,7 @@ _korvel_cli_arguments()
     done
     case $command in
         "")
-            COMPREPLY=($(compgen -W "detect${IFS}read-code${IFS}read-data${IFS}write-code${IFS}write-code-fast${IFS}write-data${IFS}verify-code${IFS}verify-data${IFS}erase${IFS}reset${IFS}lock${IFS}lines" -- "$cur")) ;;
+            COMPREPLY=($(compgen -W "detect${IFS}read-code${IFS}read-data${IFS}write-code${IFS}write-code-fast${IFS}write-data${IFS}verify-code${IFS}verify-data${IFS}erase${IFS}reset${IFS}lock${IFS}lines${IFS}list-ftdi" -- "$cur")) ;;
         read-code | read-data | write-code | write-code-fast | write-data | verify-code | verify-data)
             ((${#given[@]} == 0)) && _korvel_cli_files ;;
         lock)

@@ -46,6 +46,7 @@ std::set<std::string> ExpectedFiles()
 {
     std::set<std::string> files = {"bin/korvel",
                                    "bin/korvel-cli",
+                                   "lib/udev/rules.d/60-korvel-ftdi.rules",
                                    "share/applications/korvel.desktop",
                                    "share/bash-completion/completions/korvel-cli",
                                    "share/doc-base/korvel",
@@ -164,7 +165,7 @@ TEST_F(InstallTest, BashCompletionOffersTheToolsCommandsOptionsAndPresets)
         commands.insert((*it)[1].str());
     for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
         options.insert(it->str());
-    ASSERT_EQ(commands.size(), 12u) << help;
+    ASSERT_EQ(commands.size(), 13u) << help;
 
     EXPECT_EQ(complete("''"), commands);
     EXPECT_EQ(complete("--"), options);
@@ -247,7 +248,7 @@ TEST(Package, BuildsWithTheInstalledFilesAndPassesLintian)
             listed.insert(line.substr(line.find("./")));
     EXPECT_EQ(listed, expected);
     const std::string depends = Shell("dpkg-deb -f " + Quote(deb) + " Depends", dir).Out;
-    for (const char *library : {"libc6", "libstdc++6", "libqt6core6", "libqt6widgets6", "libqt6svg6"})
+    for (const char *library : {"libc6", "libstdc++6", "libqt6core6", "libqt6widgets6", "libqt6svg6", "libftdi1-2"})
         EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
     fs::remove_all(dir);
 }
