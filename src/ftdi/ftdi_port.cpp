@@ -30,11 +30,11 @@ constexpr int LatencyTimerMs = 1;
 
 // The chip clocks bit-bang samples at 16 times its baud rate (AN232R-01), and libftdi programs the
 // chip with four times the rate it is given while a bit-bang mode is on: a rate r gives 64 r samples
-// per second. The baud-rate generator divides 3 MHz by n; taking n among the divisors of 750000
-// keeps libftdi's argument (750000 / n) whole, so nothing is rounded to a faster rate.
-constexpr int SamplesPerLibFtdiBaud = 64;
-constexpr long long SampleClock = 48000000;
-constexpr int LargestDivisor = 16383;
+// per second. The baud-rate generator divides 3 MHz by n (up to 16383); taking n among the divisors
+// of 750000 keeps libftdi's argument (750000 / n) whole, so nothing is rounded to a faster rate.
+constexpr int SampleClock = 48000000;
+constexpr int LibFtdiClock = SampleClock / 64;
+constexpr int SlowestDivisor = 15625; // the largest divisor of 750000 the generator takes
 
 } // namespace
 
@@ -96,16 +96,10 @@ std::string FtdiDeviceLine(const TFtdiDeviceInfo &device)
 TBitBangRate BitBangRateFor(double clockDelayMs)
 {
     const double period = std::max(1.0 / DefaultSampleRate, clockDelayMs / 2000.0);
-    const auto wanted = static_cast<long long>(std::ceil(period * SampleClock - 1e-6));
-    int divisor = LargestDivisor;
-    while (750000 % divisor != 0)
-        --divisor;
-    for (int n = 1; n <= LargestDivisor; ++n)
-        if (750000 % n == 0 && n >= wanted) {
-            divisor = n;
-            break;
-        }
-    return {static_cast<int>(SampleClock / divisor), 750000 / divisor};
+    auto divisor = static_cast<int>(std::min<double>(std::ceil(period * SampleClock - 1e-6), SlowestDivisor));
+    while (LibFtdiClock % divisor != 0)
+        ++divisor;
+    return {SampleClock / divisor, LibFtdiClock / divisor};
 }
 
 // ---- the ISP link's view: every call claims bit-bang mode ----
@@ -185,7 +179,10 @@ std::string OpenMessage(const TFtdiOpenResult &result, const TFtdiName &target)
         return "permission denied on the USB device " + result.Detail +
                ": install the udev rule that comes with Korvel (60-korvel-ftdi.rules) and plug the cable in again";
     case TFtdiOpenStatus::Busy:
-        return "the FTDI device is in use by another program, or has no such interface (" + result.Detail + ")";
+        // libftdi's own words blame the kernel's driver, which the port has already sent away.
+        return "the FTDI device is in use by another program" +
+               (target.Interface ? std::string(", or has no interface @") + static_cast<char>('A' + target.Interface - 1)
+                                 : std::string());
     case TFtdiOpenStatus::NoBitBang:
         return "the FTDI chip (" + result.Detail +
                ") has no synchronous bit-bang mode: use its serial device (/dev/ttyUSBn) instead";
