@@ -1,6 +1,7 @@
 #include "ui/form_rules.h"
 
 #include "buffer/hex_file.h"
+#include "prog/exit_codes.h"
 
 #include <array>
 #include <cstdio>
@@ -57,4 +58,11 @@ std::string ElapsedText(double seconds, char decimalSeparator)
         if (c == '.')
             c = decimalSeparator;
     return text;
+}
+
+int BatchExitCode(const TProgStatus &status)
+{
+    if (status.PortLost)
+        return ExitPort;
+    return status.DeviceFound ? ExitOk : ExitNoDevice;
 }

@@ -368,7 +368,7 @@ void TMainForm::OperationFinished(const TFinishMessage &message, const std::stri
         return;
     Timer1Timer(); // the commands come back at once, not at the next tick
     if (Status.BatchMode && Status.OperationCode == opWriteCode)
-        BatchExit = Status.DeviceFound ? ExitOk : ExitNoDevice;
+        BatchExit = BatchExitCode(Status);
     if (!problems.empty())
         ReportOnce(problems);
     if (!message.Show)

@@ -48,6 +48,20 @@ TEST(FormRules, NamesBaudRatesLockBytesAndElapsedTime)
     EXPECT_EQ(ElapsedText(0, '.'), "0.0 s");
 }
 
+TEST(FormRules, ABatchWriteEndsWithTheCommandLineToolsCodes)
+{
+    const struct {
+        bool DeviceFound, PortLost;
+        int Code;
+    } rows[] = {{true, false, 0}, {false, false, 1}, {true, true, 4}, {false, true, 4}};
+    for (const auto &r : rows) {
+        TProgStatus status;
+        status.DeviceFound = r.DeviceFound;
+        status.PortLost = r.PortLost;
+        EXPECT_EQ(BatchExitCode(status), r.Code) << r.DeviceFound << r.PortLost;
+    }
+}
+
 TEST(SingleInstanceGuard, ASecondGuardOfTheSameNameIsRefusedUntilTheFirstEnds)
 {
     const std::filesystem::path runtime = std::filesystem::temp_directory_path() / "korvel-guard-test";
