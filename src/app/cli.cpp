@@ -169,11 +169,10 @@ void TCli::ApplyOverrides()
         Settings.PortName = "sim";
         if (port.size() > 4)
             SimImage = port.substr(4);
-    } else if (const std::string fake = VirtualFtdiPortName; port.rfind(fake, 0) == 0 &&
-                                                            (port.size() == fake.size() || port[fake.size()] == ':')) {
-        Settings.PortName = fake;
-        if (port.size() > fake.size() + 1)
-            SimImage = port.substr(fake.size() + 1);
+    } else if (const std::string cable = VirtualFtdiPortName; port == cable || port.rfind(cable + ":", 0) == 0) {
+        Settings.PortName = cable;
+        if (port.size() > cable.size() + 1)
+            SimImage = port.substr(cable.size() + 1);
     } else if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
         Settings.Port = std::stoi(port.substr(0, 6));
         Settings.PortName.clear();
