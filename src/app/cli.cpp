@@ -9,6 +9,9 @@
 #include "link/adapter_presets.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
+#include "link/settle_lines.h"
+#include "link/settle_probe.h"
+#include "link/tty_driver.h"
 #include "prog/port_session.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
@@ -32,6 +35,35 @@ namespace fs = std::filesystem;
 
 // The virtual adapter with nothing in its socket: shows what a missing or unpowered chip looks like.
 constexpr const char *EmptySocketPort = "sim-empty";
+
+// The simulated cable a --port value names with its optional image ("sim-ftdi:chip.sim"), or empty.
+std::string VirtualCableOf(const std::string &port)
+{
+    for (const std::string cable : {VirtualFtdiPortName, VirtualLatePortName})
+        if (port == cable || port.rfind(cable + ":", 0) == 0)
+            return cable;
+    return {};
+}
+
+// "0.8", "5", "12.5"
+std::string Ms(double ms)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", ms);
+    return text;
+}
+
+std::string Duration(double seconds)
+{
+    char text[32];
+    if (seconds < 100)
+        std::snprintf(text, sizeof text, "%.0f s", seconds);
+    else if (seconds < 6000)
+        std::snprintf(text, sizeof text, "%.1f min", seconds / 60);
+    else
+        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
+    return text;
+}
 
 // Difference lines as they arrive, on the programming thread.
 class TCliUi : public TProgUi {
@@ -109,8 +141,14 @@ private:
     int Finish(const char *title, const std::string &note);
     std::string BeyondNote(TOperationCode code) const;
     bool SaveRead();
+    int Detect();
     int ShowLines();
     int ListFtdiDevices();
+    std::string PortLabel() const;
+    bool Described() const;
+    void DescribePort();
+    void DescribeCost(double requestMs);
+    double MeasureInputs();
 
     const TCliOptions &Opt;
     std::ostream &Out;
@@ -156,6 +194,8 @@ void TCli::ApplyOverrides()
         Settings.WriteDelay = *Opt.WriteDelay;
     if (Opt.ClockDelay)
         Settings.ClockDelay = *Opt.ClockDelay;
+    if (Opt.Settle)
+        Settings.PortSettle = *Opt.Settle;
     if (!Opt.Trace.empty())
         Settings.PortTrace = Opt.Trace;
     SimImage = SettingsPath + ".sim";
@@ -169,7 +209,7 @@ void TCli::ApplyOverrides()
         Settings.PortName = "sim";
         if (port.size() > 4)
             SimImage = port.substr(4);
-    } else if (const std::string cable = VirtualFtdiPortName; port == cable || port.rfind(cable + ":", 0) == 0) {
+    } else if (const std::string cable = VirtualCableOf(port); !cable.empty()) {
         Settings.PortName = cable;
         if (port.size() > cable.size() + 1)
             SimImage = port.substr(cable.size() + 1);
@@ -376,6 +416,7 @@ std::string FunctionsOf(int line, const TSettings &s, bool input)
 
 int TCli::ShowLines()
 {
+    DescribePort();
     TIspLink link(Session->Lines(), Settings);
     static const char *const outputs[] = {"TXD", "RTS", "DTR"};
     TLineInterface &lines = Session->Lines();
@@ -397,9 +438,97 @@ int TCli::ShowLines()
         }
     }
     link.IdleLines();
+    // A pseudo-terminal has no modem lines to measure.
+    if (Described() && !lines.PortLost() && Session->Driver().Kind != TTtyKind::Pseudo)
+        DescribeCost(MeasureInputs());
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
     return ExitOk;
+}
+
+// A report for a serial port, not for the virtual chip or a cable's chip driven directly.
+bool TCli::Described() const
+{
+    return !Opt.Quiet && !Session->Driver().Name.empty();
+}
+
+std::string TCli::PortLabel() const
+{
+    return Settings.PortName.empty() ? Port.DeviceName() : Settings.PortName;
+}
+
+// What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303".
+void TCli::DescribePort()
+{
+    if (!Described())
+        return;
+    const TTtyDriver &tty = Session->Driver();
+    const std::string label = PortLabel();
+    const bool named = fs::path(label).filename() == tty.Name;
+    Out << "Port " << label << ": " << (named ? "" : tty.Name + ", ") << TtyDriverText(tty) << '\n';
+    const double settle = Session->SettleMs();
+    const double asked = Settings.PortSettle ? *Settings.PortSettle : Session->DriverSettle();
+    if (settle > 0)
+        Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read ("
+            << (Settings.PortSettle ? "PortSettle" : tty.Driver + " reports line changes late")
+            << (settle > asked ? ", no shorter than the clock delay" : "") << ")\n";
+    else if (Session->DriverSettle() > 0)
+        Out << tty.Driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "
+            << "bit before\n";
+}
+
+// What an 8 KiB program costs on a USB cable, and the faster way to drive an FTDI cable.
+void TCli::DescribeCost(double requestMs)
+{
+    const TTtyDriver &tty = Session->Driver();
+    if (tty.Kind == TTtyKind::Usb) {
+        const TTransferTime time = EstimateTransfer(8192, requestMs, Session->SettleMs(), Settings);
+        Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (72 line requests of "
+            << Ms(requestMs) << " ms and a write delay of " << Ms(Settings.WriteDelay) << " ms per byte), its verify "
+            << "about " << Duration(time.ReadSeconds) << '\n';
+    }
+    if (const std::string ftdi = FtdiPortStringFor(tty); !ftdi.empty())
+        Out << "This cable's FTDI chip also works directly, many times faster: PortName=" << ftdi
+            << " in [SerialPort], or korvel-cli --port " << ftdi << '\n';
+}
+
+// How late the port shows MISO, from reads of the first code bytes; returns the time of a line request.
+double TCli::MeasureInputs()
+{
+    const double reference = ReferenceSettleMs(Session->SettleMs());
+    const TSettleMeasurement m = MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference);
+    std::ostringstream bytes;
+    for (const std::uint8_t b : m.Reference)
+        bytes << (bytes.tellp() > 0 ? " " : "") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
+              << static_cast<int>(b);
+    switch (m.Result) {
+    case TSettleMeasurement::TResult::Measured:
+        Out << "Settle: MISO read right " << Ms(m.ShortestMs) << " ms after an output change"
+            << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
+            << "Recommended: PortSettle=" << Ms(m.RecommendedMs) << " in [SerialPort], or korvel-cli --settle "
+            << Ms(m.RecommendedMs) << " (in use: " << Ms(Session->SettleMs()) << " ms)\n";
+        break;
+    case TSettleMeasurement::TResult::NoChanges:
+        Out << "Settle: not measured: the first code bytes read " << bytes.str() << ", no bit differing from the "
+            << "one before: no chip answered (try detect), or its memory is erased there; program something and "
+            << "measure again\n";
+        break;
+    case TSettleMeasurement::TResult::Unstable:
+        Out << "Settle: not measured: the first code bytes read " << Ms(reference) << " ms and " << Ms(2 * reference)
+            << " ms after each output change disagreed: the cable reports even later (a longer --settle "
+            << "lengthens these reads too), or the wiring is loose\n";
+        break;
+    }
+    return m.RequestMs;
+}
+
+int TCli::Detect()
+{
+    DescribePort();
+    const int result = RunOperation();
+    if (Described() && !Status.PortLost)
+        DescribeCost(Session->Settle()->Stats().RequestMs());
+    return result;
 }
 
 int TCli::ListFtdiDevices()
@@ -437,7 +566,9 @@ int TCli::Run()
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)
         return opened;
-    const int result = Opt.Command == TCliCommand::Lines ? ShowLines() : RunOperation();
+    const int result = Opt.Command == TCliCommand::Lines    ? ShowLines()
+                       : Opt.Command == TCliCommand::Detect ? Detect()
+                                                            : RunOperation();
     if (const std::string problems = Session->Flush(); !problems.empty())
         return Fail(ExitUsage, problems);
     return result;

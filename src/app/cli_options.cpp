@@ -105,13 +105,13 @@ bool ApplyOption(const std::string &name, const std::string &value, TCliOptions 
         options.SettingsFile = value;
     } else if (name == "--trace") {
         options.Trace = value;
-    } else if (name == "--write-delay" || name == "--clock-delay") {
+    } else if (name == "--write-delay" || name == "--clock-delay" || name == "--settle") {
         const auto ms = ParseMs(value);
         if (!ms) {
             error = name + " takes milliseconds from 0 to 60000, not \"" + value + "\"";
             return false;
         }
-        (name == "--write-delay" ? options.WriteDelay : options.ClockDelay) = ms;
+        (name == "--write-delay" ? options.WriteDelay : name == "--clock-delay" ? options.ClockDelay : options.Settle) = ms;
     } else {
         error = "unknown option " + name;
         return false;
@@ -122,7 +122,7 @@ bool ApplyOption(const std::string &name, const std::string &value, TCliOptions 
 bool IsValueOption(const std::string &name)
 {
     static const char *const names[] = {"--port", "--device", "--preset", "--settings",
-                                        "--trace", "--write-delay", "--clock-delay"};
+                                        "--trace", "--write-delay", "--clock-delay", "--settle"};
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 
@@ -189,7 +189,8 @@ std::string CliUsage()
            "  erase                  erase code and data memory\n"
            "  reset                  give the chip one reset pulse\n"
            "  lock [1] [2] [3]       write the lock bits named\n"
-           "  lines                  show the four inputs while each output toggles in turn\n"
+           "  lines                  show the four inputs while each output toggles in turn, and\n"
+           "                         measure how late the port shows an input change\n"
            "  list-ftdi              list the FTDI USB devices present and the --port string of each\n"
            "\n"
            "Options:\n"
@@ -205,6 +206,8 @@ std::string CliUsage()
            "  --trace FILE.vcd              record the lines into a VCD file\n"
            "  --write-delay MS              wait after each byte written\n"
            "  --clock-delay MS              serial clock period\n"
+           "  --settle MS                   wait before each input read after an output change\n"
+           "                                (default: what the port's driver needs)\n"
            "  --whole                       whole memory instead of the file's extent\n"
            "  --quiet                       no progress, no result line on success\n"
            "  --no-verify                   do not verify after writing\n"

@@ -25,13 +25,15 @@ struct TCliOptions {
     TCliCommand Command = TCliCommand::Detect;
     std::string File;
     std::uint8_t LockBitsByte = 0xE7;
-    std::optional<std::string> Port; // N, a device path, sim[:IMAGE], ftdi[:STRING][@A..D], sim-ftdi[:IMAGE]
+    // N, a device path, sim[:IMAGE], ftdi[:STRING][@A..D], sim-ftdi[:IMAGE], sim-pl2303[:IMAGE]
+    std::optional<std::string> Port;
     std::optional<int> Device;       // 0 AT89S8252, 1 AT89S53
     std::optional<std::string> Preset;
     std::optional<std::string> SettingsFile;
     std::string Trace;
     std::optional<double> WriteDelay;
     std::optional<double> ClockDelay;
+    std::optional<double> Settle; // ms before each input read, instead of the driver's own
     bool Whole = false;
     bool Quiet = false;
     bool Verify = true; // the write commands verify what they wrote

@@ -70,6 +70,23 @@ std::string FtdiPortString(const TFtdiDeviceInfo &device)
     return text + device.Serial;
 }
 
+// A multi-port chip's terminal devices are its interfaces A, B, ... in the order of their numbers.
+std::string FtdiPortStringFor(const TTtyDriver &tty)
+{
+    if (tty.Kind != TTtyKind::Usb || tty.Driver != "ftdi_sio")
+        return {};
+    TFtdiDeviceInfo device;
+    device.Vendor = tty.Vendor;
+    device.Product = tty.Product;
+    device.Bus = tty.Bus;
+    device.Address = tty.Address;
+    device.Serial = tty.Serial;
+    std::string name = FtdiPortString(device);
+    if (tty.Interfaces > 1 && tty.Interface >= 0 && tty.Interface < 4)
+        name += std::string("@") + static_cast<char>('A' + tty.Interface);
+    return name;
+}
+
 // "ftdi:s:0x0403:0x6001:A50285BI  FTDI FT232R USB UART (vendor 0x0403, product 0x6001, serial
 // A50285BI, bus 001 device 005)"; a dual or quad chip adds the interface suffixes it takes.
 std::string FtdiDeviceLine(const TFtdiDeviceInfo &device)

@@ -10,6 +10,7 @@
 #pragma once
 #include "ftdi/ftdi_driver.h"
 #include "link/port_back_end.h"
+#include "link/tty_driver.h"
 
 #include <cstdint>
 #include <deque>
@@ -33,6 +34,9 @@ TFtdiName ParseFtdiName(const std::string &name);
 // and the line a listing shows for it.
 std::string FtdiPortString(const TFtdiDeviceInfo &device);
 std::string FtdiDeviceLine(const TFtdiDeviceInfo &device);
+// The name that drives the FTDI cable behind a terminal device (driver ftdi_sio) through this port
+// instead; empty for any other device.
+std::string FtdiPortStringFor(const TTtyDriver &tty);
 
 // The rate the chip makes samples at and the value libftdi is given for it.
 struct TBitBangRate {

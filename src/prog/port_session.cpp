@@ -3,15 +3,38 @@
 #include "ftdi/ftdi_port.h"
 #include "ftdi/libftdi_driver.h"
 #include "link/qc_com32.h"
+#include "link/settle_lines.h"
 #include "settings/settings.h"
 #include "sim/ftdi_fake.h"
 #include "sim/line_trace.h"
 #include "sim/virtual_target.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
-TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings) : Port(port), Settings(settings)
+namespace {
+
+// Later than a direct read, earlier than the pl2303 driver's settle: without the settle every
+// read of MISO shows the bit before.
+constexpr std::chrono::microseconds SimulatedCableLag{3000};
+
+TTtyDriver SimulatedPl2303()
+{
+    TTtyDriver tty;
+    tty.Kind = TTtyKind::Usb;
+    tty.Name = VirtualLatePortName;
+    tty.Driver = "pl2303";
+    tty.Vendor = 0x067b;
+    tty.Product = 0x2303;
+    tty.PollMs = 1;
+    return tty;
+}
+
+} // namespace
+
+TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings)
+    : Port(port), Settings(settings), SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
 {
 }
 
@@ -48,19 +71,23 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
 {
     const std::string &name = Settings.PortName;
     const bool virtualFtdi = name == VirtualFtdiPortName;
+    const bool lateCable = name == VirtualLatePortName;
+    const bool virtualPort = name == T_QCCom32::VirtualPortName || lateCable;
     Port.SetPort(Settings.Port);
-    Port.SetPortName(name);
-    if (name == T_QCCom32::VirtualPortName || virtualFtdi) {
+    Port.SetPortName(lateCable ? T_QCCom32::VirtualPortName : name);
+    if (virtualPort || virtualFtdi) {
         if (const TOpenResult result = OpenTarget(simImage, error); result != TOpenResult::Ok)
             return result;
+        Target->Adapter().SetInputLag(lateCable ? SimulatedCableLag : std::chrono::microseconds{0});
     } else {
         DropTarget();
     }
-    Port.AttachVirtual(name == T_QCCom32::VirtualPortName ? &Target->Lines() : nullptr);
+    Port.AttachVirtual(virtualPort ? &Target->Lines() : nullptr);
     if (virtualFtdi || IsFtdiPortName(name))
         AttachFtdi(name);
     else
         DropFtdi();
+    LookUpDriver(lateCable);
     LossReported = false;
     errno = 0;
     if (!Port.Open()) {
@@ -106,12 +133,38 @@ void TPortSession::AttachFtdi(const std::string &name)
     Port.AttachBackEnd(FtdiPort.get());
 }
 
-// The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal.
+void TPortSession::LookUpDriver(bool lateCable)
+{
+    if (FtdiPort)
+        Tty = {};
+    else if (lateCable)
+        Tty = SimulatedPl2303();
+    else if (DriverLookup)
+        Tty = DriverLookup(Port.DeviceName());
+    else if (Target)
+        Tty = {};
+    else
+        Tty = LookUpTtyDriver(Port.DeviceName());
+    TtySettle = DriverSettleMs(Tty);
+}
+
+double TPortSession::SettleMs() const
+{
+    return EffectiveSettleMs(TtySettle, Settings.PortSettle, Settings.ClockDelay);
+}
+
+TSettleLines *TPortSession::Settle()
+{
+    return FtdiPort ? nullptr : SettledPort.get();
+}
+
+// The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal. A
+// cable's chip samples its pins in step with the waveform, so only the serial port needs a settle.
 TLineInterface &TPortSession::Traced()
 {
     if (FtdiPort)
         return FtdiPort->BitBang();
-    return Port;
+    return *SettledPort;
 }
 
 TOpenResult TPortSession::OpenTrace(std::string &error)

@@ -1,8 +1,11 @@
 // Opens the port the settings name and hands out the line interface the programming thread drives:
 // the serial port itself (a real device, or the virtual target behind the name "sim"), a USB cable's
 // FTDI chip in bit-bang mode (the names "ftdi..."; "sim-ftdi" puts the virtual target behind a fake
-// of such a cable), wrapped in a trace recorder when the settings ask for one.
+// of such a cable), wrapped in a trace recorder when the settings ask for one. In front of the
+// serial port sits the wait that lets inputs settle, as long as the port's driver needs.
 #pragma once
+#include "link/tty_driver.h"
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -12,11 +15,14 @@ class TFtdiDriver;
 class TFtdiPort;
 class TLineInterface;
 class TLineTrace;
+class TSettleLines;
 class TVirtualTarget;
 struct TSettings;
 
 // The virtual chip behind a fake FTDI cable: the whole ftdi port without hardware.
 constexpr const char *VirtualFtdiPortName = "sim-ftdi";
+// The virtual chip behind a simulated PL2303 cable, whose inputs show a change only a while later.
+constexpr const char *VirtualLatePortName = "sim-pl2303";
 
 enum class TOpenResult { Ok, PortError, FileError };
 
@@ -46,18 +52,33 @@ public:
     // Where the drivers of "ftdi..." names come from; the real libftdi unless a test says otherwise.
     void SetFtdiDrivers(std::function<std::unique_ptr<TFtdiDriver>()> factory) { FtdiDrivers = std::move(factory); }
 
+    // The driver behind the serial port, looked up at every Open; its Name is empty for the virtual
+    // chip and the ftdi port.
+    const TTtyDriver &Driver() const { return Tty; }
+    // The settle the driver needs, and the one waited before each input read (the settings'
+    // PortSettle first, never below the clock delay).
+    double DriverSettle() const { return TtySettle; }
+    double SettleMs() const;
+    // The settle wait in front of the serial port; null while the ftdi port serves.
+    TSettleLines *Settle();
+    // Where the driver behind a device name is found: sysfs under /sys unless a test says
+    // otherwise. A test's lookup is asked for every port but the ftdi port, "sim" included.
+    void SetDriverLookup(std::function<TTtyDriver(const std::string &device)> lookup) { DriverLookup = std::move(lookup); }
+
 private:
     TOpenResult OpenTarget(const std::string &simImage, std::string &error);
     TOpenResult OpenTrace(std::string &error);
     void AttachFtdi(const std::string &name);
     void DropTarget();
     void DropFtdi();
+    void LookUpDriver(bool lateCable);
     TLineInterface &Traced();
 
     T_QCCom32 &Port;
     const TSettings &Settings;
     std::unique_ptr<TVirtualTarget> Target;
     std::unique_ptr<TFtdiPort> FtdiPort;
+    std::unique_ptr<TSettleLines> SettledPort;
     std::unique_ptr<TLineTrace> Trace;
     std::string TargetImage;
     std::string TracePath;
@@ -65,4 +86,7 @@ private:
     std::string FtdiName;
     std::function<std::unique_ptr<TFtdiDriver>()> FtdiDrivers;
     bool LossReported = false;
+    TTtyDriver Tty;
+    double TtySettle = 0;
+    std::function<TTtyDriver(const std::string &)> DriverLookup;
 };

@@ -8,6 +8,15 @@ namespace {
 const std::string General = "General";
 const std::string SerialPort = "SerialPort";
 const std::string Delays = "Delays";
+// A settle the file cannot give (no number, negative, over a minute) leaves the driver's own.
+std::optional<double> ReadSettle(const TBigIniFile &ini)
+{
+    const double ms = ini.ReadFloat(SerialPort, "PortSettle", -1);
+    if (ms >= 0 && ms <= 60000)
+        return ms;
+    return std::nullopt;
+}
+
 } // namespace
 
 void LoadSettings(const TBigIniFile &ini, TSettings &s)
@@ -34,10 +43,11 @@ void LoadSettings(const TBigIniFile &ini, TSettings &s)
     s.Secure = ini.ReadBool(General, "Secure", d.Secure);
     s.PortName = ini.ReadString(SerialPort, "PortName", d.PortName);
     s.PortTrace = ini.ReadString(SerialPort, "PortTrace", d.PortTrace);
+    s.PortSettle = ReadSettle(ini);
 }
 
-// Secure, PortName and PortTrace are set by hand only and never written, so that a first start
-// writes the same file as ever. A text the file cannot hold (a file name with a line break) is
+// Secure, PortName, PortTrace and PortSettle are set by hand only and never written, so that a first
+// start writes the same file as ever. A text the file cannot hold (a file name with a line break) is
 // refused alone: the other settings are still saved, then the refusal is reported.
 void SaveSettings(TBigIniFile &ini, const TSettings &s)
 {

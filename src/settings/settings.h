@@ -1,6 +1,7 @@
 // The program's settings record: plain values in memory, filled from the INI store by LoadSettings
 // and written back by SaveSettings. Every user reads the field it needs at the moment it acts.
 #pragma once
+#include <optional>
 #include <string>
 
 class TBigIniFile;
@@ -26,6 +27,9 @@ struct TSettings {
     int Miso_Line = 0;
     std::string PortName;  // read only: device path overriding Port, or "sim" for the virtual target
     std::string PortTrace; // read only: VCD file to record the line trace into
+    // read only: ms to let the inputs settle after an output change before they are read; unset:
+    // what the port's driver needs
+    std::optional<double> PortSettle;
 
     // [Delays], milliseconds
     double ResetDelay1 = 200.0;

@@ -55,6 +55,25 @@ void TVirtualAdapter::DrivePins()
     Chip.SetPins({PinLevel(Outputs, w.Reset_Line, w.RESETInvert, false),
                   PinLevel(Outputs, w.Scl_Line, w.SCLInvert, true),
                   PinLevel(Outputs, w.Mosi_Line, w.MOSIInvert, true)});
+    // MISO moves only with the pins, so noting it here is the whole history.
+    if (Lag.count() > 0 && MisoHistory.back().Level != Chip.Miso())
+        MisoHistory.push_back({TClock::now(), Chip.Miso()});
+}
+
+void TVirtualAdapter::SetInputLag(std::chrono::microseconds lag)
+{
+    Lag = lag;
+    MisoHistory = {{TClock::time_point::min(), Chip.Miso()}};
+}
+
+std::optional<bool> TVirtualAdapter::ShownMiso()
+{
+    if (Lag.count() <= 0)
+        return Chip.Miso();
+    const TClock::time_point reported = TClock::now() - Lag;
+    while (MisoHistory.size() > 1 && MisoHistory[1].At <= reported)
+        MisoHistory.pop_front();
+    return MisoHistory.front().Level;
 }
 
 // A line with nothing driving it reads off, whatever inverter the adapter has.
@@ -64,6 +83,6 @@ bool TVirtualAdapter::ReadInput(int index)
     const TAdapterWiring w = Wiring();
     if (w.Miso_Line != index)
         return false;
-    const std::optional<bool> miso = Chip.Miso();
+    const std::optional<bool> miso = ShownMiso();
     return miso && *miso != w.MISOInvert;
 }

@@ -2,6 +2,9 @@
 #pragma once
 #include "link/line_interface.h"
 #include <array>
+#include <chrono>
+#include <deque>
+#include <optional>
 
 class TVirtualChip;
 struct TSettings;
@@ -40,15 +43,27 @@ public:
     // All three outputs (TXD break, RTS, DTR) changing at the same instant, as a cable's chip drives
     // them in bit-bang mode.
     void SetOutputs(const std::array<bool, 3> &outputs);
+    // Inputs that show the chip's MISO only this long after it changed, as a USB cable whose driver
+    // answers from the cable's last interrupt-endpoint report (pl2303, ch341, cdc_acm). 0: at once.
+    void SetInputLag(std::chrono::microseconds lag);
 
 private:
+    using TClock = std::chrono::steady_clock;
+    struct TMisoChange {
+        TClock::time_point At;
+        std::optional<bool> Level;
+    };
+
     TAdapterWiring Wiring() const;
     void SetOutput(int index, bool level);
     bool ReadInput(int index);
     void DrivePins();
+    std::optional<bool> ShownMiso();
 
     TVirtualChip &Chip;
     const TSettings *Settings = nullptr;
     TAdapterWiring Fixed;
     std::array<bool, 3> Outputs{}; // a port starts with every output cleared
+    std::chrono::microseconds Lag{0};
+    std::deque<TMisoChange> MisoHistory; // oldest first; the first one is what shows now
 };

@@ -13,6 +13,7 @@ public:
     TVirtualTarget(const TSettings &&, std::string = {}) = delete;
 
     TLineInterface &Lines() { return AdapterPart; }
+    TVirtualAdapter &Adapter() { return AdapterPart; }
     TVirtualChip &Chip() { return ChipPart; }
 
 private:

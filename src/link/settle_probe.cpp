@@ -1,0 +1,118 @@
+#include "link/settle_probe.h"
+
+#include "link/device_commands.h"
+#include "link/isp_link.h"
+#include "link/line_interface.h"
+#include "link/settle_lines.h"
+#include "settings/settings.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+
+namespace {
+
+// The reset vector and what follows: every program has code there, a jump at least.
+constexpr int ReferenceBytes = 8;
+constexpr double TrialSettlesMs[] = {0, 0.1, 0.2, 0.5, 1, 2, 3, 5, 8, 12, 20, 30, 50, 80, 120, 200, 300, 500};
+constexpr double MinimumReferenceMs = 20;
+
+// A late read returns the bit before, so only a bit that differs from the one before can show it.
+int BitChanges(const std::vector<std::uint8_t> &bytes)
+{
+    int changes = 0;
+    for (const std::uint8_t b : bytes)
+        changes += std::popcount(static_cast<unsigned>((b ^ (b >> 1)) & 0x7F));
+    return changes;
+}
+
+class TProbe {
+public:
+    TProbe(TLineInterface &lines, TSettleLines &settle, const TSettings &settings)
+        : Settle(settle), Link(lines, settings), Device(Link)
+    {
+    }
+
+    std::vector<std::uint8_t> ReadWith(double settleMs)
+    {
+        Settle.SetTrialSettle(settleMs);
+        std::vector<std::uint8_t> bytes;
+        for (int address = 0; address < ReferenceBytes && !Link.Lines().PortLost(); ++address)
+            bytes.push_back(Device.ReadCodeByte(static_cast<std::uint16_t>(address)));
+        return bytes;
+    }
+
+    void Start()
+    {
+        Link.SclLow();
+        Link.StartProgramming();
+        Device.ProgrammingEnable();
+    }
+
+    void Stop()
+    {
+        Settle.SetTrialSettle(std::nullopt);
+        Link.IdleLines();
+    }
+
+private:
+    TSettleLines &Settle;
+    TIspLink Link;
+    TDeviceCommands Device;
+};
+
+void FindShortest(TProbe &probe, TSettleMeasurement &m)
+{
+    m.ShortestMs = m.ReferenceMs;
+    for (const double trial : TrialSettlesMs) {
+        if (trial >= m.ReferenceMs)
+            break;
+        if (probe.ReadWith(trial) == m.Reference && probe.ReadWith(trial) == m.Reference) {
+            m.ShortestMs = trial;
+            break;
+        }
+        m.FailedMs = trial;
+    }
+    // Twice the shortest, for reports the cable sends later than it did here.
+    m.RecommendedMs = std::ceil(m.ShortestMs * 2 * 10) / 10;
+}
+
+} // namespace
+
+double ReferenceSettleMs(double settleInUseMs)
+{
+    return std::max(MinimumReferenceMs, 4 * settleInUseMs);
+}
+
+TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
+                                 double referenceMs)
+{
+    TSettleMeasurement m;
+    m.ReferenceMs = referenceMs;
+    settle.ResetStats();
+    TProbe probe(lines, settle, settings);
+    probe.Start();
+    m.Reference = probe.ReadWith(referenceMs);
+    // Inputs later than the reference's settle would show the bit before in both readings alike;
+    // a second one with twice the settle tells (and that the readings hold still).
+    if (probe.ReadWith(2 * referenceMs) != m.Reference)
+        m.Result = TSettleMeasurement::TResult::Unstable;
+    else if (BitChanges(m.Reference) == 0)
+        m.Result = TSettleMeasurement::TResult::NoChanges;
+    else {
+        m.Result = TSettleMeasurement::TResult::Measured;
+        FindShortest(probe, m);
+    }
+    m.RequestMs = settle.Stats().RequestMs();
+    probe.Stop();
+    return m;
+}
+
+TTransferTime EstimateTransfer(int bytes, double requestMs, double settleMs, const TSettings &settings)
+{
+    const double clock = settings.ClockDelay;
+    const double receivedBit = std::max(clock / 2, settleMs) + clock / 2;
+    const double writeMs = 72 * requestMs + 24 * clock + settings.WriteDelay;
+    const double readMs = 73 * requestMs + 16 * clock + 8 * receivedBit;
+    return {bytes * writeMs / 1000, bytes * readMs / 1000};
+}

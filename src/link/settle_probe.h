@@ -1,0 +1,44 @@
+// How late a port's inputs show a change, measured on the chip without writing it: the first code
+// bytes are read with a settle long enough to trust (and again with twice that, which must agree),
+// then with ever longer settles from none, until one reads the same bytes twice. Also the arithmetic
+// of what that costs an operation.
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+class TLineInterface;
+class TSettleLines;
+struct TSettings;
+
+struct TSettleMeasurement {
+    enum class TResult {
+        Measured,
+        NoChanges, // the reference has no bit that differs from the one before: no chip, or erased
+        Unstable,  // the reads with the long settle and twice that disagreed: still too late, or noise
+    };
+    TResult Result = TResult::NoChanges;
+    std::vector<std::uint8_t> Reference;
+    double ReferenceMs = 0;
+    double ShortestMs = 0;           // the shortest settle that read the reference right, twice
+    std::optional<double> FailedMs;  // the longest one tried that did not
+    double RecommendedMs = 0;        // with room for a report that comes later than usual
+    double RequestMs = 0;            // what one line request took on average meanwhile
+};
+
+// lines: the port as the link drives it, settle: the wrapper inside it whose settle is tried.
+// Enters programming mode, reads, and leaves it; the lines end at rest.
+TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
+                                 double referenceMs);
+
+// The settle the measurement trusts as reference: generous, and well above the one in use.
+double ReferenceSettleMs(double settleInUseMs);
+
+struct TTransferTime {
+    double WriteSeconds = 0; // the bytes written, without their verify
+    double ReadSeconds = 0;  // the same bytes read (a verify)
+};
+
+// Per byte written: 72 line requests, 24 clock periods and the write delay. Per byte read: 73 line
+// requests and 24 clock periods, the 8 received bits each waiting for the settle before MISO is read.
+TTransferTime EstimateTransfer(int bytes, double requestMs, double settleMs, const TSettings &settings);
