@@ -470,7 +470,7 @@ void TCli::DescribePort()
     const double asked = Settings.PortSettle ? *Settings.PortSettle : Session->DriverSettle();
     if (settle > 0)
         Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read ("
-            << (Settings.PortSettle ? "PortSettle" : tty.Driver + " reports line changes late")
+            << (Settings.PortSettle ? "PortSettle" : tty.Driver + " reports line changes late; lines measures this cable")
             << (settle > asked ? ", no shorter than the clock delay" : "") << ")\n";
     else if (Session->DriverSettle() > 0)
         Out << tty.Driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "

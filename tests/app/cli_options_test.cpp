@@ -20,11 +20,12 @@ TEST(CliOptions, CommandsWithAndWithoutFile)
     EXPECT_EQ(p.Options.Port, "sim:/tmp/x.sim");
     EXPECT_TRUE(p.Options.Whole);
 
-    p = Parse({"erase", "--quiet", "--device=53", "--write-delay", "2.5"});
+    p = Parse({"erase", "--quiet", "--device=53", "--write-delay", "2.5", "--settle=0"});
     ASSERT_EQ(p.Error, "");
     EXPECT_EQ(p.Options.Command, TCliCommand::Erase);
     EXPECT_EQ(p.Options.Device, 1);
     EXPECT_EQ(p.Options.WriteDelay, 2.5);
+    EXPECT_EQ(p.Options.Settle, 0.0);
     EXPECT_TRUE(p.Options.Quiet);
 }
 
@@ -45,6 +46,7 @@ TEST(CliOptions, Mistakes)
     EXPECT_NE(Parse({"--preset", "Nope", "detect"}).Error, "");
     EXPECT_NE(Parse({"--write-delay", "-1", "detect"}).Error, "");
     EXPECT_NE(Parse({"--write-delay", "3ms", "detect"}).Error, "");
+    EXPECT_NE(Parse({"--settle", "-5", "detect"}).Error, "");
     EXPECT_NE(Parse({"detect", "--port"}).Error, "") << "an option without its value";
     for (const char *port : {"0", "256", "0001"})
         EXPECT_NE(Parse({"--port", port, "detect"}).Error, "") << port;

@@ -350,4 +350,36 @@ TEST_F(CliTest, AnFtdiCableRunsEveryCommandLikeTheSerialPort)
         EXPECT_EQ(run.Err, "korvel-cli: no FTDI device found\n");
 }
 
+// A simulated PL2303 cable shows input changes 3 ms late: detect and lines name the driver, the
+// settle and the time of a whole write; lines measures a settle from the code the chip holds;
+// without the settle no chip is found.
+TEST_F(CliTest, ALateCableIsNamedMeasuredAndReadAfterTheSettle)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    const std::string file = (Dir / "fw.bin").string();
+    std::ofstream(file, std::ios::binary) << "\x02\x01\x30\x75\x81\x07\x12\x34";
+    const std::string cable = "sim-pl2303:" + (Dir / "chip.sim").string();
+    TRun run = Cli("write-code " + file, cable);
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos) << run.Out;
+
+    run = Cli("detect", cable);
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    for (const char *said : {"Port sim-pl2303: pl2303, USB 067b:2303\n",
+                             "Inputs settle 5 ms after each output change before they are read (pl2303 reports",
+                             "Found a device on this serial port", "An 8 KiB write takes about "})
+        EXPECT_NE(run.Out.find(said), std::string::npos) << said << "\n" << run.Out;
+
+    run = Cli("lines", cable);
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_NE(run.Out.find("(code bytes 02 01 30 75 81 07 12 34)\nRecommended: PortSettle="), std::string::npos)
+        << run.Out;
+    EXPECT_NE(run.Out.find("Settle: MISO read right "), std::string::npos) << run.Out;
+
+    run = Cli("--settle 0 detect", cable);
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Out.find("pl2303 reports line changes late, but PortSettle=0 reads them at once"), std::string::npos)
+        << run.Out;
+}
+
 } // namespace

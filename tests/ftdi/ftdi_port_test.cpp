@@ -1,5 +1,6 @@
 // The ftdi port on the fake cable: names and rates, the chip's sample order, batching, waits and
 // the clock delay's half periods.
+#include "fake_sysfs.h"
 #include "ftdi/ftdi_port.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
@@ -89,6 +90,25 @@ TEST(FtdiNames, NamesRatesAndListingLines)
     TFtdiDeviceInfo dual{0x0403, 0x6010, 3, 12, "", "", "", "no permission to open /dev/bus/usb/003/012"};
     EXPECT_EQ(FtdiDeviceLine(dual), "ftdi:d:003/012  (vendor 0x0403, product 0x6010, bus 003 device 012), "
                                     "interfaces @A @B: no permission to open /dev/bus/usb/003/012");
+}
+
+// libftdi reads the ids with strtol's base 0, so they need their 0x: a plain 0403 would be octal.
+TEST(FtdiNames, TheNameThatDrivesACablesTerminalDeviceDirectly)
+{
+    const struct {
+        TFakeUsbPort Port;
+        const char *Name;
+    } cases[] = {
+        {{"ttyUSB0", "ftdi_sio", "0403", "6001", "A50285BI", 0, 1, ""}, "ftdi:s:0x0403:0x6001:A50285BI"},
+        {{"ttyUSB1", "ftdi_sio", "0403", "6010", "FT2X", 1, 2, ""}, "ftdi:s:0x0403:0x6010:FT2X@B"},
+        {{"ttyUSB0", "ftdi_sio", "0403", "6015", "", 0, 1, ""}, "ftdi:d:001/007"},
+        {{"ttyUSB0", "pl2303", "067b", "2303", "", 0, 1, "1ms"}, ""},
+    };
+    for (const auto &c : cases) {
+        TFakeSysfs tree;
+        tree.AddUsb(c.Port);
+        EXPECT_EQ(FtdiPortStringFor(LookUpTtyDriver(tree.ById(c.Port.Tty), tree.Sys())), c.Name);
+    }
 }
 
 // AN232R-01: the chip reads the pins first and then drives the byte just received.

@@ -71,6 +71,7 @@ TEST_F(SettingsTest, FirstStartWritesEveryDefaultButNoReadOnlyKey)
     settings.Secure = true;
     settings.PortName = "sim";
     settings.PortTrace = "trace.vcd";
+    settings.PortSettle = 5.0;
     SaveSettings(ini, settings);
     EXPECT_EQ(ReadBytes(Path), FirstStartFile);
     EXPECT_FALSE(ini.Modified());
@@ -82,7 +83,7 @@ TEST_F(SettingsTest, LoadsEveryKeyFromItsSection)
         "[general]\nLastFilename=/home/u/fw.hex\nLastFiletyp=B\nDevice=5\nFastRedo=True\n"
         "Secure=True\n[SerialPort]\nPort=3\nBaudrate=9\nRESETInvert=True\nSCLInvert=True\n"
         "MOSIInvert=True\nMISOInvert=True\nReset_Line=7\nMosi_Line=0\nScl_Line=2\nMiso_Line=3\n"
-        "PortName=/dev/ttyUSB0\nPortTrace=/tmp/t.vcd\n[Delays]\nResetDelay1=1\nResetDelay2=2\n"
+        "PortName=/dev/ttyUSB0\nPortTrace=/tmp/t.vcd\nPortSettle=7.5\n[Delays]\nResetDelay1=1\nResetDelay2=2\n"
         "ClockDelay=0.5\nWriteDelay=4\n");
     EXPECT_EQ(s.LastFilename, "/home/u/fw.hex");
     EXPECT_EQ(s.LastFiletyp, "B");
@@ -97,6 +98,7 @@ TEST_F(SettingsTest, LoadsEveryKeyFromItsSection)
               (std::vector{1.0, 2.0, 0.5, 4.0}));
     EXPECT_EQ(s.PortName, "/dev/ttyUSB0");
     EXPECT_EQ(s.PortTrace, "/tmp/t.vcd");
+    EXPECT_EQ(s.PortSettle, 7.5);
 }
 
 TEST_F(SettingsTest, MalformedValuesFallBackToTheirDefaults)
@@ -109,6 +111,10 @@ TEST_F(SettingsTest, MalformedValuesFallBackToTheirDefaults)
     EXPECT_EQ(LoadFrom("[Delays]\nResetDelay1=1.5E2\n").ResetDelay1, 150.0);
     EXPECT_EQ(LoadFrom("[Delays]\nResetDelay1=150,5\n").ResetDelay1, 200.0);
     EXPECT_EQ(LoadFrom("[SerialPort]\nPort = 3\n").Port, 1);
+    // An unusable settle leaves the driver's own.
+    for (const char *settle : {"-1", "5ms", "90000", ""})
+        EXPECT_FALSE(LoadFrom(std::string("[SerialPort]\nPortSettle=") + settle + "\n").PortSettle) << settle;
+    EXPECT_EQ(LoadFrom("[SerialPort]\nPortSettle=0\n").PortSettle, 0.0);
 }
 
 TEST_F(SettingsTest, NumbersUseAPointWhateverTheLocale)
