@@ -11,7 +11,7 @@ _korvel_cli()
     local IFS=$'\n'
     case $prev in
         --port)
-            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""ftdi$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
+            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""sim-pl2303$IFS""ftdi$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
             return ;;
         --device)
             COMPREPLY=($(compgen -W "8252${IFS}53" -- "$cur"))
@@ -22,11 +22,11 @@ _korvel_cli()
         --settings | --trace)
             _korvel_cli_files
             return ;;
-        --write-delay | --clock-delay)
+        --write-delay | --clock-delay | --settle)
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--whole$IFS--quiet$IFS--no-verify$IFS--help$IFS--version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--settle$IFS--whole$IFS--quiet$IFS--no-verify$IFS--help$IFS--version" -- "$cur"))
         return
     fi
     _korvel_cli_arguments "$at"
@@ -39,7 +39,7 @@ _korvel_cli_arguments()
     for ((i = 1; i <= $1; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --device | --preset | --settings | --trace | --write-delay | --clock-delay)
+            --port | --device | --preset | --settings | --trace | --write-delay | --clock-delay | --settle)
                 [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))
                 ((i++)) ;;
             -*) ;;
