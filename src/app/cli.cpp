@@ -503,7 +503,8 @@ double TCli::MeasureInputs()
               << static_cast<int>(b);
     switch (m.Result) {
     case TSettleMeasurement::TResult::Measured:
-        Out << "Settle: MISO read right " << Ms(m.ShortestMs) << " ms after an output change"
+        Out << "Settle: MISO read right "
+            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms after an output change" : "at once after an output change")
             << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
             << "Recommended: PortSettle=" << Ms(m.RecommendedMs) << " in [SerialPort], or korvel-cli --settle "
             << Ms(m.RecommendedMs) << " (in use: " << Ms(Session->SettleMs()) << " ms)\n";
