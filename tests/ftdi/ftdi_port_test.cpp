@@ -95,19 +95,16 @@ TEST(FtdiNames, NamesRatesAndListingLines)
 // libftdi reads the ids with strtol's base 0, so they need their 0x: a plain 0403 would be octal.
 TEST(FtdiNames, TheNameThatDrivesACablesTerminalDeviceDirectly)
 {
-    const struct {
-        TFakeUsbPort Port;
-        const char *Name;
-    } cases[] = {
-        {{"ttyUSB0", "ftdi_sio", "0403", "6001", "A50285BI", 0, 1, ""}, "ftdi:s:0x0403:0x6001:A50285BI"},
-        {{"ttyUSB1", "ftdi_sio", "0403", "6010", "FT2X", 1, 2, ""}, "ftdi:s:0x0403:0x6010:FT2X@B"},
-        {{"ttyUSB0", "ftdi_sio", "0403", "6015", "", 0, 1, ""}, "ftdi:d:001/007"},
-        {{"ttyUSB0", "pl2303", "067b", "2303", "", 0, 1, "1ms"}, ""},
+    const std::pair<TFakeUsbPort, const char *> cases[] = {
+        {{"ttyUSB0", "ftdi_sio", "0403", "6001", "A50285BI"}, "ftdi:s:0x0403:0x6001:A50285BI"},
+        {{"ttyUSB1", "ftdi_sio", "0403", "6010", "FT2X", 1, 2}, "ftdi:s:0x0403:0x6010:FT2X@B"},
+        {{"ttyUSB0", "ftdi_sio", "0403", "6015"}, "ftdi:d:001/007"},
+        {{"ttyUSB0", "pl2303", "067b", "2303"}, ""},
     };
-    for (const auto &c : cases) {
+    for (const auto &[port, name] : cases) {
         TFakeSysfs tree;
-        tree.AddUsb(c.Port);
-        EXPECT_EQ(FtdiPortStringFor(LookUpTtyDriver(tree.ById(c.Port.Tty), tree.Sys())), c.Name);
+        tree.AddUsb(port);
+        EXPECT_EQ(FtdiPortStringFor(LookUpTtyDriver(tree.ById(port.Tty), tree.Sys())), name);
     }
 }
 

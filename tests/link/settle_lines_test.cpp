@@ -10,72 +10,47 @@ using E = TLineEvent;
 using C = TLineCall;
 using TClock = std::chrono::steady_clock;
 
-class SettleLinesTest : public testing::Test {
-protected:
-    double Ms(TClock::time_point from) const
-    {
-        return std::chrono::duration<double, std::milli>(TClock::now() - from).count();
-    }
-    double Waited() const { return Lines.Stats().SettleSeconds; }
-
-    double Settle = 20;
-    TRecordingLines Inner;
-    TSettleLines Lines{Inner, [this] { return Settle; }};
-};
-
-TEST_F(SettleLinesTest, AnInputReadWaitsOnlyWhileAnOutputChangeIsFresh)
+double MsSince(TClock::time_point from)
 {
-    Inner.Input = [](C call) { return call == C::Cts; };
-    Lines.SetRts(true);
-    const TClock::time_point changed = TClock::now();
-    EXPECT_TRUE(Lines.GetCTS());
-    EXPECT_GE(Ms(changed), 20.0);
-    const double waited = Waited();
-    EXPECT_GT(waited, 0.0);
-
-    // No output moved since: the inputs are current.
-    EXPECT_FALSE(Lines.GetDSR());
-    EXPECT_EQ(Waited(), waited);
-
-    // The setting is asked at every read.
-    Settle = 0;
-    Lines.SetDtr(true);
-    Lines.GetRI();
-    EXPECT_EQ(Waited(), waited);
-
-    EXPECT_EQ(Inner.Events, (std::vector<E>{{C::Rts, true}, {C::Cts, true}, {C::Dsr, false}, {C::Dtr, true}, {C::Ri, false}}));
-    EXPECT_EQ(Lines.Stats().Requests, 5u);
+    return std::chrono::duration<double, std::milli>(TClock::now() - from).count();
 }
 
-TEST_F(SettleLinesTest, DeferredSamplesSettleWhenQueuedAndComeBackInOrder)
+// Reads, deferred samples included, wait only while an output change is fresh; every call is
+// passed on once, in order, and the setting is asked at every read.
+TEST(SettleLinesTest, InputReadsWaitOnlyWhileAnOutputChangeIsFresh)
 {
-    Inner.Input = [](C call) { return call == C::Rlsd; };
-    Lines.SetBreak(true);
-    const TClock::time_point changed = TClock::now();
-    Lines.QueueSample(2);
-    EXPECT_GE(Ms(changed), 20.0);
-    Lines.QueueSample(1);
-    Lines.SetBreak(false);
-    Lines.QueueSample(2);
-    EXPECT_TRUE(Lines.TakeSample());
-    EXPECT_FALSE(Lines.TakeSample());
-    EXPECT_TRUE(Lines.TakeSample());
-    EXPECT_EQ(Inner.Events, (std::vector<E>{{C::Break, true}, {C::Rlsd, true}, {C::Dsr, false}, {C::Break, false},
-                                            {C::Rlsd, true}}));
-}
+    double settle = 20;
+    TRecordingLines inner;
+    inner.Input = [](C call) { return call == C::Cts; };
+    TSettleLines lines(inner, [&settle] { return settle; });
 
-// A measurement tries settles of its own, then hands the setting back.
-TEST_F(SettleLinesTest, ATrialSettleStandsInForTheSetting)
-{
-    Lines.SetTrialSettle(0.0);
-    Lines.SetRts(false);
-    Lines.GetCTS();
-    EXPECT_EQ(Waited(), 0.0);
-    Lines.SetTrialSettle(std::nullopt);
-    EXPECT_EQ(Lines.SettleMs(), 20.0);
-    Lines.SetRts(true);
-    Lines.GetCTS();
-    EXPECT_GT(Waited(), 0.0);
+    lines.SetRts(true);
+    TClock::time_point changed = TClock::now();
+    EXPECT_TRUE(lines.GetCTS());
+    EXPECT_GE(MsSince(changed), 20.0);
+    const double waited = lines.Stats().SettleSeconds;
+    EXPECT_FALSE(lines.GetDSR());
+    EXPECT_EQ(lines.Stats().SettleSeconds, waited) << "no output moved since";
+
+    lines.SetBreak(true);
+    changed = TClock::now();
+    lines.QueueSample(0);
+    EXPECT_GE(MsSince(changed), 20.0);
+    lines.QueueSample(1);
+    EXPECT_TRUE(lines.TakeSample());
+    EXPECT_FALSE(lines.TakeSample());
+
+    settle = 10;
+    lines.SetTrialSettle(0.0); // a measurement's own settle stands in for the setting
+    const double beforeTrial = lines.Stats().SettleSeconds;
+    lines.SetDtr(true);
+    lines.GetRI();
+    EXPECT_EQ(lines.Stats().SettleSeconds, beforeTrial);
+    lines.SetTrialSettle(std::nullopt);
+    EXPECT_EQ(lines.SettleMs(), 10.0);
+    EXPECT_EQ(inner.Events, (std::vector<E>{{C::Rts, true}, {C::Cts, true}, {C::Dsr, false}, {C::Break, true},
+                                            {C::Cts, true}, {C::Dsr, false}, {C::Dtr, true}, {C::Ri, false}}));
+    EXPECT_EQ(lines.Stats().Requests, 8u);
 }
 
 } // namespace
