@@ -89,6 +89,20 @@ void FindUsbDevice(const fs::path &port, const fs::path &root, TTtyDriver &tty)
     }
 }
 
+// Since Linux 6.5 the serial core puts devices of its own (bus serial-base, drivers ctrl and port)
+// between a UART's tty and the device its driver serves: the driver is the first one above them.
+std::string DriverAbove(const fs::path &port, const fs::path &root)
+{
+    const std::string inside = root.string() + "/";
+    std::error_code ec;
+    for (fs::path p = port; p.string().rfind(inside, 0) == 0; p = p.parent_path()) {
+        const fs::path driver = fs::read_symlink(p / "driver", ec);
+        if (ec || driver.parent_path().parent_path().filename() != "serial-base")
+            return driver.filename().string();
+    }
+    return {};
+}
+
 } // namespace
 
 TTtyDriver LookUpTtyDriver(const std::string &device, const std::string &sysfsRoot)
@@ -112,7 +126,7 @@ TTtyDriver LookUpTtyDriver(const std::string &device, const std::string &sysfsRo
         tty.Kind = TTtyKind::Pseudo;
         return tty;
     }
-    tty.Driver = fs::read_symlink(entry / "device" / "driver", ec).filename().string();
+    tty.Driver = DriverAbove(port, root);
     tty.Kind = TTtyKind::Native;
     FindUsbDevice(port, root, tty);
     return tty;
@@ -128,7 +142,7 @@ std::string TtyDriverText(const TTtyDriver &tty)
                (tty.Serial.empty() ? "" : ", serial " + tty.Serial);
     }
     case TTtyKind::Native: return (tty.Driver.empty() ? "" : tty.Driver + ", ") + "a built-in UART";
-    case TTtyKind::Pseudo: return "a pseudo-terminal, without modem lines";
+    case TTtyKind::Pseudo: return "a pseudo-terminal or console, without modem lines";
     case TTtyKind::Unknown: break;
     }
     return "driver unknown (not in sysfs)";

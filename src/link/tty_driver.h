@@ -7,7 +7,7 @@
 
 enum class TTtyKind {
     Unknown, // not a terminal sysfs knows (no such device, no sysfs)
-    Pseudo,  // a pseudo-terminal or a virtual console: no modem lines
+    Pseudo,  // a pseudo-terminal or a console: no modem lines
     Native,  // a UART on the board or a card (8250 and the like)
     Usb,     // a USB device's serial port
 };

@@ -37,9 +37,9 @@ TEST(TtyDriverTest, LooksUpDriverIdsAndSettleForEveryKindOfPort)
         {[](TFakeSysfs &t) { t.AddNative("ttyS0", "serial8250"); return t.Dev("ttyS0"); }, TTtyKind::Native, 0,
          "serial8250, a built-in UART"},
         {[](TFakeSysfs &t) { t.AddConsole("tty1"); return t.Dev("tty1"); }, TTtyKind::Pseudo, 0,
-         "a pseudo-terminal, without modem lines"},
+         "a pseudo-terminal or console, without modem lines"},
         {[](TFakeSysfs &) { return std::string("/dev/pts/7"); }, TTtyKind::Pseudo, 0,
-         "a pseudo-terminal, without modem lines"},
+         "a pseudo-terminal or console, without modem lines"},
         {[](TFakeSysfs &t) { return t.Dev("ttyUSB9"); }, TTtyKind::Unknown, 0, "driver unknown (not in sysfs)"},
     };
     for (const auto &c : cases) {

@@ -55,9 +55,14 @@ public:
         AddTty(port.Tty, acm ? interface : interface / port.Tty, acm ? "usb" : "usb-serial", port.Driver);
     }
 
+    // As Linux 6.5 and later lay out a UART: the serial core's port and controller between the tty
+    // and the device the driver serves.
     void AddNative(const std::string &tty, const std::string &driver)
     {
-        AddTty(tty, Root / "sys/devices/platform/serial8250", "platform", driver);
+        const auto device = Root / "sys/devices/platform" / driver;
+        Link(device / "driver", Root / "sys/bus/platform/drivers" / driver);
+        Link(device / (driver + ":0/driver"), Root / "sys/bus/serial-base/drivers/ctrl");
+        AddTty(tty, device / (driver + ":0") / (driver + ":0.0"), "serial-base", "port");
     }
 
     // A virtual console: in the class, with no device behind it.
