@@ -275,6 +275,8 @@ bool TCli::ReadChipIntoLastProgrammed()
     Ui.CollectInto(&Memory.LastProgrammed);
     Execute(opVerifyCode, true);
     Ui.CollectInto(nullptr);
+    if (Status.DeviceFound)
+        Memory.LastProgrammedKnownTo = Memory.WriteRangeLast(true, Settings.Device);
     return Status.DeviceFound;
 }
 

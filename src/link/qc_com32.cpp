@@ -29,16 +29,16 @@ TPortHooks WithDefaults(TPortHooks hooks)
     return hooks;
 }
 
-// Clears the in-use mark however a read ends, also when a hook throws.
+// Clears the in-use mark that a read has taken however it ends, also when a hook throws.
 class TInUseGuard {
 public:
-    explicit TInUseGuard(bool &flag) : Flag(flag) { Flag = true; }
+    explicit TInUseGuard(std::atomic<bool> &flag) : Flag(flag) {}
     ~TInUseGuard() { Flag = false; }
     TInUseGuard(const TInUseGuard &) = delete;
     TInUseGuard &operator=(const TInUseGuard &) = delete;
 
 private:
-    bool &Flag;
+    std::atomic<bool> &Flag;
 };
 
 } // namespace
@@ -108,9 +108,8 @@ void T_QCCom32::ApplyLineParams()
 
 void T_QCCom32::Close()
 {
-    if (Fd >= 0)
-        CloseTtyDevice(Fd);
-    Fd = -1;
+    if (const int fd = Fd.exchange(-1); fd >= 0)
+        CloseTtyDevice(fd);
     VirtualOpen = false;
 }
 
@@ -311,7 +310,7 @@ std::string T_QCCom32::ReadQueued()
 void T_QCCom32::Read(std::string &text)
 {
     text.clear();
-    if (Busy) {
+    if (Busy.exchange(true)) {
         if (ShowErrorBoxes)
             Report(MessageCaption, "Port is in use -- operation aborted", TPortButtons::Ok);
         return;
@@ -323,6 +322,14 @@ void T_QCCom32::Read(std::string &text)
         text = ReadQueued();
     else
         ReadResponse(text);
+}
+
+void T_QCCom32::DiscardInput()
+{
+    if (Busy.exchange(true))
+        return;
+    TInUseGuard guard(Busy);
+    ReadQueued();
 }
 
 void T_QCCom32::ReadResponse(std::string &text)

@@ -8,6 +8,18 @@
 #include <cerrno>
 #include <cstring>
 
+// Every front end shows this text as it is (tooltip, message box, korvel-cli's error line), so the
+// advice for the commonest failure is given here once.
+std::string PortOpenError(const std::string &device, int reason)
+{
+    std::string error = "cannot open serial port " + device;
+    if (reason != 0)
+        error += ": " + std::string(std::strerror(reason));
+    if (reason == EACCES)
+        error += " (serial ports belong to the group dialout: sudo adduser $USER dialout, then log in again)";
+    return error;
+}
+
 TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings) : Port(port), Settings(settings)
 {
 }
@@ -40,8 +52,7 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
     }
     errno = 0;
     if (!Port.Open()) {
-        const int reason = errno;
-        error = "cannot open serial port " + Port.DeviceName() + (reason ? ": " + std::string(std::strerror(reason)) : "");
+        error = PortOpenError(Port.DeviceName(), errno);
         return TOpenResult::PortError;
     }
     return OpenTrace(error);
@@ -109,6 +120,5 @@ TLineInterface &TPortSession::Lines()
 
 void TPortSession::Drain()
 {
-    std::string received;
-    Port.Read(received);
+    Port.DiscardInput();
 }

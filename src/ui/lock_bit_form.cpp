@@ -34,3 +34,19 @@ std::uint8_t TLockBitForm::LockBitsByte() const
 {
     return LockBitsByteOf(LB1->isChecked(), LB2->isChecked(), LB3->isChecked());
 }
+
+void TLockBitForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    const QCheckBox *boxes[] = {LB1, LB2, LB3};
+    for (int i = 0; i < 3; ++i)
+        Opened[i] = boxes[i]->isChecked();
+}
+
+void TLockBitForm::reject()
+{
+    QCheckBox *boxes[] = {LB1, LB2, LB3};
+    for (int i = 0; i < 3; ++i)
+        boxes[i]->setChecked(Opened[i]);
+    QDialog::reject();
+}

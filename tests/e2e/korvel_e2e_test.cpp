@@ -148,7 +148,7 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     EXPECT_EQ(Start({(Dir / "folder.hex").string()})->Wait(30s), 3);
 
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
-    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 1);
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 4);
     EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
 }
 

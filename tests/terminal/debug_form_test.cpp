@@ -196,6 +196,8 @@ protected:
 
 // ---- upload ----
 
+// The prompt that releases the next line is a ">" after the echo of the line's CR; the one in the
+// echoed comparison is not.
 TEST_F(DebugFormTest, UploadSendsEachLineWithOneCrOnceThePreviousAnswerHeldAPrompt)
 {
     Peer.Start();
@@ -205,8 +207,7 @@ TEST_F(DebugFormTest, UploadSendsEachLineWithOneCrOnceThePreviousAnswerHeldAProm
 
     const std::string sent = "10 PRINT 1\r\r20 IF 2>1 THEN PRINT 2\r30 PRINT 3\r";
     EXPECT_TRUE(WaitUntil([&] { return Peer.Received() == sent; })) << Peer.Received();
-    // Only the echoed comparison let the next line go before the prompt.
-    EXPECT_EQ(Peer.Early(), std::vector<std::string>{"20 IF 2>1 THEN PRINT 2"});
+    EXPECT_EQ(Peer.Early(), std::vector<std::string>{});
     EXPECT_NE(Screen().find("10 PRINT 1\n>\n>20 IF 2>1 THEN PRINT 2\n"), std::string::npos) << Screen();
     EXPECT_EQ(Form->focusWidget(), Form->Console1);
     ExpectCommandEnded();

@@ -8,6 +8,7 @@
 #include "ui/comp_dif_form.h"
 #include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
+#include "unprivileged.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -17,6 +18,8 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+
+#include <functional>
 
 namespace {
 
@@ -104,28 +107,39 @@ TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
     EXPECT_TRUE(WaitUntil([&] { return Form->CompDifForm->isVisible(); }));
 }
 
-TEST_F(MainFormTest, LockBitDialogSetsTheByteAndKeepsItsBoxes)
+// What Ok programmed comes back next time; a box ticked and then backed out of (Cancel, Escape, the
+// close box) does not, since one Enter beside the default Ok would program it.
+TEST_F(MainFormTest, LockBitDialogKeepsWhatOkTookAndDropsWhatWasCancelled)
 {
     Start();
-    QTimer::singleShot(50, [this] {
-        QTest::mouseClick(Form->LockBitForm->LB2, Qt::LeftButton);
-        QTest::mouseClick(Form->LockBitForm->Button1, Qt::LeftButton);
+    TLockBitForm &dialog = *Form->LockBitForm;
+    QTimer::singleShot(50, [&] {
+        QTest::mouseClick(dialog.LB2, Qt::LeftButton);
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
     });
     ClickMenu(Form->Device1, Form->WriteLockBits1);
     EXPECT_EQ(Form->Status.LockBitsByte, 0xA7);
     WaitForOperation();
     EXPECT_EQ(Chip().Contents().LockBits, 0b010);
 
-    bool stillChecked = false;
-    QTimer::singleShot(50, [this, &stillChecked] {
-        stillChecked = Form->LockBitForm->LB2->isChecked();
-        QTest::mouseClick(Form->LockBitForm->LB1, Qt::LeftButton);
-        QTest::mouseClick(Form->LockBitForm->Button2, Qt::LeftButton);
-    });
-    ClickMenu(Form->Device1, Form->WriteLockBits1);
-    EXPECT_TRUE(stillChecked);
-    EXPECT_FALSE(Form->OperationRunning());
-    EXPECT_EQ(Form->LockBitForm->LockBitsByte(), 0x27);
+    const std::pair<const char *, std::function<void()>> backOuts[] = {
+        {"Cancel", [&] { QTest::mouseClick(dialog.Button2, Qt::LeftButton); }},
+        {"Escape", [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+        {"close box", [&] { dialog.close(); }},
+    };
+    for (const auto &[how, backOut] : backOuts) {
+        bool shownAsOkLeftThem = false;
+        QTimer::singleShot(50, [&] {
+            shownAsOkLeftThem = !dialog.LB1->isChecked() && dialog.LB2->isChecked() && !dialog.LB3->isChecked();
+            QTest::mouseClick(dialog.LB1, Qt::LeftButton);
+            QTest::mouseClick(dialog.LB2, Qt::LeftButton);
+            backOut();
+        });
+        ClickMenu(Form->Device1, Form->WriteLockBits1);
+        EXPECT_TRUE(shownAsOkLeftThem) << how;
+        EXPECT_FALSE(Form->OperationRunning()) << how;
+        EXPECT_EQ(dialog.LockBitsByte(), 0xA7) << how;
+    }
 }
 
 TEST_F(MainFormTest, RedoReloadsTheLastFileWithItsReaderAndWritesIt)
@@ -315,4 +329,54 @@ TEST_F(MainFormTest, HideMinimisesWithoutATrayAndShowingAgainRunsTheStartUp)
     EXPECT_TRUE(Form->HelpForm->isVisible());
     const fs::path manual = HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel");
     EXPECT_EQ(manual.filename(), "Korvel.html");
+}
+
+// On a port that cannot be opened, every command that leads to the chip starts nothing and ends with
+// one message naming the port and the reason; the idle operation at start says nothing.
+TEST_F(MainFormTest, APortThatCannotBeOpenedIsReportedOnceByEveryChipCommand)
+{
+    PortName = (Dir / "no-such-tty").string();
+    WriteFile("fw.bin", "\x01\x02");
+    TModalLog log;
+    Start("[General]\r\nLastFilename=" + (Dir / "fw.bin").string() + "\r\nLastFiletyp=B\r\n");
+    EXPECT_EQ(log.Seen, QStringList{});
+    EXPECT_NE(Form->PortProblem().find("no-such-tty"), std::string::npos);
+
+    const QString error = "Error: cannot open serial port " + QString::fromStdString(PortName) +
+                          ": No such file or directory";
+    const struct {
+        const char *Command;
+        std::function<void()> Click;
+        QStringList Seen;
+    } cases[] = {
+        {"read", [&] { ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1); }, {error}},
+        {"write", [&] { ClickMenu(Form->Device1, Form->ProgramCodeMemoryfromBuffer1); }, {error}},
+        {"verify", [&] { ClickMenu(Form->Device1, Form->CompareDataMemorytoBuffer1); }, {error}},
+        {"reset", [&] { ClickMenu(Form->Device1, Form->Reset1); }, {error}},
+        {"erase",
+         [&] { ClickMenu(Form->Device1, Form->ChipErase1); },
+         {"Attention: Erase Data and Code memory\nAre you sure ?", error}},
+        {"lock bits", [&] { ClickMenu(Form->Device1, Form->WriteLockBits1); }, {"Write Lock Bits: ", error}},
+        {"Redo", [&] { QTest::mouseClick(Form->RedoButton, Qt::LeftButton); }, {error}},
+    };
+    for (const auto &c : cases) {
+        log.Seen.clear();
+        c.Click();
+        QTest::qWait(100);
+        EXPECT_EQ(log.Seen, c.Seen) << c.Command;
+        EXPECT_EQ(Form->Status.OperationCode, opIdle) << c.Command << " started nothing";
+    }
+    EXPECT_EQ(Form->Label1->text(), "0.0 s");
+
+    WriteFile("locked-tty", "");
+    fs::permissions(Dir / "locked-tty", fs::perms::none);
+    Form->Settings.PortName = (Dir / "locked-tty").string();
+    log.Seen.clear();
+    {
+        TUnprivileged nobody;
+        QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
+    }
+    ASSERT_EQ(log.Seen.size(), 1);
+    EXPECT_TRUE(log.Seen[0].contains("locked-tty: Permission denied")) << log.Seen[0].toStdString();
+    EXPECT_TRUE(log.Seen[0].contains("sudo adduser $USER dialout")) << log.Seen[0].toStdString();
 }
