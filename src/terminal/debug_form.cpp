@@ -293,9 +293,10 @@ void TDebugForm::Timer1Timer()
     if (QCom.InCount() > 0) {
         std::string received;
         QCom.Read(received);
-        Pending.Append(received, Limits.HoldBytes);
-        if (!Holding)
-            ShowText(Pending.Take());
+        if (Holding)
+            Pending.Append(received, Limits.HoldBytes);
+        else
+            ShowText(Pending.Take() + received);
     }
     SendTypedKey();
 }

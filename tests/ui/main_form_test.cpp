@@ -8,6 +8,7 @@
 #include "ui/comp_dif_form.h"
 #include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
+#include "pty_pair.h"
 #include "unprivileged.h"
 
 #include <QCheckBox>
@@ -19,7 +20,10 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <atomic>
 #include <functional>
+#include <poll.h>
+#include <thread>
 
 namespace {
 
@@ -379,4 +383,132 @@ TEST_F(MainFormTest, APortThatCannotBeOpenedIsReportedOnceByEveryChipCommand)
     ASSERT_EQ(log.Seen.size(), 1);
     EXPECT_TRUE(log.Seen[0].contains("locked-tty: Permission denied")) << log.Seen[0].toStdString();
     EXPECT_TRUE(log.Seen[0].contains("sudo adduser $USER dialout")) << log.Seen[0].toStdString();
+}
+
+// The terminal's file commands and the chip operations share the port: while one runs, the other's
+// commands are off, and a command that is off cannot be triggered.
+TEST_F(MainFormTest, FileCommandsAndChipOperationsExcludeEachOther)
+{
+    Start();
+    TDebugForm &terminal = *Form->DebugForm;
+    QAction *fileCommands[] = {terminal.OpenBASICfile1, terminal.SendLISTtointerpreterandsavebuffertoaBASICfile1};
+    {
+        TModalLog log;
+        ClickMenu(Form->Device1, Form->ChipErase1); // waits a second after the erase
+        ASSERT_TRUE(Form->OperationRunning());
+        for (QAction *command : fileCommands) {
+            EXPECT_FALSE(command->isEnabled()) << command->text().toStdString();
+            command->trigger();
+        }
+        QTest::qWait(50);
+        EXPECT_EQ(log.Seen.size(), 1) << "no file dialog beside the erase's question";
+        WaitForOperation();
+    }
+    for (QAction *command : fileCommands)
+        EXPECT_TRUE(command->isEnabled()) << command->text().toStdString();
+
+    // Nothing answers on the virtual chip's port: the upload waits two seconds for its first prompt.
+    WriteFile("one.bas", "10 PRINT 1\r\n");
+    AnswerFileDialog(QString::fromStdString((Dir / "one.bas").string()));
+    bool heldMeanwhile = false;
+    bool startedMeanwhile = true;
+    QTimer::singleShot(500, [&] {
+        heldMeanwhile = !Form->Parameter1->isEnabled() && !Form->Buffer1->menuAction()->isEnabled() &&
+                        !Form->Device1->menuAction()->isEnabled() && !Form->RedoButton->isEnabled() &&
+                        !Form->EditForm->Button1->isEnabled();
+        Form->StartOperation(opReadCode);
+        startedMeanwhile = Form->OperationRunning();
+    });
+    fileCommands[0]->trigger();
+    EXPECT_TRUE(heldMeanwhile);
+    EXPECT_FALSE(startedMeanwhile);
+    ExpectCommandsEnabled(*Form, true);
+    EXPECT_TRUE(Form->EditForm->Button1->isEnabled());
+}
+
+namespace {
+
+// The interpreter on the far side of a pseudo-terminal, as busy as it can be: every line comes back
+// as its echo and a prompt, and LIST starts a listing that never ends.
+class TEndlessInterpreter {
+public:
+    explicit TEndlessInterpreter(const TPtyPair &pty) : Pty(pty), Thread([this] { Run(); }) {}
+    ~TEndlessInterpreter()
+    {
+        Stopping = true;
+        Thread.join();
+    }
+    std::atomic<int> Lines{0};
+
+private:
+    void Send(const std::string &text) { [[maybe_unused]] const auto sent = ::write(Pty.Master(), text.data(), text.size()); }
+    void Run()
+    {
+        std::string line;
+        bool listing = false;
+        while (!Stopping) {
+            pollfd pfd{Pty.Master(), POLLIN, 0};
+            char ch;
+            if (::poll(&pfd, 1, 1) > 0 && ::read(Pty.Master(), &ch, 1) == 1) {
+                if (ch == '\r') {
+                    listing = line == "LIST";
+                    Send(line + "\r\n>");
+                    ++Lines;
+                    line.clear();
+                } else if (ch != '\n') {
+                    line += ch;
+                }
+            }
+            if (listing)
+                Send("10 PRINT 1\r\n");
+        }
+    }
+
+    const TPtyPair &Pty;
+    std::atomic<bool> Stopping{false};
+    std::thread Thread;
+};
+
+} // namespace
+
+// Closing the program ends a running file command at once: an upload sends no further line, and a
+// capture saves nothing it had not finished.
+TEST_F(MainFormTest, ClosingEndsARunningFileCommandAtOnce)
+{
+    std::string program;
+    for (int line = 10; line <= 9990; line += 10)
+        program += std::to_string(line) + " PRINT 1\r\n";
+    WriteFile("long.bas", program);
+    for (const bool capture : {false, true}) {
+        TPtyPair pty;
+        PortName = pty.SlavePath();
+        Start();
+        TEndlessInterpreter target(pty);
+        AnswerFileDialog(QString::fromStdString((Dir / (capture ? "listing.bas" : "long.bas")).string()));
+        // The upload is closed after some lines, the capture some way into its listing.
+        const int closeAt = capture ? 1 : 5;
+        QElapsedTimer sinceClose;
+        int linesAtClose = 0;
+        int ticks = 0;
+        QTimer closer;
+        closer.setInterval(10);
+        QObject::connect(&closer, &QTimer::timeout, [&] {
+            if (target.Lines < closeAt || (capture && ++ticks < 20))
+                return;
+            closer.stop();
+            linesAtClose = target.Lines;
+            sinceClose.start();
+            Form->close();
+        });
+        closer.start();
+        QAction *command = capture ? Form->DebugForm->SendLISTtointerpreterandsavebuffertoaBASICfile1
+                                   : Form->DebugForm->OpenBASICfile1;
+        command->trigger();
+        EXPECT_TRUE(sinceClose.isValid()) << capture;
+        EXPECT_LT(sinceClose.elapsed(), 1000) << capture;
+        QTest::qWait(200);
+        EXPECT_LE(target.Lines, linesAtClose + 1) << capture;
+        EXPECT_FALSE(fs::exists(Dir / "listing.bas"));
+        Form.reset();
+    }
 }
