@@ -384,6 +384,8 @@ void TDebugForm::OpenBASICfile1Click()
 bool TDebugForm::UploadLine(const std::string &line)
 {
     using namespace std::chrono;
+    if (StopRequested)
+        return false;
     QCom.Write(line + '\r');
     const auto deadline = steady_clock::now() + milliseconds(UploadResponseMs);
     std::string answer;

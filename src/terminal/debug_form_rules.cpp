@@ -58,7 +58,10 @@ bool HoldsPromptAfterEcho(std::string_view answer)
     return lineEnd != std::string_view::npos && answer.find('>', lineEnd) != std::string_view::npos;
 }
 
+namespace {
 const char *const DroppedNote = "\r\n[older text dropped]\r\n";
+} // namespace
+
 const char *const CaptureCutNote = "\r\n[listing cut: the target did not fall silent]\r\n";
 
 void THeldText::Append(const std::string &text, std::size_t limit)

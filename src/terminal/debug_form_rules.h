@@ -40,15 +40,16 @@ private:
 // comparison) is not one.
 bool HoldsPromptAfterEcho(std::string_view answer);
 
-// Bounds that keep a target that never falls silent from filling the memory.
+// Bounds that keep a target that never falls silent from filling the memory: Hold keeps the newest
+// HoldBytes, and a LIST capture saves what it has after CaptureBytes or CaptureTime.
 struct TTerminalLimits {
-    std::size_t HoldBytes = std::size_t{1} << 20; // text kept back by Hold: the newest
-    std::size_t CaptureBytes = std::size_t{4} << 20;      // a LIST capture saves what it has after
-    std::chrono::milliseconds CaptureTime = std::chrono::minutes(10); // so much, or so long
+    std::size_t HoldBytes = std::size_t{1} << 20;
+    std::size_t CaptureBytes = std::size_t{4} << 20;
+    std::chrono::milliseconds CaptureTime = std::chrono::minutes(10);
 };
 
-// Text received while Hold is on. Only the newest bytes are kept; the text handed out says when
-// older text was dropped.
+// Text received while Hold is on. Only the newest bytes are kept; the text handed out says
+// "[older text dropped]" in front when older text was dropped.
 class THeldText {
 public:
     void Append(const std::string &text, std::size_t limit);
@@ -61,8 +62,7 @@ private:
     bool Dropped = false;
 };
 
-// Shown in the console where text was dropped, and where a capture stopped before the target did.
-extern const char *const DroppedNote;
+// Shown in the console where a capture stopped before the target did.
 extern const char *const CaptureCutNote;
 
 // Removes the echoed "LIST\r\n", the interpreter's "\r\nREADY\r\n" and its ">" prompt, each once.

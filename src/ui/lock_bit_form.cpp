@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QShowEvent>
 
 TLockBitForm::TLockBitForm(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -38,6 +39,8 @@ std::uint8_t TLockBitForm::LockBitsByte() const
 void TLockBitForm::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
     const QCheckBox *boxes[] = {LB1, LB2, LB3};
     for (int i = 0; i < 3; ++i)
         Opened[i] = boxes[i]->isChecked();

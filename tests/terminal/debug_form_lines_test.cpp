@@ -5,22 +5,19 @@
 #include "link/qc_com32.h"
 #include "modal_answer.h"
 #include "prog/prog_status.h"
-#include "pty_pair.h"
 #include "settings/settings.h"
 #include "terminal/debug_form.h"
+#include "terminal_test_support.h"
 
 #include <QAction>
 #include <QTest>
-#include <atomic>
 #include <cstdarg>
 #include <dlfcn.h>
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
 #include <mutex>
-#include <poll.h>
 #include <sys/ioctl.h>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -76,38 +73,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The interpreter on the far side: every line it gets comes back as its echo and a prompt.
-class TEchoPeer {
-public:
-    explicit TEchoPeer(const TPtyPair &pty) : Pty(pty), Thread([this] { Run(); }) {}
-    ~TEchoPeer()
-    {
-        Stopping = true;
-        Thread.join();
-    }
-
-private:
-    void Run()
-    {
-        std::string line;
-        while (!Stopping) {
-            pollfd pfd{Pty.Master(), POLLIN, 0};
-            char ch;
-            if (::poll(&pfd, 1, 5) <= 0 || ::read(Pty.Master(), &ch, 1) != 1)
-                continue;
-            line += ch;
-            if (ch == '\r') {
-                Pty.Send(line + "\n>");
-                line.clear();
-            }
-        }
-    }
-
-    const TPtyPair &Pty;
-    std::atomic<bool> Stopping{false};
-    std::thread Thread;
-};
-
 // The descriptor that the open port holds on the slave side.
 int PortFd(const std::string &slave)
 {
@@ -140,7 +105,6 @@ protected:
 
     fs::path Dir;
     TPtyPair Pty;
-    TEchoPeer Peer{Pty};
     T_QCCom32 QCom;
     TSettings Settings;
     TProgStatus Status;
@@ -151,7 +115,7 @@ protected:
 // TXD alone; otherwise the break goes off before the first byte.
 TEST_F(DebugFormLines, FileCommandsTakeTxdOutOfBreakBeforeTheyWriteAndRefuseWithResetOnTxd)
 {
-    std::ofstream(Dir / "two.bas", std::ios::binary) << "10 A\r\n20 B\r\n";
+    std::ofstream(Dir / "one.bas", std::ios::binary) << "10 A\r\n";
     const struct {
         const char *Command;
         QAction *Action;
@@ -159,16 +123,17 @@ TEST_F(DebugFormLines, FileCommandsTakeTxdOutOfBreakBeforeTheyWriteAndRefuseWith
         int ResetLine;
         std::vector<std::string> Calls;
     } cases[] = {
-        {"upload", Form.OpenBASICfile1, Dir / "two.bas", 2, {"break off", "write 10 A\r", "write 20 B\r"}},
+        {"upload", Form.OpenBASICfile1, Dir / "one.bas", 2, {"break off", "write 10 A\r"}},
         {"capture", Form.SendLISTtointerpreterandsavebuffertoaBASICfile1, Dir / "list.bas", 1,
          {"break off", "write LIST\r\n"}},
-        {"upload", Form.OpenBASICfile1, Dir / "two.bas", 0, {}},
+        {"upload", Form.OpenBASICfile1, Dir / "one.bas", 0, {}},
         {"capture", Form.SendLISTtointerpreterandsavebuffertoaBASICfile1, Dir / "list.bas", 0, {}},
     };
     for (const auto &c : cases) {
         Settings.Reset_Line = c.ResetLine;
         QCom.SetBreak(true); // as the last operation left it
         ASSERT_EQ(PortCalls.Taken(), std::vector<std::string>{"break on"});
+        Pty.Send("10 A\r\n>"); // the answer, there before it is asked for
         TModalSeen refusal;
         if (c.ResetLine == 0)
             AnswerNextModal(refusal);

@@ -106,21 +106,4 @@ TEST(DebugFormRules, OnlyAPromptAfterTheEchoedLineEndReleasesTheNextLine)
         EXPECT_EQ(HoldsPromptAfterEcho(answer), prompt) << answer;
 }
 
-TEST(DebugFormRules, HeldTextKeepsTheNewestBytesAndSaysWhenOlderWereDropped)
-{
-    THeldText held;
-    held.Append("abc", 5);
-    held.Append("de", 5);
-    EXPECT_EQ(held.Text(), "abcde");
-    EXPECT_EQ(held.Take(), "abcde");
-    EXPECT_EQ(held.Text(), "");
-
-    held.Append("abcd", 5);
-    held.Append("efgh", 5);
-    EXPECT_EQ(held.Text(), "defgh");
-    EXPECT_EQ(held.Take(), std::string(DroppedNote) + "defgh");
-    held.Append("x", 5);
-    EXPECT_EQ(held.Take(), "x") << "the note comes once";
-}
-
 } // namespace
