@@ -283,7 +283,10 @@ bool TCli::ReadChipIntoLastProgrammed()
     Ui.CollectInto(&Memory.LastProgrammed);
     Execute(opVerifyCode, true);
     Ui.CollectInto(nullptr);
-    return Status.DeviceFound && !Status.PortLost;
+    const bool read = Status.DeviceFound && !Status.PortLost;
+    if (read)
+        Memory.LastProgrammedKnownTo = Memory.WriteRangeLast(true, Settings.Device);
+    return read;
 }
 
 int TCli::RunOperation()

@@ -146,7 +146,7 @@ void TEditForm::FormShow()
 void TEditForm::Button1Click()
 {
     // While Busy the programming thread reads or fills the buffer.
-    if (Status.Busy) {
+    if (Status.Busy || OkHeld) {
         QApplication::beep();
         return;
     }
@@ -181,7 +181,13 @@ void TEditForm::Button4Click()
 
 void TEditForm::BusyTimerTimer()
 {
-    Button1->setEnabled(!Status.Busy);
+    Button1->setEnabled(!Status.Busy && !OkHeld);
+}
+
+void TEditForm::SetOkHeld(bool held)
+{
+    OkHeld = held;
+    BusyTimerTimer();
 }
 
 void TEditForm::Guarded(const std::function<void()> &action)

@@ -157,6 +157,10 @@ private:
     void CreateMenus();
     void CreateWindows();
     std::unique_ptr<TGuiProgUi> CreateProgUi();
+    void OpenPort();
+    bool PortOpened();
+    void ReportPortProblem();
+    bool PortReady();
     void IdleLines();
     void StartFromMenu(TOperationCode code, bool idleFirst, bool wholeDevice);
     void OperationFinished(const TFinishMessage &message, const std::string &problems);
@@ -179,6 +183,9 @@ private:
     std::unique_ptr<TProgContext> Context;
     std::unique_ptr<TProgRunner> Runner;
     std::string LastPortProblem;
+    TOpenResult LastOpenResult = TOpenResult::Ok;
+    // The port and device kind the port was last opened for.
+    std::string PortTarget;
     std::set<std::string> Reported;
     int BatchExit = 0;
     bool Closing = false;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -12,6 +13,8 @@
 #include <optional>
 #include <sstream>
 #include <spawn.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,10 +35,11 @@ public:
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
+        // Ahead of the inherited environment, whose own DISPLAY or QT_QPA_PLATFORM would win otherwise.
         for (const auto &e : env)
             envp.push_back(const_cast<char *>(e.c_str()));
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
@@ -72,6 +76,48 @@ private:
     std::optional<int> Status;
 };
 
+// A private X server (Xvfb on the first free display) for the tests that press keys in the window.
+class TXServer {
+public:
+    TXServer()
+    {
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipe[1], 3);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const char *argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
+        if (posix_spawnp(&Pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipe[1]);
+        std::string number;
+        pollfd ready{pipe[0], POLLIN, 0};
+        char digit;
+        while (::poll(&ready, 1, 20000) > 0 && ::read(pipe[0], &digit, 1) == 1 && digit != '\n')
+            number += digit;
+        ::close(pipe[0]);
+        if (!number.empty())
+            Display = ":" + number;
+    }
+    ~TXServer()
+    {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    TXServer(const TXServer &) = delete;
+    TXServer &operator=(const TXServer &) = delete;
+
+    std::string Display; // empty when the server did not start
+
+private:
+    pid_t Pid = -1;
+};
+
 template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
 {
     const auto end = std::chrono::steady_clock::now() + timeout;
@@ -102,19 +148,47 @@ protected:
             << "[SerialPort]\r\n" << extra << "[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
     }
 
-    std::unique_ptr<TProcess> Start(const std::vector<std::string> &arguments, const std::string &log = "korvel-stderr.txt")
+    // Offscreen, or on the X display named (":N").
+    std::unique_ptr<TProcess> Start(const std::vector<std::string> &arguments, const std::string &log = "korvel-stderr.txt",
+                                    const std::string &display = {})
     {
         std::vector<std::string> args{(Dir / "korvel").string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
-        return std::make_unique<TProcess>(
-            args, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()},
-            Dir / log);
+        std::vector<std::string> env{"XDG_RUNTIME_DIR=" + (Dir / "run").string()};
+        if (display.empty())
+            env.push_back("QT_QPA_PLATFORM=offscreen");
+        else
+            env.insert(env.end(), {"QT_QPA_PLATFORM=xcb", "DISPLAY=" + display});
+        return std::make_unique<TProcess>(args, env, Dir / log);
     }
 
     TRun Cli(const std::string &arguments)
     {
         return Shell(KORVEL_BINARY_DIR "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() + " " + arguments,
                      Dir);
+    }
+
+    // xdotool on the display: what it printed, one window or value a line.
+    std::string Xdo(const std::string &display, const std::string &arguments)
+    {
+        const TRun run = Shell("DISPLAY=" + display + " xdotool " + arguments, Dir);
+        return run.Code == 0 ? run.Out : std::string();
+    }
+    std::string FirstWindow(const std::string &display, const std::string &search)
+    {
+        const std::string found = Xdo(display, "search " + search);
+        return found.substr(0, found.find('\n'));
+    }
+
+    // The virtual chip's image is replaced by a new file at the end of every operation that changed it.
+    ino_t ImageInode() const
+    {
+        struct stat st {};
+        return ::stat((Dir / "korvel.ini.sim").c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+    bool WaitForNewImage(ino_t before) const
+    {
+        return WaitUntil([&] { return ImageInode() != 0 && ImageInode() != before; });
     }
 
     fs::path Dir;
@@ -148,7 +222,7 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     EXPECT_EQ(Start({(Dir / "folder.hex").string()})->Wait(30s), 3);
 
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
-    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 1);
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 4);
     EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
 }
 
@@ -176,4 +250,52 @@ TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
     EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
     EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()).Code, 2); // written part way, kept in the image
+}
+
+// The program on a private X server, driven by xdotool as a user at the keyboard drives it.
+class KorvelOnX : public KorvelProcessTest {};
+
+// Fast Redo on a chip this run has not written, and again after a Chip Erase in the same run, leaves
+// the file in the chip: bytes of the file that equal an image the run never wrote are written too.
+TEST_F(KorvelOnX, FastRedoAfterTheStartAndAfterAChipEraseLeavesTheFileInTheChip)
+{
+    const TXServer x;
+    ASSERT_FALSE(x.Display.empty()) << "Xvfb (Debian package xvfb) did not start";
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << std::string("\x00\x11\x00\x22\x00\x00", 6);
+    WriteSettings("PortName=sim\r\n[General]\r\nFastRedo=True\r\nLastFiletyp=B\r\nLastFilename=" +
+                  (Dir / "fw.bin").string() + "\r\n");
+    ASSERT_EQ(Cli("erase").Code, 0);
+    const std::string verify = "verify-code " + (Dir / "fw.bin").string();
+    auto korvel = Start({}, "korvel-stderr.txt", x.Display);
+    std::string window;
+    ASSERT_TRUE(WaitUntil([&] { return !(window = FirstWindow(x.Display, "--onlyvisible --name '^Korvel Vers'")).empty(); }));
+    auto redo = [&] {
+        const ino_t before = ImageInode();
+        Xdo(x.Display, "windowfocus --sync " + window + " key alt+r");
+        return WaitForNewImage(before);
+    };
+
+    ASSERT_TRUE(redo());
+    const TRun afterStart = Cli(verify);
+    EXPECT_EQ(afterStart.Code, 0) << afterStart.Out;
+
+    const ino_t beforeErase = ImageInode();
+    Xdo(x.Display, "windowfocus --sync " + window + " key alt+d");
+    // The menu opens as a second window of the program.
+    ASSERT_TRUE(WaitUntil([&] {
+        const std::string shown = Xdo(x.Display, "search --onlyvisible --class korvel");
+        return std::count(shown.begin(), shown.end(), '\n') == 2;
+    }));
+    Xdo(x.Display, "key Down Down Down Down Down Down Down Return"); // the eighth command: Chip Erase
+    std::string question;
+    ASSERT_TRUE(WaitUntil([&] { return !(question = FirstWindow(x.Display, "--onlyvisible --name '^Attention$'")).empty(); }));
+    Xdo(x.Display, "windowfocus --sync " + question + " key Return");
+    ASSERT_TRUE(WaitForNewImage(beforeErase));
+    ASSERT_EQ(Cli(verify).Code, 2) << "erased";
+
+    ASSERT_TRUE(redo());
+    korvel->Signal(SIGTERM);
+    EXPECT_EQ(korvel->Wait(10s), 0);
+    const TRun afterErase = Cli(verify);
+    EXPECT_EQ(afterErase.Code, 0) << afterErase.Out;
 }
