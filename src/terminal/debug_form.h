@@ -8,10 +8,10 @@
 #include "terminal/console.h"
 
 class QAction;
-class QFileDialog;
 class QMenu;
 class QPushButton;
 class QTimer;
+class TFileDialog;
 class T_QCCom32;
 struct TProgStatus;
 struct TSettings;
@@ -46,8 +46,8 @@ public:
     QMenu *File1;
     QAction *OpenBASICfile1;
     QAction *SendLISTtointerpreterandsavebuffertoaBASICfile1;
-    QFileDialog *OpenDialog1;
-    QFileDialog *SaveDialog1;
+    TFileDialog *OpenDialog1;
+    TFileDialog *SaveDialog1;
 
 public slots:
     void Timer1Timer();
