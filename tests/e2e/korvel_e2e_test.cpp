@@ -1,87 +1,20 @@
 // The GUI program as a process, the way an IDE and a user meet it: a copy of korvel in a scratch
 // folder with its own settings file, offscreen, programming the virtual chip.
+#include "process.h"
 #include "shell_run.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <csignal>
-#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <optional>
-#include <sstream>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
-#include <vector>
-
-extern char **environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class TProcess {
-public:
-    TProcess(const std::vector<std::string> &args, const std::vector<std::string> &env, const fs::path &log)
-    {
-        std::vector<char *> argv, envp;
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
-        for (const auto &e : env)
-            envp.push_back(const_cast<char *>(e.c_str()));
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~TProcess()
-    {
-        if (Pid > 0 && !Status) {
-            ::kill(Pid, SIGKILL);
-            Wait(5s);
-        }
-    }
-
-    // The exit status, or nothing when the process still runs after `timeout`.
-    std::optional<int> Wait(std::chrono::milliseconds timeout)
-    {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!Status && std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(Pid, &status, WNOHANG) == Pid)
-                Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            else
-                std::this_thread::sleep_for(20ms);
-        }
-        return Status;
-    }
-    void Signal(int signal) { ::kill(Pid, signal); }
-
-private:
-    pid_t Pid = -1;
-    std::optional<int> Status;
-};
-
-template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 class KorvelProcessTest : public testing::Test {
 protected:
@@ -125,7 +58,7 @@ protected:
 TEST_F(KorvelProcessTest, FirstStartWritesEveryDefaultAndASignalClosesIt)
 {
     auto korvel = Start({});
-    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
     korvel->Signal(SIGTERM);
     EXPECT_EQ(korvel->Wait(10s), 0);
     EXPECT_EQ(ReadText(Dir / "korvel.ini"),
@@ -156,7 +89,7 @@ TEST_F(KorvelProcessTest, ASecondStartIsRefusedWhileTheFirstRuns)
 {
     WriteSettings("PortName=sim\r\n");
     auto first = Start({});
-    ASSERT_TRUE(WaitUntil([&] { return fs::file_size(Dir / "korvel.ini") > 300; })); // written back at start
+    ASSERT_TRUE(WaitFor([&] { return fs::file_size(Dir / "korvel.ini") > 300; })); // written back at start
     fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", Dir / "echo.hex");
     EXPECT_EQ(Start({(Dir / "echo.hex").string()}, "second.txt")->Wait(30s), 5);
     EXPECT_FALSE(first->Wait(0ms));
