@@ -29,3 +29,12 @@ std::string PortTip(int port, const std::string &portName, int triedPort, const 
         tip += "\nThe last attempt to open it failed: " + problem;
     return tip;
 }
+
+std::string PortNameLine(const std::string &portName)
+{
+    if (portName.empty())
+        return {};
+    const std::string device =
+        portName == T_QCCom32::VirtualPortName ? "the virtual chip (sim)" : DeviceOf(1, portName);
+    return "Port from the settings file's PortName: " + device;
+}

@@ -8,3 +8,7 @@
 // The last attempt opened what triedPort names; its failure (empty: it opened) is told only while
 // port names the same device.
 std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem);
+
+// The dialog's line for a port the settings file's PortName names (the "Com" number is then not
+// used); empty without PortName.
+std::string PortNameLine(const std::string &portName);

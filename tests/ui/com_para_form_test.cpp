@@ -10,12 +10,16 @@
 #include "ui/float_edit.h"
 #include "ui/radio_group.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QStyleOptionGroupBox>
 #include <QTest>
 #include <QTimer>
 #include <chrono>
@@ -147,16 +151,6 @@ TEST_P(ComParaForm, ShowsFileValuesAsTheControlsAllowAndOkStoresWhatItShows)
 TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
 {
     TSettings settings;
-    // Enter presses Ok without leaving the field: its entry is finished all the same.
-    ASSERT_EQ(Edit(*Form, settings,
-                   [this] {
-                       TypeInto(Form->FloatEdit2, QStringLiteral("1500"));
-                       QTest::keyClick(Form->FloatEdit2, Qt::Key_Return);
-                   }),
-              QDialog::Accepted);
-    EXPECT_EQ(settings.ResetDelay2, 200.0) << "reverted, not clamped to 999";
-    EXPECT_EQ(settings.Mosi_Line, 1) << "Enter pressed Ok, no preset";
-
     ASSERT_EQ(Edit(*Form, settings,
                    [this] {
                        Click(Form->DeviceGroup->Item(1));
@@ -175,6 +169,109 @@ TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
     EXPECT_EQ(std::make_tuple(settings.ClockDelay, settings.WriteDelay), std::make_tuple(12.5, 0.25));
     EXPECT_EQ(Form->FloatEdit3->text(), N("12.500"));
     EXPECT_TRUE(settings.SCLInvert && settings.FastRedo);
+}
+
+// Enter and Alt+O press Ok without leaving the field; they must finish its entry as a click does.
+TEST_P(ComParaForm, EveryWayOfPressingOkKeepsTheDialogOpenOnAnEntryTheFieldReverts)
+{
+    const std::vector<std::pair<std::string, std::function<void()>>> presses{
+        {"click", [this] {
+             QTest::mousePress(Form->Button1, Qt::LeftButton);
+             QTest::qWait(20); // a person's press lasts longer than the focus change it causes
+             QTest::mouseRelease(Form->Button1, Qt::LeftButton);
+         }},
+        {"Enter", [this] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }},
+        {"Alt+O", [this] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier); }},
+    };
+    for (const auto &[how, press] : presses) {
+        TSettings settings;
+        ASSERT_EQ(Edit(*Form, settings,
+                       [&, press = press, how = how] {
+                           TypeInto(Form->FloatEdit2, QStringLiteral("1500"));
+                           press();
+                           QTest::qWait(200); // Alt+O clicks once its button has shown itself pressed
+                           EXPECT_TRUE(Form->isVisible()) << how;
+                           EXPECT_EQ(Form->FloatEdit2->text(), N("200.000")) << how << ": reverted, not clamped";
+                           EXPECT_TRUE(Form->FloatEdit2->hasFocus()) << how;
+                           EXPECT_EQ(Form->FloatEdit2->selectedText(), Form->FloatEdit2->text()) << how;
+                           QTest::keyClicks(Form->FloatEdit2, N("12.5"));
+                           press();
+                           QTest::qWait(200);
+                       }),
+                  QDialog::Accepted)
+            << how;
+        EXPECT_EQ(settings.ResetDelay2, 12.5) << how;
+        EXPECT_EQ(settings.Mosi_Line, 1) << how << ": Ok, no preset";
+    }
+}
+
+// Like a native radio group, each group is one Tab stop: its checked button, so Space there keeps
+// the choice; the arrow keys choose within the group.
+TEST_P(ComParaForm, TabLandsOnTheCheckedButtonOfEachGroup)
+{
+    TSettings settings;
+    settings.Reset_Line = 2;
+    settings.Mosi_Line = -1;
+    RunModal(*Form, [&] {
+        Form->Fill(settings);
+        Form->FloatEdit4->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(Form->FloatEdit4, Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetGroup->Item(2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+        EXPECT_EQ(Form->ResetGroup->ItemIndex(), 2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetInv);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->MosiGroup->Item(0)) << "none checked: the first";
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetGroup->Item(2));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Left);
+        EXPECT_EQ(Form->ResetGroup->ItemIndex(), 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetGroup->Item(1)) << "the new choice is the stop";
+        Form->reject();
+    });
+}
+
+// Measured, not looked at: every caption fits its control, and no control overlaps its neighbour.
+TEST_P(ComParaForm, NoCaptionTouchesOrIsClippedByItsNeighbour)
+{
+    TSettings settings;
+    settings.PortName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    Form->Fill(settings);
+    Form->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
+    std::vector<QWidget *> controls;
+    for (QWidget *widget : Form->findChildren<QWidget *>())
+        if (qobject_cast<QAbstractButton *>(widget) || qobject_cast<QGroupBox *>(widget) ||
+            qobject_cast<QLabel *>(widget))
+            controls.push_back(widget);
+    for (QWidget *control : controls) {
+        const std::string name = control->metaObject()->className() + std::string(" ") +
+                                 (qobject_cast<QAbstractButton *>(control)
+                                      ? qobject_cast<QAbstractButton *>(control)->text().toStdString()
+                                      : control->objectName().toStdString());
+        int needed = control->sizeHint().width();
+        if (auto *frame = qobject_cast<QGroupBox *>(control)) {
+            QStyleOptionGroupBox option;
+            option.initFrom(frame);
+            option.text = frame->title();
+            option.subControls = QStyle::SC_GroupBoxLabel | QStyle::SC_GroupBoxFrame;
+            const QRect label = frame->style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, frame);
+            needed = label.left() + frame->fontMetrics().horizontalAdvance(frame->title());
+        } else if (auto *button = qobject_cast<QPushButton *>(control)) {
+            needed = button->fontMetrics().horizontalAdvance(QString(button->text()).remove('&')) + 6;
+        }
+        EXPECT_LE(needed, control->width()) << name << " is clipped";
+        EXPECT_TRUE(control->parentWidget()->rect().contains(control->geometry())) << name << " sticks out";
+        for (QWidget *other : controls)
+            if (other != control && other->parentWidget() == control->parentWidget() &&
+                !qobject_cast<QGroupBox *>(other) && !qobject_cast<QGroupBox *>(control)) {
+                EXPECT_FALSE(control->geometry().intersects(other->geometry())) << name << " touches a neighbour";
+            }
+    }
 }
 
 TEST_P(ComParaForm, PresetButtonsApplyTheCoresTableToTheLinesAndDelaysOnly)
@@ -213,7 +310,7 @@ TEST_P(ComParaForm, PresetButtonsApplyTheCoresTableToTheLinesAndDelaysOnly)
     }
 }
 
-TEST_P(ComParaForm, ComTooltipFollowsTheTypedNumber)
+TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
 {
     TSettings settings;
     settings.Port = 3;
@@ -225,6 +322,22 @@ TEST_P(ComParaForm, ComTooltipFollowsTheTypedNumber)
         EXPECT_EQ(Form->FloatEdit5->toolTip(), QStringLiteral("COM12 opens /dev/ttyS11"));
         Click(Form->Button2);
     });
+    EXPECT_TRUE(Form->FloatEdit5->isEnabled());
+    EXPECT_FALSE(Form->PortNameLabel->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->size(), QSize(345, 462));
+
+    settings.PortName = "/dev/ttyUSB0";
+    Form->Fill(settings);
+    EXPECT_FALSE(Form->FloatEdit5->isEnabled()) << "the number opens nothing";
+    EXPECT_TRUE(Form->PortNameLabel->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->PortNameLabel->text(), QStringLiteral("Port from the settings file's PortName: /dev/ttyUSB0"));
+    EXPECT_GT(Form->height(), Form->PortNameLabel->geometry().bottom());
+    ASSERT_EQ(Edit(*Form, settings, [this] { Click(Form->Button1); }), QDialog::Accepted);
+    EXPECT_EQ(settings.Port, 3) << "kept";
+
+    settings.PortName = "sim";
+    Form->Fill(settings);
+    EXPECT_TRUE(Form->PortNameLabel->text().endsWith(QStringLiteral("the virtual chip (sim)")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, ComParaForm, testing::Values('.', ','),
