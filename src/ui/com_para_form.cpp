@@ -253,13 +253,16 @@ void TComParaForm::Fill(const TSettings &settings)
 // that is used instead is named where a user looks, not only in the tooltip.
 void TComParaForm::ShowPortName()
 {
-    const QString line = QString::fromStdString(PortNameLine(PortName));
-    GroupBox6->setEnabled(line.isEmpty());
+    const QString device = QString::fromStdString(PortNameDevice(PortName));
+    GroupBox6->setEnabled(device.isEmpty());
     // A name under /dev/serial/by-id is long: its middle gives way, the tooltip keeps it whole.
-    PortNameLabel->setText(PortNameLabel->fontMetrics().elidedText(line, Qt::ElideMiddle, PortNameLabel->width()));
-    PortNameLabel->setToolTip(line);
-    PortNameLabel->setVisible(!line.isEmpty());
-    setFixedSize(line.isEmpty() ? Layout::ClientArea : Layout::WithPortName);
+    const QString opens = QStringLiteral("The settings file's PortName opens ");
+    const QFontMetrics metrics = PortNameLabel->fontMetrics();
+    PortNameLabel->setText(opens + metrics.elidedText(device, Qt::ElideMiddle,
+                                                      PortNameLabel->width() - metrics.horizontalAdvance(opens)));
+    PortNameLabel->setToolTip(opens + device);
+    PortNameLabel->setVisible(!device.isEmpty());
+    setFixedSize(device.isEmpty() ? Layout::ClientArea : Layout::WithPortName);
 }
 
 void TComParaForm::FillLines(const TSettings &settings)

@@ -30,11 +30,9 @@ std::string PortTip(int port, const std::string &portName, int triedPort, const 
     return tip;
 }
 
-std::string PortNameLine(const std::string &portName)
+std::string PortNameDevice(const std::string &portName)
 {
     if (portName.empty())
         return {};
-    const std::string device =
-        portName == T_QCCom32::VirtualPortName ? "the virtual chip (sim)" : DeviceOf(1, portName);
-    return "Port from the settings file's PortName: " + device;
+    return portName == T_QCCom32::VirtualPortName ? "the virtual chip (sim)" : DeviceOf(1, portName);
 }

@@ -9,6 +9,6 @@
 // port names the same device.
 std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem);
 
-// The dialog's line for a port the settings file's PortName names (the "Com" number is then not
-// used); empty without PortName.
-std::string PortNameLine(const std::string &portName);
+// What the settings file's PortName opens, for the dialog's line below its buttons (the "Com"
+// number is then not used); empty without PortName.
+std::string PortNameDevice(const std::string &portName);

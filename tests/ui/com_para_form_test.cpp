@@ -330,7 +330,7 @@ TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
     Form->Fill(settings);
     EXPECT_FALSE(Form->FloatEdit5->isEnabled()) << "the number opens nothing";
     EXPECT_TRUE(Form->PortNameLabel->isVisibleTo(Form.get()));
-    EXPECT_EQ(Form->PortNameLabel->text(), QStringLiteral("Port from the settings file's PortName: /dev/ttyUSB0"));
+    EXPECT_EQ(Form->PortNameLabel->text(), QStringLiteral("The settings file's PortName opens /dev/ttyUSB0"));
     EXPECT_GT(Form->height(), Form->PortNameLabel->geometry().bottom());
     ASSERT_EQ(Edit(*Form, settings, [this] { Click(Form->Button1); }), QDialog::Accepted);
     EXPECT_EQ(settings.Port, 3) << "kept";
