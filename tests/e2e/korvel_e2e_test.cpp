@@ -1,20 +1,89 @@
 // The GUI program as a process, the way an IDE and a user meet it: a copy of korvel in a scratch
 // folder with its own settings file, offscreen, programming the virtual chip.
-#include "process.h"
 #include "shell_run.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <optional>
+#include <sstream>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <thread>
+#include <unistd.h>
+#include <vector>
+
+extern char **environ;
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+
+class TProcess {
+public:
+    TProcess(const std::vector<std::string> &args, const std::vector<std::string> &env, const fs::path &log)
+    {
+        std::vector<char *> argv, envp;
+        for (const auto &a : args)
+            argv.push_back(const_cast<char *>(a.c_str()));
+        argv.push_back(nullptr);
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
+        for (const auto &e : env)
+            envp.push_back(const_cast<char *>(e.c_str()));
+        envp.push_back(nullptr);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+    }
+    ~TProcess()
+    {
+        if (Pid > 0 && !Status) {
+            ::kill(Pid, SIGKILL);
+            Wait(5s);
+        }
+    }
+
+    // The exit status, or nothing when the process still runs after `timeout`.
+    std::optional<int> Wait(std::chrono::milliseconds timeout)
+    {
+        const auto end = std::chrono::steady_clock::now() + timeout;
+        while (!Status && std::chrono::steady_clock::now() < end) {
+            int status = 0;
+            if (::waitpid(Pid, &status, WNOHANG) == Pid)
+                Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            else
+                std::this_thread::sleep_for(20ms);
+        }
+        return Status;
+    }
+    void Signal(int signal) { ::kill(Pid, signal); }
+    pid_t Id() const { return Pid; }
+
+private:
+    pid_t Pid = -1;
+    std::optional<int> Status;
+};
+
+template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
+{
+    const auto end = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
 
 class KorvelProcessTest : public testing::Test {
 protected:
@@ -26,6 +95,7 @@ protected:
         fs::create_directories(Dir / "run");
         fs::permissions(Dir / "run", fs::perms::owner_all);
         fs::copy_file(KORVEL_BINARY_DIR "/src/app/korvel", Dir / "korvel");
+        Env = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()};
     }
     void TearDown() override { fs::remove_all(Dir); }
 
@@ -39,9 +109,7 @@ protected:
     {
         std::vector<std::string> args{(Dir / "korvel").string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
-        return std::make_unique<TProcess>(
-            args, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()},
-            Dir / log);
+        return std::make_unique<TProcess>(args, Env, Dir / log);
     }
 
     TRun Cli(const std::string &arguments)
@@ -51,6 +119,82 @@ protected:
     }
 
     fs::path Dir;
+    std::vector<std::string> Env; // of korvel
+};
+
+// korvel under a window manager on Xvfb, typed at with xdotool: what only a window manager shows, a
+// popup left on screen, the keyboard focus, the window in front.
+class KorvelDesktopTest : public KorvelProcessTest {
+protected:
+    void SetUp() override
+    {
+        KorvelProcessTest::SetUp();
+        for (const char *tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+            if (Shell(std::string("command -v ") + tool, Dir).Code != 0)
+                GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+        // Xvfb takes a free display and writes its number on a line of its own.
+        Server = std::make_unique<TProcess>(std::vector<std::string>{"Xvfb", "-displayfd", "2"}, Env, Dir / "x.txt");
+        ASSERT_TRUE(WaitUntil([&] {
+            std::istringstream lines(ReadText(Dir / "x.txt"));
+            for (std::string line; std::getline(lines, line) && !lines.eof();)
+                if (!line.empty() && line.find_first_not_of("0123456789") == std::string::npos)
+                    Display = "DISPLAY=:" + line;
+            return !Display.empty();
+        }));
+        Manager = std::make_unique<TProcess>(std::vector<std::string>{"openbox"}, std::vector{Display}, Dir / "wm.txt");
+        ASSERT_TRUE(WaitUntil([&] { return X("xprop -root _NET_SUPPORTING_WM_CHECK").find("id #") != std::string::npos; }))
+            << Display << "\n" << ReadText(Dir / "x.txt") << ReadText(Dir / "wm.txt");
+        // Qt's own dialogs, not a desktop's that a platform theme would bring.
+        Env = {Display, "QT_QPA_PLATFORM=xcb", "QT_QPA_PLATFORMTHEME=generic", "XDG_RUNTIME_DIR=" + (Dir / "run").string()};
+        WriteSettings("PortName=sim\r\n");
+    }
+
+    std::string X(const std::string &command) { return Shell(Display + " " + command, Dir).Out; }
+    bool Focused(const std::string &name) { return X("xdotool getwindowfocus getwindowname") == name + "\n"; }
+    // Mapped windows of a process: its windows and any popup (a menu, a completion list).
+    int Shown(const TProcess &process)
+    {
+        const std::string ids = X("xdotool search --onlyvisible --pid " + std::to_string(process.Id()));
+        return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+    }
+    // Where the window manager stacks a window, counted from the bottom.
+    int Place(const std::string &name)
+    {
+        std::istringstream stacking(X("xprop -root _NET_CLIENT_LIST_STACKING"));
+        int place = 0;
+        for (std::string word; stacking >> word; place += word.rfind("0x", 0) == 0)
+            if (word.rfind("0x", 0) == 0 &&
+                X("xdotool getwindowname " + std::to_string(std::stoul(word, nullptr, 16))) == name + "\n")
+                return place;
+        return -1;
+    }
+
+    // Types a full path into the dialog and presses Return while its completion list shows.
+    void TypePath(const TProcess &korvel, int windows, const std::string &title, const fs::path &path)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return Focused(title); })) << title;
+        X("xdotool type --delay 20 '" + path.string() + "'");
+        ASSERT_TRUE(WaitUntil([&] { return Shown(korvel) == windows + 2; })) << "no completion list";
+        X("xdotool key Return");
+        ASSERT_TRUE(WaitUntil([&] { return Shown(korvel) < windows + 2; })) << title << " stayed open";
+    }
+
+    // Nothing of a dialog is left, and `window` opens its menu with its Alt key. A window just given
+    // the focus may not take keys yet, so the key is tried twice.
+    void OpenMenu(const TProcess &korvel, int windows, const std::string &window, const std::string &key)
+    {
+        std::this_thread::sleep_for(300ms); // a popup left behind would show by now
+        EXPECT_EQ(Shown(korvel), windows) << "a popup stayed on screen";
+        EXPECT_TRUE(WaitUntil([&] { return Focused(window); })) << window;
+        for (int tries = 0; tries < 2 && Shown(korvel) == windows; ++tries) {
+            X("xdotool key " + key);
+            WaitUntil([&] { return Shown(korvel) > windows; }, 3s);
+        }
+        EXPECT_EQ(Shown(korvel), windows + 1) << key << " opened no menu";
+    }
+
+    std::string Display;
+    std::unique_ptr<TProcess> Server, Manager;
 };
 
 } // namespace
@@ -58,7 +202,7 @@ protected:
 TEST_F(KorvelProcessTest, FirstStartWritesEveryDefaultAndASignalClosesIt)
 {
     auto korvel = Start({});
-    ASSERT_TRUE(WaitFor([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
+    ASSERT_TRUE(WaitUntil([&] { return fs::exists(Dir / "korvel.ini") && fs::file_size(Dir / "korvel.ini") > 300; }));
     korvel->Signal(SIGTERM);
     EXPECT_EQ(korvel->Wait(10s), 0);
     EXPECT_EQ(ReadText(Dir / "korvel.ini"),
@@ -89,7 +233,7 @@ TEST_F(KorvelProcessTest, ASecondStartIsRefusedWhileTheFirstRuns)
 {
     WriteSettings("PortName=sim\r\n");
     auto first = Start({});
-    ASSERT_TRUE(WaitFor([&] { return fs::file_size(Dir / "korvel.ini") > 300; })); // written back at start
+    ASSERT_TRUE(WaitUntil([&] { return fs::file_size(Dir / "korvel.ini") > 300; })); // written back at start
     fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", Dir / "echo.hex");
     EXPECT_EQ(Start({(Dir / "echo.hex").string()}, "second.txt")->Wait(30s), 5);
     EXPECT_FALSE(first->Wait(0ms));
@@ -109,4 +253,41 @@ TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
     EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
     EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()).Code, 2); // written part way, kept in the image
+}
+
+TEST_F(KorvelDesktopTest, FileDialogsTakeATypedPathWithReturnAndGiveTheKeyboardBack)
+{
+    const std::string bar = "Korvel Vers 20030210";
+    fs::create_directory(Dir / "other");
+    for (const fs::path &file : {Dir / "here.hex", Dir / "other" / "there.hex"})
+        fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", file);
+    fs::copy_file(KORVEL_SOURCE_DIR "/examples/basic/squares.bas", Dir / "squares.bas");
+    auto korvel = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused(bar); }));
+    // In the program's folder, where the dialog opens first, then in another.
+    for (const fs::path &file : {Dir / "here.hex", Dir / "other" / "there.hex"}) {
+        OpenMenu(*korvel, 1, bar, "alt+b");
+        X("xdotool key l i");
+        TypePath(*korvel, 1, "Open", file);
+        EXPECT_TRUE(WaitUntil([&] { return ReadText(Dir / "korvel.ini").find(file.string() + "\r") != std::string::npos; }));
+    }
+    OpenMenu(*korvel, 1, bar, "alt+b");
+    X("xdotool key Escape alt+t");
+    OpenMenu(*korvel, 2, "Terminal", "alt+f");
+    X("xdotool key o");
+    TypePath(*korvel, 2, "Open", Dir / "squares.bas");
+    std::this_thread::sleep_for(2500ms); // the virtual chip never prompts: the upload gives up
+    OpenMenu(*korvel, 2, "Terminal", "alt+f");
+}
+
+TEST_F(KorvelDesktopTest, ASecondStartShowsItsRefusalInFrontOfTheRunningBar)
+{
+    auto first = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel Vers 20030210"); }));
+    auto second = Start({}, "second.txt");
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel"); }));
+    EXPECT_EQ(Place("Korvel"), Place("Korvel Vers 20030210") + 1) << "in front of the bar, which stays on top";
+    X("xdotool key Return");
+    EXPECT_EQ(second->Wait(10s), 5);
+    EXPECT_FALSE(first->Wait(0ms));
 }

@@ -3,8 +3,8 @@
 
 #include <QImage>
 #include <QScrollBar>
+#include <QVector3D>
 
-#include <array>
 #include <map>
 
 namespace {
@@ -30,25 +30,20 @@ protected:
     }
 
     // True when the text drawn in the cell has the colour. Anti-aliasing blends thin strokes into
-    // the background, and how thin they are depends on the fonts installed: a pixel counts when it
-    // lies on the way from the background to the colour, at least halfway.
+    // the background, more or less with the font installed: a pixel counts when it lies on the way
+    // from the background to the colour, at least halfway.
     static bool Has(const QImage &image, const QRect &r, const QColor &colour)
     {
         const QColor back = Dominant(image, r);
         const auto from = [&back](const QColor &c) {
-            return std::array<double, 3>{c.redF() - back.redF(), c.greenF() - back.greenF(), c.blueF() - back.blueF()};
+            return QVector3D(c.redF() - back.redF(), c.greenF() - back.greenF(), c.blueF() - back.blueF());
         };
-        const auto dot = [](const std::array<double, 3> &a, const std::array<double, 3> &b) {
-            return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-        };
-        const auto towards = from(colour);
-        const double length = dot(towards, towards);
+        const QVector3D towards = from(colour);
         for (int y = r.top(); y <= r.bottom(); ++y)
             for (int x = r.left(); x <= r.right(); ++x) {
-                const auto pixel = from(image.pixelColor(x, y));
-                const double along = dot(pixel, towards) / length;
-                const double aside = dot(pixel, pixel) - along * along * length;
-                if (along >= 0.5 && aside <= 0.01 * length)
+                const QVector3D pixel = from(image.pixelColor(x, y));
+                const float along = QVector3D::dotProduct(pixel, towards) / towards.lengthSquared();
+                if (along >= 0.5f && (pixel - along * towards).length() <= 0.1f * towards.length())
                     return true;
             }
         return false;
