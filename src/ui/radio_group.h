@@ -5,6 +5,7 @@
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QStringList>
+#include <vector>
 
 class QRadioButton;
 
@@ -28,6 +29,7 @@ protected:
 
 private:
     void ArrangeItems();
+    std::vector<int> ColumnWidths(int rows) const;
     void UpdateTabStop();
 
     QButtonGroup Buttons;
