@@ -1,6 +1,7 @@
 #include "editor/edit_form.h"
 
 #include "buffer/memory_buffer.h"
+#include "desktop/mono_fonts.h"
 #include "editor/edit_form_rules.h"
 #include "editor/hex_editor.h"
 #include "prog/prog_status.h"
@@ -61,8 +62,7 @@ void TEditForm::SetUpEditor()
     HexEd->SetOffsetDisplay(odHex);
     HexEd->SetOffsetSeparator(':');
     HexEd->SetTranslation(ttAnsi);
-    QFont font("Courier");
-    font.setStyleHint(QFont::TypeWriter);
+    QFont font = CourierFont();
     font.setPixelSize(16);
     HexEd->setFont(font);
     HexEd->SetFocusFrame(true);

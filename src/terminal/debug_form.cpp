@@ -2,8 +2,6 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QFileDialog>
-#include <QFontDatabase>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
@@ -14,6 +12,8 @@
 #include <chrono>
 
 #include "buffer/file_io.h"
+#include "desktop/file_dialog.h"
+#include "desktop/mono_fonts.h"
 #include "link/qc_com32.h"
 #include "prog/prog_status.h"
 #include "settings/settings.h"
@@ -44,26 +44,18 @@ const char *const ResetOnTxdText = "RESET is wired to TXD: whatever the terminal
 const QStringList BasicFilters{QStringLiteral("BASIC Files *.Bas (*.Bas)"),
                                QStringLiteral("All Files *.* (*)")};
 
-QFileDialog *MakeFileDialog(QWidget *parent, QFileDialog::AcceptMode mode)
+TFileDialog *MakeFileDialog(QWidget *parent, QFileDialog::AcceptMode mode)
 {
-    auto *dialog = new QFileDialog(parent);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setOption(QFileDialog::HideNameFilterDetails);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                        : QFileDialog::AnyFile);
-    dialog->setNameFilters(BasicFilters);
+    auto *dialog = new TFileDialog(parent, mode);
+    dialog->SetFilters(BasicFilters);
     dialog->setDefaultSuffix(QStringLiteral("Bas"));
     return dialog;
 }
 
 // The chosen file's name in the file system's encoding, or empty when the user cancelled.
-std::string ChooseFile(QFileDialog &dialog)
+std::string ChooseFile(TFileDialog &dialog)
 {
-    dialog.selectFile(QStringLiteral("Default.Bas"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return QFile::encodeName(dialog.Choose(QStringLiteral("Default.Bas"))).toStdString();
 }
 
 // Waits while the rest of the user interface stays alive, as the port's reads do.
@@ -167,13 +159,13 @@ void TDebugForm::CreateConsole()
         Console1->SetOptions(options & ~coStdInput);
     }
     const QColor window = palette().color(QPalette::Base);
-    TFixedFont font(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    TFixedFont font(FixedsysFont());
     font.setPixelSize(ConsoleFontPixels);
     font.SetBkColor(window);
     try {
         Console1->SetFont(font);
     } catch (const EInvalidFont &) {
-        // The console keeps its own fixed-pitch font.
+        // Without Liberation Mono and a fixed-pitch system font: the console keeps its own font.
     }
     Console1->SetColor(window);
 }

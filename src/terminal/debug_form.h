@@ -9,10 +9,10 @@
 #include "terminal/debug_form_rules.h"
 
 class QAction;
-class QFileDialog;
 class QMenu;
 class QPushButton;
 class QTimer;
+class TFileDialog;
 class T_QCCom32;
 struct TProgStatus;
 struct TSettings;
@@ -58,8 +58,8 @@ public:
     QMenu *File1;
     QAction *OpenBASICfile1;
     QAction *SendLISTtointerpreterandsavebuffertoaBASICfile1;
-    QFileDialog *OpenDialog1;
-    QFileDialog *SaveDialog1;
+    TFileDialog *OpenDialog1;
+    TFileDialog *SaveDialog1;
 
 signals:
     // A file command started or ended.

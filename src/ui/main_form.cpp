@@ -2,6 +2,7 @@
 
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
+#include "desktop/file_dialog.h"
 #include "link/isp_link.h"
 #include "settings/big_ini_file.h"
 #include "editor/edit_form.h"
@@ -19,7 +20,8 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -50,6 +52,16 @@ constexpr int BatchStartWaitMs = 100;
 QString FromStd(const std::string &text)
 {
     return QString::fromStdString(text);
+}
+
+// One file that can be read as a buffer: no folder, device or pipe.
+QString DroppedFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return {};
+    const QString name = urls.first().toLocalFile();
+    return QFileInfo(name).isFile() ? name : QString();
 }
 
 } // namespace
@@ -141,12 +153,9 @@ void TMainForm::CreateControls()
     Closetimer->setInterval(CloseTimerMs);
     connect(Closetimer, &QTimer::timeout, this, &TMainForm::ClosetimerTimer);
 
-    OpenDialog1 = new QFileDialog(this);
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    OpenDialog1 = new TFileDialog(this, QFileDialog::AcceptOpen);
+    SaveDialog1 = new TFileDialog(this, QFileDialog::AcceptSave);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    for (QFileDialog *dialog : {OpenDialog1, SaveDialog1})
-        dialog->setOptions(dialog->options() | QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
 
     RxTrayIcon = new QSystemTrayIcon(ProgramIcon(), this);
     connect(RxTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -490,18 +499,17 @@ void TMainForm::Debug1Click()
     DebugForm->FocusConsole();
 }
 
-bool TMainForm::PrepareDialog(QFileDialog *dialog, const QStringList &filters, const QString &name,
-                              const QString &suffix)
+// The chosen file's name in the file system's encoding, or empty when the user cancelled.
+std::string TMainForm::ChooseFile(TFileDialog *dialog, const QStringList &filters, const QString &name,
+                                  const QString &suffix)
 {
     std::error_code ec;
     const fs::path last = Settings.LastFilename;
     const bool useLast = !Settings.LastFilename.empty() && fs::exists(last, ec);
     dialog->setDirectory(FromStd((useLast ? last.parent_path() : ProgramFile().parent_path()).string()));
-    dialog->setNameFilters(filters);
-    dialog->selectNameFilter(filters.first());
-    dialog->selectFile(name);
+    dialog->SetFilters(filters);
     dialog->setDefaultSuffix(suffix);
-    return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+    return QFile::encodeName(dialog->Choose(name)).toStdString();
 }
 
 TFileResult TMainForm::LoadFile(TLoader loader, const std::string &name, bool silent)
@@ -531,23 +539,22 @@ void TMainForm::LoadCommand(TLoader loader, const std::string &name)
 
 void TMainForm::AsaBinaryFile1Click()
 {
-    if (PrepareDialog(OpenDialog1, BinaryFilters, "Default.Bin", "Bin"))
-        LoadCommand(TLoader::Binary, OpenDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(OpenDialog1, BinaryFilters, "Default.Bin", "Bin"); !name.empty())
+        LoadCommand(TLoader::Binary, name);
     FocusTerminal();
 }
 
 void TMainForm::AsaIntelHexFile1Click()
 {
-    if (PrepareDialog(OpenDialog1, HexFilters, "Default.Hex", "Hex"))
-        LoadCommand(TLoader::IntelHex, OpenDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(OpenDialog1, HexFilters, "Default.Hex", "Hex"); !name.empty())
+        LoadCommand(TLoader::IntelHex, name);
     FocusTerminal();
 }
 
 void TMainForm::WritetoDisk1Click()
 {
-    if (PrepareDialog(SaveDialog1, SaveFilters, "Default.Bin", "Bin")) {
-        const TFileResult saved =
-            SaveBinaryFile(Memory, Settings.Device, SaveDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(SaveDialog1, SaveFilters, "Default.Bin", "Bin"); !name.empty()) {
+        const TFileResult saved = SaveBinaryFile(Memory, Settings.Device, name);
         if (!saved.Ok)
             ShowError(saved.Error);
     }
@@ -701,19 +708,25 @@ void TMainForm::RedoButtonClick()
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (Buffer1->menuAction()->isEnabled() && urls.size() == 1 && urls.first().isLocalFile())
+    if (Buffer1->menuAction()->isEnabled() && !DroppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
+// The file manager that dragged waits until the drop returns, so the load with its message boxes
+// comes after it.
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    if (!Buffer1->menuAction()->isEnabled())
+    const QString dropped = DroppedFile(event->mimeData());
+    if (!Buffer1->menuAction()->isEnabled() || dropped.isEmpty())
         return;
-    const std::string name = event->mimeData()->urls().first().toLocalFile().toStdString();
     event->acceptProposedAction();
-    LoadCommand(LoaderForName(name), name);
-    FocusTerminal();
+    const std::string name = QFile::encodeName(dropped).toStdString();
+    QTimer::singleShot(0, this, [this, name] {
+        if (!Buffer1->menuAction()->isEnabled())
+            return;
+        LoadCommand(LoaderForName(name), name);
+        FocusTerminal();
+    });
 }
 
 // ---- reports

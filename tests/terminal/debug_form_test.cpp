@@ -1,6 +1,7 @@
 // The terminal window on a pseudo-terminal, with a peer thread that answers like the target's
 // BASIC-52 interpreter: it echoes each line with CR LF, prompts with ">", keeps numbered lines
 // and lists them, ending the listing with READY and the prompt.
+#include "desktop/file_dialog.h"
 #include "link/qc_com32.h"
 #include "prog/prog_status.h"
 #include "settings/settings.h"

@@ -19,6 +19,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <sys/stat.h>
 
 #include <atomic>
 #include <functional>
@@ -282,23 +283,38 @@ TEST_F(MainFormTest, Screenshots)
     EXPECT_TRUE(Form->HelpForm->grab().save(dir + "help.png"));
 }
 
-TEST_F(MainFormTest, DroppedFileLoadsAndAnUnkeepableNameIsReportedOnce)
+TEST_F(MainFormTest, DroppedFileLoadsAfterTheDropAndAnUnkeepableNameIsReportedOnce)
 {
     Start();
-    const std::string name = (Dir / "line\nbreak.bin").string();
-    WriteFile("line\nbreak.bin", "\x01\x02");
-    auto drop = [&] {
+    const auto entered = [this](const fs::path &path) {
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(Form.get(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
+        return enter.isAccepted();
+    };
+    fs::create_directory(Dir / "folder");
+    ASSERT_EQ(::mkfifo((Dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(entered(Dir / "folder"));
+    EXPECT_FALSE(entered(Dir / "pipe")) << "reading a pipe would wait for a writer";
+
+    const std::string name = (Dir / "line\nbreak.bin").string();
+    WriteFile("line\nbreak.bin", "\x01\x02");
+    TModalSeen report;
+    auto drop = [&] {
+        ASSERT_TRUE(entered(name));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(Form.get(), &dropped);
+        EXPECT_TRUE(dropped.isAccepted());
     };
-    TModalSeen report;
     AnswerNextModal(report);
     drop();
+    // The dragging program is answered before anything is loaded or shown.
+    EXPECT_EQ(Form->Memory.HighestAddress, 0);
+    EXPECT_FALSE(report.Seen);
+    ASSERT_TRUE(WaitUntil([&] { return report.Seen; }));
     EXPECT_EQ(Form->Memory.Buffer[1], 2);
     EXPECT_EQ(Form->Memory.HighestAddress, 1);
     EXPECT_EQ(Form->Settings.LastFiletyp, "B");
