@@ -323,7 +323,10 @@ bool TCli::ReadChipIntoLastProgrammed()
     Ui.CollectInto(&Memory.LastProgrammed);
     Execute(opVerifyCode, true);
     Ui.CollectInto(nullptr);
-    return Status.DeviceFound && !Status.PortLost;
+    const bool read = Status.DeviceFound && !Status.PortLost;
+    if (read)
+        Memory.LastProgrammedKnownTo = Memory.WriteRangeLast(true, Settings.Device);
+    return read;
 }
 
 int TCli::RunOperation()
@@ -365,8 +368,11 @@ int TCli::Finish(const char *title, const std::string &note)
         return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
     }
     const TFinishMessage message = FinishMessage(Status);
+    // The presence test writes a byte and reads it back, which a locked chip refuses; only an
+    // erase, which needs no presence test, unlocks it.
     if (!Status.DeviceFound && Status.OperationCode != opChipReset)
-        return Fail(ExitNoDevice, message.Text);
+        return Fail(ExitNoDevice, message.Text + " (a chip whose Lock Bit 1 is set fails this test too: "
+                                                 "korvel-cli erase clears the lock bits)");
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
             return ExitUsage;
@@ -589,7 +595,7 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         return ExitOk;
     }
     if (!parse.Error.empty()) {
-        err << "korvel-cli: " << parse.Error << "\n\n" << CliUsage();
+        err << "korvel-cli: " << parse.Error << "\nTry 'korvel-cli --help' for more information.\n";
         return ExitUsage;
     }
     return TCli(parse.Options, out, err).Run();

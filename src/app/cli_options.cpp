@@ -150,6 +150,10 @@ TCliParse ParseCliOptions(const std::vector<std::string> &args)
             parse.Options.Verify = false;
             continue;
         }
+        if (arg.size() > 1 && arg[0] == '-' && arg[1] != '-') {
+            parse.Error = "unknown option " + arg;
+            break;
+        }
         if (arg.rfind("--", 0) != 0 || arg == "--") {
             words.push_back(arg);
             continue;

@@ -22,6 +22,9 @@ int RefuseSecondStart(bool batch)
 {
     QApplication::beep();
     QMessageBox box(QMessageBox::Information, "Korvel", "This program can only be started once....");
+    // The running instance's bar stays on top of every other window, where it would hide the box
+    // and its button; the box must stand in front of it.
+    box.setWindowFlag(Qt::WindowStaysOnTopHint);
     if (batch)
         QTimer::singleShot(UnattendedBoxMs, &box, &QMessageBox::accept);
     box.exec();

@@ -14,6 +14,11 @@ int CodeMemorySize(int device);
 struct TMemoryBuffer {
     std::array<std::uint8_t, BufferSize> Buffer{};
     std::array<std::uint8_t, BufferSize> LastProgrammed{};
+    // LastProgrammed says what the chip's code memory holds only at indices 0..LastProgrammedKnownTo,
+    // the range of the last code write that finished; below 0 it says nothing. Anything that may
+    // have changed the chip since (an erase, lock bits, a failed or stopped write, another port or
+    // device kind) forgets it, so that a fast write then writes every byte.
+    int LastProgrammedKnownTo = -1;
     // Set: writes and verifies cover the whole memory. Clear: they cover 0..HighestAddress, as far as
     // the memory reaches.
     bool WholeDevice = false;
@@ -25,4 +30,5 @@ struct TMemoryBuffer {
     // The last index a write or verify of code (or data) memory covers, never beyond that memory;
     // below 0 when nothing.
     int WriteRangeLast(bool code, int device) const;
+    void ForgetLastProgrammed() { LastProgrammedKnownTo = -1; }
 };

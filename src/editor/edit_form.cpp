@@ -1,6 +1,7 @@
 #include "editor/edit_form.h"
 
 #include "buffer/memory_buffer.h"
+#include "desktop/mono_fonts.h"
 #include "editor/edit_form_rules.h"
 #include "editor/hex_editor.h"
 #include "prog/prog_status.h"
@@ -61,8 +62,7 @@ void TEditForm::SetUpEditor()
     HexEd->SetOffsetDisplay(odHex);
     HexEd->SetOffsetSeparator(':');
     HexEd->SetTranslation(ttAnsi);
-    QFont font("Courier");
-    font.setStyleHint(QFont::TypeWriter);
+    QFont font = CourierFont();
     font.setPixelSize(16);
     HexEd->setFont(font);
     HexEd->SetFocusFrame(true);
@@ -146,7 +146,7 @@ void TEditForm::FormShow()
 void TEditForm::Button1Click()
 {
     // While Busy the programming thread reads or fills the buffer.
-    if (Status.Busy) {
+    if (Status.Busy || OkHeld) {
         QApplication::beep();
         return;
     }
@@ -181,7 +181,13 @@ void TEditForm::Button4Click()
 
 void TEditForm::BusyTimerTimer()
 {
-    Button1->setEnabled(!Status.Busy);
+    Button1->setEnabled(!Status.Busy && !OkHeld);
+}
+
+void TEditForm::SetOkHeld(bool held)
+{
+    OkHeld = held;
+    BusyTimerTimer();
 }
 
 void TEditForm::Guarded(const std::function<void()> &action)

@@ -35,6 +35,9 @@ public:
     // After the buffer changed behind the window: an open window reloads from the buffer, dropping
     // unconfirmed edits; a hidden one does nothing. Must run on the UI thread.
     void RefreshEditWindow();
+    // Held: Ok waits, as during an operation, while the main window holds its chip commands for a
+    // terminal file command.
+    void SetOkHeld(bool held);
 
     void FormShow();
     void Button1Click();
@@ -56,4 +59,5 @@ private:
     const TSettings &Settings;
     const TProgStatus &Status;
     QTimer *BusyTimer;
+    bool OkHeld = false;
 };

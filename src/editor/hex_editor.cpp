@@ -1,5 +1,6 @@
 #include "editor/hex_editor.h"
 
+#include "desktop/mono_fonts.h"
 #include "editor/editor_error.h"
 
 #include <QApplication>
@@ -53,8 +54,7 @@ void TColors::SetEvenColumn(const QColor &value)
 
 THexEditor::THexEditor(QWidget *parent) : QAbstractScrollArea(parent), FColors(this)
 {
-    QFont font("Courier");
-    font.setStyleHint(QFont::TypeWriter);
+    QFont font = CourierFont();
     font.setPointSize(12);
     setFont(font);
     setFrameStyle(QFrame::Box | QFrame::Plain);

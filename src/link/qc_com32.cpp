@@ -30,16 +30,16 @@ TPortHooks WithDefaults(TPortHooks hooks)
     return hooks;
 }
 
-// Clears the in-use mark however a read ends, also when a hook throws.
+// Clears the in-use mark that a read has taken however it ends, also when a hook throws.
 class TInUseGuard {
 public:
-    explicit TInUseGuard(bool &flag) : Flag(flag) { Flag = true; }
+    explicit TInUseGuard(std::atomic<bool> &flag) : Flag(flag) {}
     ~TInUseGuard() { Flag = false; }
     TInUseGuard(const TInUseGuard &) = delete;
     TInUseGuard &operator=(const TInUseGuard &) = delete;
 
 private:
-    bool &Flag;
+    std::atomic<bool> &Flag;
 };
 
 } // namespace
@@ -129,9 +129,8 @@ void T_QCCom32::Close()
 {
     if (BackEnd)
         BackEnd->Close();
-    if (Fd >= 0)
-        CloseTtyDevice(Fd);
-    Fd = -1;
+    if (const int fd = Fd.exchange(-1); fd >= 0)
+        CloseTtyDevice(fd);
     VirtualOpen = false;
 }
 
@@ -306,7 +305,7 @@ void T_QCCom32::Flush()
 
 bool T_QCCom32::PortLost() const
 {
-    return BackEnd ? BackEnd->PortLost() : Vanished;
+    return BackEnd ? BackEnd->PortLost() : Vanished.load();
 }
 
 // ---- queues ----
@@ -397,7 +396,7 @@ std::string T_QCCom32::ReadQueued()
 void T_QCCom32::Read(std::string &text)
 {
     text.clear();
-    if (Busy) {
+    if (Busy.exchange(true)) {
         if (ShowErrorBoxes)
             Report(MessageCaption, "Port is in use -- operation aborted", TPortButtons::Ok);
         return;
@@ -409,6 +408,14 @@ void T_QCCom32::Read(std::string &text)
         text = ReadQueued();
     else
         ReadResponse(text);
+}
+
+void T_QCCom32::DiscardInput()
+{
+    if (Busy.exchange(true))
+        return;
+    TInUseGuard guard(Busy);
+    ReadQueued();
 }
 
 void T_QCCom32::ReadResponse(std::string &text)

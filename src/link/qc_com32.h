@@ -2,7 +2,12 @@
 // in for the virtual target: with the device name "sim" the line calls go to an attached line
 // interface and the data path behaves like a port on which nothing is sent. An attached back end (a
 // USB cable's own chip) takes both the lines and the data path.
+//
+// Threads: the programming thread drives the control lines and discards the input
+// (DiscardInput) while the UI thread owns everything else (Read with its EndOfResponse,
+// ResponseTime and hooks, Write, the line parameters); what both may touch is atomic.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -37,6 +42,10 @@ public:
     void Close();
     bool Write(const std::string &text);
     void Read(std::string &text);
+    // Reads what has been received and throws it away at once, whatever EndOfResponse says: it never
+    // waits and never pumps events, so the programming thread may call it. Takes nothing while a
+    // Read runs (that Read keeps its bytes).
+    void DiscardInput();
 
     // Each call is one request to the driver when open, also when the level is unchanged.
     void SetBreak(bool level) override;
@@ -113,9 +122,9 @@ private:
     int ResponseMs = 1000;
     TNotifyEvent TimeoutHandler;
     bool TimedOutFlag = false;
-    bool RtsLevel = false;
-    bool DtrLevel = false;
-    bool BreakLevel = false;
+    std::atomic<bool> RtsLevel{false};
+    std::atomic<bool> DtrLevel{false};
+    std::atomic<bool> BreakLevel{false};
     int BaudRate = 9600;
     char ParityChar = 'N';
     std::uint8_t DataBits = 8;
@@ -124,12 +133,13 @@ private:
     std::string DevicePath;
     std::string ResponseEnd;
     bool ShowErrorBoxes = true;
-    bool Busy = false;
+    std::atomic<bool> Busy{false};
 
-    int Fd = -1;
-    bool Vanished = false;
+    // Either thread may find the device gone and close it.
+    std::atomic<int> Fd{-1};
+    std::atomic<bool> Vanished{false};
     TLineInterface *Virtual = nullptr;
-    bool VirtualOpen = false;
+    std::atomic<bool> VirtualOpen{false};
     TPortBackEnd *BackEnd = nullptr;
     TPortHooks Hooks;
 };

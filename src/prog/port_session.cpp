@@ -33,6 +33,18 @@ TTtyDriver SimulatedPl2303()
 
 } // namespace
 
+// Every front end shows this text as it is (tooltip, message box, korvel-cli's error line), so the
+// advice for the commonest failure is given here once.
+std::string PortOpenError(const std::string &device, int reason)
+{
+    std::string error = "cannot open serial port " + device;
+    if (reason != 0)
+        error += ": " + std::string(std::strerror(reason));
+    if (reason == EACCES)
+        error += " (serial ports belong to the group dialout: sudo adduser $USER dialout, then log in again)";
+    return error;
+}
+
 TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings)
     : Port(port), Settings(settings), SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
 {
@@ -91,12 +103,10 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
     LossReported = false;
     errno = 0;
     if (!Port.Open()) {
-        const int reason = errno;
         if (FtdiPort)
             error = "cannot open FTDI device " + name + ": " + FtdiPort->OpenError();
         else
-            error = "cannot open serial port " + Port.DeviceName() +
-                    (reason ? ": " + std::string(std::strerror(reason)) : "");
+            error = PortOpenError(Port.DeviceName(), errno);
         return TOpenResult::PortError;
     }
     return OpenTrace(error);
@@ -230,6 +240,5 @@ TLineInterface &TPortSession::Lines()
 
 void TPortSession::Drain()
 {
-    std::string received;
-    Port.Read(received);
+    Port.DiscardInput();
 }

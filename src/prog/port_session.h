@@ -26,6 +26,9 @@ constexpr const char *VirtualLatePortName = "sim-pl2303";
 
 enum class TOpenResult { Ok, PortError, FileError };
 
+// "cannot open serial port DEVICE: REASON", with the way into the group dialout for EACCES.
+std::string PortOpenError(const std::string &device, int reason);
+
 class TPortSession {
 public:
     TPortSession(T_QCCom32 &port, const TSettings &settings);

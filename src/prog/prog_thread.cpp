@@ -104,6 +104,8 @@ bool TProgThread::Prologue()
         return true;
     Link.EndProgramming();
     Ctx.Status.DeviceFound = false;
+    // Whatever answers next time may be another chip, or this one half written by the failed test.
+    Ctx.Memory.ForgetLastProgrammed();
     return false;
 }
 
@@ -158,12 +160,17 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
 {
     TMemoryBuffer &memory = Ctx.Memory;
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
+    // Until this write has finished the chip holds neither the image of the last one nor this one.
+    const int known = memory.LastProgrammedKnownTo;
+    if (code)
+        memory.ForgetLastProgrammed();
     if (!Prologue())
         return;
     for (int i = 0; i <= last && !Stopping() && !Lost(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         const auto address = static_cast<std::uint16_t>(i);
-        if (!onlyChanged || memory.Buffer[index] != memory.LastProgrammed[index]) {
+        const bool unchanged = i <= known && memory.Buffer[index] == memory.LastProgrammed[index];
+        if (!onlyChanged || !unchanged) {
             if (code)
                 Device.WriteCodeByte(address, memory.Buffer[index]);
             else
@@ -171,12 +178,13 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
         }
         UpdateProgress(i, last);
     }
-    // A stopped write did not program the image, so the next fast write must not take it as written.
     if (Stopping() || Lost())
         return;
     Link.EndProgramming();
-    if (code)
+    if (code) {
         memory.LastProgrammed = memory.Buffer;
+        memory.LastProgrammedKnownTo = last;
+    }
 }
 
 void TProgThread::VerifyLoop(bool code)
@@ -211,6 +219,7 @@ void TProgThread::ChipErase()
 {
     // No presence test: an erase never reports a missing chip.
     Ctx.Status.DeviceFound = true;
+    Ctx.Memory.ForgetLastProgrammed();
     Link.StartProgramming();
     Device.ProgrammingEnable();
     Device.ChipErase();
@@ -220,6 +229,8 @@ void TProgThread::ChipErase()
 
 void TProgThread::WriteLockBits()
 {
+    // Lock bit 1 makes every later write a no-op until an erase: nothing written after it counts.
+    Ctx.Memory.ForgetLastProgrammed();
     if (!Prologue())
         return;
     Device.WriteLockBits(Ctx.Status.LockBitsByte);

@@ -21,7 +21,8 @@ struct TProgContext {
     const TSettings &Settings;
     TLineInterface &Lines;
     TProgUi &Ui;
-    // Reads and discards what the port has received (the serial port's Read without EndOfResponse).
+    // Reads and discards what the port has received, at once: it must neither wait for a prompt the
+    // terminal may have set nor pump the front end's events on this thread.
     std::function<void()> DrainInput;
     // The plain thread sleep (presence test, erase and lock waits); null for the real one.
     TDeviceCommands::TSleep Sleep = nullptr;

@@ -99,9 +99,7 @@ TConsole::TConsole(QWidget *parent)
     viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
     viewport()->setAttribute(Qt::WA_StaticContents);
     SetMetrics(QFontMetrics(FontInEffect));
-    TFixedFont font;
-    font.setFamily(QStringLiteral("Courier"));
-    CellFont = font;
+    CellFont = TFixedFont(); // "Courier" and "Courier New" are one face here
     try {
         ApplyFont();
     } catch (const EInvalidFont &) {

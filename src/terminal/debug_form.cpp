@@ -2,16 +2,18 @@
 
 #include <QEventLoop>
 #include <QFile>
-#include <QFileDialog>
-#include <QFontDatabase>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QResizeEvent>
 #include <QShowEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 
 #include "buffer/file_io.h"
+#include "desktop/file_dialog.h"
+#include "desktop/mono_fonts.h"
 #include "link/qc_com32.h"
 #include "prog/prog_status.h"
 #include "settings/settings.h"
@@ -34,32 +36,26 @@ constexpr int UploadResponseMs = 2000;
 constexpr int CaptureResponseMs = 100;
 constexpr int CapturePauseMs = 50;
 const char *const Prompt = ">";
+const char *const ResetOnTxdText = "RESET is wired to TXD: whatever the terminal sent would reset the target. "
+                                   "Choose another line for RESET in the parameter dialog.";
 
 // The dialog matches patterns regardless of case, so *.Bas lists prog.bas too; "All Files *.*"
 // is shown as users know it but matches names without a dot as well.
 const QStringList BasicFilters{QStringLiteral("BASIC Files *.Bas (*.Bas)"),
                                QStringLiteral("All Files *.* (*)")};
 
-QFileDialog *MakeFileDialog(QWidget *parent, QFileDialog::AcceptMode mode)
+TFileDialog *MakeFileDialog(QWidget *parent, QFileDialog::AcceptMode mode)
 {
-    auto *dialog = new QFileDialog(parent);
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setOption(QFileDialog::HideNameFilterDetails);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
-                                                        : QFileDialog::AnyFile);
-    dialog->setNameFilters(BasicFilters);
+    auto *dialog = new TFileDialog(parent, mode);
+    dialog->SetFilters(BasicFilters);
     dialog->setDefaultSuffix(QStringLiteral("Bas"));
     return dialog;
 }
 
 // The chosen file's name in the file system's encoding, or empty when the user cancelled.
-std::string ChooseFile(QFileDialog &dialog)
+std::string ChooseFile(TFileDialog &dialog)
 {
-    dialog.selectFile(QStringLiteral("Default.Bas"));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return {};
-    return QFile::encodeName(dialog.selectedFiles().constFirst()).toStdString();
+    return QFile::encodeName(dialog.Choose(QStringLiteral("Default.Bas"))).toStdString();
 }
 
 // Waits while the rest of the user interface stays alive, as the port's reads do.
@@ -73,8 +69,7 @@ void Pause(int ms)
 } // namespace
 
 // The port set up for a file command and the polling stopped, for as long as the command runs.
-// However the command ends, the port's EndOfResponse is left empty: the programming thread drains
-// the port with a Read that must return at once.
+// However the command ends, the port's EndOfResponse is left empty, as the polling expects it.
 class TDebugForm::TFileCommand {
 public:
     TFileCommand(TDebugForm &form, int responseMs) : Form(form)
@@ -82,16 +77,20 @@ public:
         Form.Timer1->stop();
         Form.QCom.SetEndOfResponse(Prompt);
         Form.QCom.SetResponseTime(responseMs);
-        // A second file command started from inside this one's waits would share its port reads.
-        Form.OpenBASICfile1->setEnabled(false);
-        Form.SendLISTtointerpreterandsavebuffertoaBASICfile1->setEnabled(false);
+        // A second file command started from inside this one's waits would share its port reads,
+        // and a chip operation would set the lines and drain the port under it.
+        Form.FileCommandActive = true;
+        Form.StopRequested = false;
+        Form.EnableFileCommands();
+        emit Form.FileCommandChanged();
     }
     ~TFileCommand()
     {
         Form.Timer1->start();
         Form.QCom.SetEndOfResponse({});
-        Form.OpenBASICfile1->setEnabled(true);
-        Form.SendLISTtointerpreterandsavebuffertoaBASICfile1->setEnabled(true);
+        Form.FileCommandActive = false;
+        Form.EnableFileCommands();
+        emit Form.FileCommandChanged();
         if (FocusAtEnd)
             Form.Console1->setFocus();
     }
@@ -160,13 +159,13 @@ void TDebugForm::CreateConsole()
         Console1->SetOptions(options & ~coStdInput);
     }
     const QColor window = palette().color(QPalette::Base);
-    TFixedFont font(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+    TFixedFont font(FixedsysFont());
     font.setPixelSize(ConsoleFontPixels);
     font.SetBkColor(window);
     try {
         Console1->SetFont(font);
     } catch (const EInvalidFont &) {
-        // The console keeps its own fixed-pitch font.
+        // Without Liberation Mono and a fixed-pitch system font: the console keeps its own font.
     }
     Console1->SetColor(window);
 }
@@ -286,12 +285,10 @@ void TDebugForm::Timer1Timer()
     if (QCom.InCount() > 0) {
         std::string received;
         QCom.Read(received);
-        Pending += received;
-        if (!Holding) {
-            const std::string shown = std::move(Pending);
-            Pending.clear();
-            ShowText(shown);
-        }
+        if (Holding)
+            Pending.Append(received, Limits.HoldBytes);
+        else
+            ShowText(Pending.Take() + received);
     }
     SendTypedKey();
 }
@@ -303,6 +300,19 @@ void TDebugForm::SendTypedKey()
         return;
     QCom.SetBreak(false);
     QCom.Write(std::string(1, Console1->ReadKey()));
+}
+
+void TDebugForm::SetOperationRunning(bool running)
+{
+    OperationRunning = running;
+    EnableFileCommands();
+}
+
+void TDebugForm::EnableFileCommands()
+{
+    const bool enabled = !OperationRunning && !FileCommandActive;
+    OpenBASICfile1->setEnabled(enabled);
+    SendLISTtointerpreterandsavebuffertoaBASICfile1->setEnabled(enabled);
 }
 
 void TDebugForm::Button3Click()
@@ -321,12 +331,32 @@ void TDebugForm::Button1Click() { close(); }
 
 // ---- upload and capture ----
 
+// With RESET wired to TXD every character sent would pulse the target's reset: the file commands
+// refuse, as typed keys wait.
+bool TDebugForm::MaySend()
+{
+    if (Settings.Reset_Line != 0)
+        return true;
+    QMessageBox::warning(this, QStringLiteral("Terminal"), QString::fromLatin1(ResetOnTxdText));
+    return false;
+}
+
+// Every operation leaves the lines as the link left them, TXD in break where SCL rests there (the
+// default wiring), and a UART held in break sends no character.
+void TDebugForm::ReleaseTxd()
+{
+    QCom.SetBreak(false);
+}
+
 void TDebugForm::OpenBASICfile1Click()
 {
+    if (!MaySend())
+        return;
     TFileCommand command(*this, UploadResponseMs);
     const std::string fileName = ChooseFile(*OpenDialog1);
     if (fileName.empty())
         return;
+    ReleaseTxd();
     bool answered = true;
     const TBasicLineSplitter::TLineHandler upload = [&](const std::string &line) {
         answered = UploadLine(line);
@@ -342,22 +372,38 @@ void TDebugForm::OpenBASICfile1Click()
         command.KeepFocus();
 }
 
+// The answer limit counts from the write, however many ">" in the echo end a read early.
 bool TDebugForm::UploadLine(const std::string &line)
 {
+    using namespace std::chrono;
+    if (StopRequested)
+        return false;
     QCom.Write(line + '\r');
+    const auto deadline = steady_clock::now() + milliseconds(UploadResponseMs);
     std::string answer;
-    QCom.Read(answer);
-    ShowText(answer);
-    return answer.find(Prompt) != std::string::npos;
+    while (!HoldsPromptAfterEcho(answer)) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        if (left <= 0 || StopRequested || !QCom.Opened())
+            return false;
+        QCom.SetResponseTime(static_cast<int>(left));
+        std::string chunk;
+        QCom.Read(chunk);
+        ShowText(chunk);
+        answer += chunk;
+    }
+    return true;
 }
 
 void TDebugForm::SendLISTtointerpreterandsavebuffertoaBASICfile1Click()
 {
+    if (!MaySend())
+        return;
     TFileCommand command(*this, CaptureResponseMs);
     const std::string fileName = ChooseFile(*SaveDialog1);
     // A listing that could not be saved is not asked for.
     if (fileName.empty() || !CanCreateFile(fileName))
         return;
+    ReleaseTxd();
     CaptureListing(fileName);
 }
 
@@ -365,16 +411,23 @@ void TDebugForm::CaptureListing(const std::string &fileName)
 {
     QCom.Write("LIST\r\n");
     std::string capture;
+    const auto end = std::chrono::steady_clock::now() + Limits.CaptureTime;
     // A prompt does not end the listing (it may stand inside a program line); a read that
-    // stays silent for its whole wait does.
+    // stays silent for its whole wait does, and so do the bounds.
     for (;;) {
         std::string chunk;
         QCom.Read(chunk);
-        if (chunk.empty())
+        if (chunk.empty() || StopRequested)
             break;
         capture += chunk;
         ShowText(chunk);
+        if (capture.size() >= Limits.CaptureBytes || std::chrono::steady_clock::now() >= end) {
+            ShowText(CaptureCutNote);
+            break;
+        }
         Pause(CapturePauseMs);
     }
-    SaveFileSafely(fileName, CleanCapture(std::move(capture)));
+    // A listing cut short by the end of the program must not replace the file.
+    if (!StopRequested)
+        SaveFileSafely(fileName, CleanCapture(std::move(capture)));
 }

@@ -6,12 +6,13 @@
 #include <string>
 
 #include "terminal/console.h"
+#include "terminal/debug_form_rules.h"
 
 class QAction;
-class QFileDialog;
 class QMenu;
 class QPushButton;
 class QTimer;
+class TFileDialog;
 class T_QCCom32;
 struct TProgStatus;
 struct TSettings;
@@ -33,9 +34,20 @@ public:
 
     bool Hold() const { return Holding; }
     // Received text not shown yet (kept back while Hold is on).
-    const std::string &PendingText() const { return Pending; }
+    const std::string &PendingText() const { return Pending.Text(); }
     // Always allows the resize; the height goes to the next step.
     bool FormCanResize(int &newWidth, int &newHeight);
+
+    // The file commands and the chip operations share the port and exclude each other: the main
+    // window says when an operation runs (the file commands are then off) and asks whether a file
+    // command runs (its own commands are then off).
+    void SetOperationRunning(bool running);
+    bool FileCommandRunning() const { return FileCommandActive; }
+    // The program is ending: a running file command stops at its next step and saves nothing it had
+    // not finished. Its wait for the target ends when the port is closed.
+    void StopFileCommand() { StopRequested = true; }
+
+    TTerminalLimits Limits;
 
     TConsole *Console1;
     QWidget *Panel1;
@@ -46,8 +58,12 @@ public:
     QMenu *File1;
     QAction *OpenBASICfile1;
     QAction *SendLISTtointerpreterandsavebuffertoaBASICfile1;
-    QFileDialog *OpenDialog1;
-    QFileDialog *SaveDialog1;
+    TFileDialog *OpenDialog1;
+    TFileDialog *SaveDialog1;
+
+signals:
+    // A file command started or ended.
+    void FileCommandChanged();
 
 public slots:
     void Timer1Timer();
@@ -75,6 +91,9 @@ private:
     void ShowHoldCaption();
     void ShowText(const std::string &text);
     void SendTypedKey();
+    void EnableFileCommands();
+    bool MaySend();
+    void ReleaseTxd();
     bool UploadLine(const std::string &line);
     void CaptureListing(const std::string &fileName);
 
@@ -82,7 +101,10 @@ private:
     const TSettings &Settings;
     const TProgStatus &Status;
     bool Holding = false;
-    std::string Pending;
+    THeldText Pending;
+    bool OperationRunning = false;
+    bool FileCommandActive = false;
+    bool StopRequested = false;
     // The height last corrected, so that a window manager insisting on its own height is not
     // fought over and over.
     int CorrectedFrom = -1;

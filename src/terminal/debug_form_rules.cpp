@@ -50,6 +50,37 @@ bool TBasicLineSplitter::Finish(const TLineHandler &handler)
     return Deliver(handler);
 }
 
+// ---- the upload's prompt and the bounds ----
+
+bool HoldsPromptAfterEcho(std::string_view answer)
+{
+    const std::size_t lineEnd = answer.find_first_of("\r\n");
+    return lineEnd != std::string_view::npos && answer.find('>', lineEnd) != std::string_view::npos;
+}
+
+namespace {
+const char *const DroppedNote = "\r\n[older text dropped]\r\n";
+} // namespace
+
+const char *const CaptureCutNote = "\r\n[listing cut: the target did not fall silent]\r\n";
+
+void THeldText::Append(const std::string &text, std::size_t limit)
+{
+    Held += text;
+    if (Held.size() <= limit)
+        return;
+    Held.erase(0, Held.size() - limit);
+    Dropped = true;
+}
+
+std::string THeldText::Take()
+{
+    std::string text = Dropped ? DroppedNote + Held : std::move(Held);
+    Held.clear();
+    Dropped = false;
+    return text;
+}
+
 // ---- the LIST capture ----
 
 namespace {

@@ -1,6 +1,8 @@
 // The terminal window's rules that need no window: its height steps, how a BASIC file falls into
 // lines, and how the interpreter's LIST reply is cleaned before it is saved.
 #pragma once
+#include <chrono>
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,6 +34,36 @@ private:
     bool AfterCr = false;
     bool Ended = false;
 };
+
+// Whether the answer to an uploaded line holds the interpreter's prompt: a ">" after the echo of the
+// line's end (CR, or LF where the target turns it into one). A ">" in the echoed line itself (a
+// comparison) is not one.
+bool HoldsPromptAfterEcho(std::string_view answer);
+
+// Bounds that keep a target that never falls silent from filling the memory: Hold keeps the newest
+// HoldBytes, and a LIST capture saves what it has after CaptureBytes or CaptureTime.
+struct TTerminalLimits {
+    std::size_t HoldBytes = std::size_t{1} << 20;
+    std::size_t CaptureBytes = std::size_t{4} << 20;
+    std::chrono::milliseconds CaptureTime = std::chrono::minutes(10);
+};
+
+// Text received while Hold is on. Only the newest bytes are kept; the text handed out says
+// "[older text dropped]" in front when older text was dropped.
+class THeldText {
+public:
+    void Append(const std::string &text, std::size_t limit);
+    // Everything held, with a note in front when older text was dropped; empties the held text.
+    std::string Take();
+    const std::string &Text() const { return Held; }
+
+private:
+    std::string Held;
+    bool Dropped = false;
+};
+
+// Shown in the console where a capture stopped before the target did.
+extern const char *const CaptureCutNote;
 
 // Removes the echoed "LIST\r\n", the interpreter's "\r\nREADY\r\n" and its ">" prompt, each once.
 // The prompt is looked for only from where READY stood, so that a ">" of a program line (a

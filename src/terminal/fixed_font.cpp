@@ -1,9 +1,11 @@
 #include "terminal/fixed_font.h"
 
+#include "desktop/mono_fonts.h"
+
 #include <QGuiApplication>
 #include <QPalette>
 
-TFixedFont::TFixedFont() : TFixedFont(QFont(QStringLiteral("Courier New")))
+TFixedFont::TFixedFont() : TFixedFont(CourierFont())
 {
     setPixelSize(11);
 }

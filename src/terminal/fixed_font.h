@@ -5,7 +5,7 @@
 
 class TFixedFont : public QFont {
 public:
-    // "Courier New" in the system window colours.
+    // "Courier New" (as the desktop has it, see CourierFont) in the system window colours.
     TFixedFont();
     explicit TFixedFont(const QFont &font);
 

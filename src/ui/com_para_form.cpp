@@ -9,6 +9,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QGroupBox>
+#include <QLabel>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,13 +31,15 @@ constexpr QRect GroupBox3{176, 51, 160, 42};
 constexpr QRect GroupBox4{8, 95, 160, 42};
 constexpr QRect GroupBox5{176, 95, 160, 42};
 constexpr QRect ResetGroup{8, 139, 201, 42};
-constexpr QRect ResetInv{240, 157, 65, 17};
+// The boxes reach further right than the 65 pixels they were drawn with: "Invert Pin" needs more
+// here, and nothing stands beside them.
+constexpr QRect ResetInv{240, 157, 90, 17};
 constexpr QRect MosiGroup{8, 183, 201, 42};
-constexpr QRect MosiInv{240, 201, 65, 17};
+constexpr QRect MosiInv{240, 201, 90, 17};
 constexpr QRect SclGroup{8, 227, 201, 42};
-constexpr QRect SclInv{240, 245, 65, 17};
+constexpr QRect SclInv{240, 245, 90, 17};
 constexpr QRect MisoGroup{8, 271, 201, 42};
-constexpr QRect MisoInv{240, 289, 65, 17};
+constexpr QRect MisoInv{240, 289, 90, 17};
 constexpr QRect BaudGroup{8, 315, 329, 57};
 constexpr QRect HardwareGroup{8, 374, 329, 41};
 constexpr int PresetLeft[] = {8, 72, 136, 200, 264}; // inside HardwareGroup
@@ -45,6 +48,9 @@ constexpr QSize PresetSize{57, 19};
 constexpr QRect RedoGroup{8, 416, 217, 41};
 constexpr QRect Button2{248, 431, 49, 25};
 constexpr QRect Button1{304, 431, 33, 25};
+// The dialog grows by this line while PortName names the port.
+constexpr QRect PortNameLabel{8, 461, 329, 16};
+constexpr QSize WithPortName{345, 482};
 
 // A numeric field fills its frame below the caption.
 QRect FieldIn(const QRect &frame)
@@ -186,6 +192,8 @@ void TComParaForm::CreateButtons()
                        Layout::RedoGroup);
     Button2 = Placed(new QPushButton(QStringLiteral("&Cancel"), this), Layout::Button2);
     Button1 = Placed(new QPushButton(QStringLiteral("&Ok"), this), Layout::Button1);
+    PortNameLabel = Placed(new QLabel(this), Layout::PortNameLabel);
+    PortNameLabel->hide();
     // Without a default of its own, Qt would make the first button after the focused field the
     // default, and Enter in a field would apply a preset.
     Button1->setDefault(true);
@@ -238,6 +246,23 @@ void TComParaForm::Fill(const TSettings &settings)
     BaudGroup->SetItemIndex(settings.Baudrate);
     RedoGroup->SetItemIndex(settings.FastRedo ? 1 : 0);
     UpdatePortTip();
+    ShowPortName();
+}
+
+// With PortName the number opens nothing, so the field that edits it cannot be used; the device
+// that is used instead is named where a user looks, not only in the tooltip.
+void TComParaForm::ShowPortName()
+{
+    const QString device = QString::fromStdString(PortNameDevice(PortName));
+    GroupBox6->setEnabled(device.isEmpty());
+    // A name under /dev/serial/by-id is long: its middle gives way, the tooltip keeps it whole.
+    const QString opens = QStringLiteral("The settings file's PortName opens ");
+    const QFontMetrics metrics = PortNameLabel->fontMetrics();
+    PortNameLabel->setText(opens + metrics.elidedText(device, Qt::ElideMiddle,
+                                                      PortNameLabel->width() - metrics.horizontalAdvance(opens)));
+    PortNameLabel->setToolTip(opens + device);
+    PortNameLabel->setVisible(!device.isEmpty());
+    setFixedSize(device.isEmpty() ? Layout::ClientArea : Layout::WithPortName);
 }
 
 void TComParaForm::FillLines(const TSettings &settings)
@@ -286,13 +311,17 @@ void TComParaForm::SetPortProblem(const QString &reason)
     UpdatePortTip();
 }
 
-// Enter in a field presses Ok without leaving the field; leave it first, so its entry is finished
-// (formatted, or reverted when invalid) exactly as a click on Ok would finish it.
+// Enter and Alt+O press Ok without leaving the field; leave it first, so that every way of pressing
+// Ok ends as a click does: the entry is finished, and an entry the field has to revert keeps the
+// dialog open with the old value selected.
 void TComParaForm::OkClick()
 {
-    if (qobject_cast<TFloatEdit *>(focusWidget()))
+    auto *field = qobject_cast<TFloatEdit *>(focusWidget());
+    const bool valid = !field || field->HoldsValidEntry();
+    if (field)
         Button1->setFocus(Qt::OtherFocusReason);
-    accept();
+    if (valid)
+        accept();
 }
 
 void TComParaForm::UpdatePortTip()

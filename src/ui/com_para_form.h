@@ -8,6 +8,7 @@
 
 class QCheckBox;
 class QGroupBox;
+class QLabel;
 class QPushButton;
 class TFloatEdit;
 class TRadioGroup;
@@ -56,6 +57,8 @@ public:
     TRadioGroup *RedoGroup;
     QPushButton *Button2;
     QPushButton *Button1;
+    // Below the buttons, shown only while PortName names the port and the "Com" field is disabled.
+    QLabel *PortNameLabel;
 
 public slots:
     void Button3Click();
@@ -78,6 +81,7 @@ private:
     void FillDelays(const TSettings &settings);
     void OkClick();
     void UpdatePortTip();
+    void ShowPortName();
 
     std::string PortName;
     int TriedPort = 1;

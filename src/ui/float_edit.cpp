@@ -288,11 +288,16 @@ void TFloatEdit::hideEvent(QHideEvent *event)
     QLineEdit::hideEvent(event);
 }
 
-void TFloatEdit::CheckOnExit()
+bool TFloatEdit::HoldsValidEntry() const
 {
     const std::optional<long double> entered = Convert(text());
-    if (entered && *entered >= Lowest && *entered <= Highest) {
-        setText(Format(*entered));
+    return entered && *entered >= Lowest && *entered <= Highest;
+}
+
+void TFloatEdit::CheckOnExit()
+{
+    if (HoldsValidEntry()) {
+        setText(Format(*Convert(text())));
         SetValue(Value());
         return;
     }

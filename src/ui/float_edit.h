@@ -27,6 +27,8 @@ public:
     QString ErrorMessage() const { return Message; }
     void SetErrorMessage(const QString &message) { Message = message; }
     QChar DecimalSeparator() const { return Separator; }
+    // False when leaving the field now would revert its text: not a number, or out of range.
+    bool HoldsValidEntry() const;
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;

@@ -6,6 +6,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QPushButton>
+#include <QShowEvent>
 
 TLockBitForm::TLockBitForm(QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint)
@@ -33,4 +34,22 @@ TLockBitForm::TLockBitForm(QWidget *parent)
 std::uint8_t TLockBitForm::LockBitsByte() const
 {
     return LockBitsByteOf(LB1->isChecked(), LB2->isChecked(), LB3->isChecked());
+}
+
+void TLockBitForm::showEvent(QShowEvent *event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    const QCheckBox *boxes[] = {LB1, LB2, LB3};
+    for (int i = 0; i < 3; ++i)
+        Opened[i] = boxes[i]->isChecked();
+}
+
+void TLockBitForm::reject()
+{
+    QCheckBox *boxes[] = {LB1, LB2, LB3};
+    for (int i = 0; i < 3; ++i)
+        boxes[i]->setChecked(Opened[i]);
+    QDialog::reject();
 }

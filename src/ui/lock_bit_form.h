@@ -1,5 +1,5 @@
 // The lock-bit dialog: which of the chip's three lock bits the next lock operation programs. The
-// boxes keep their state from one use to the next.
+// boxes keep what Ok took from one use to the next.
 #pragma once
 #include <QDialog>
 #include <cstdint>
@@ -16,6 +16,9 @@ public:
 
     // 0xE7 with one bit cleared for each checked box.
     std::uint8_t LockBitsByte() const;
+    // Cancel, Escape and the close box put the boxes back as they were when the dialog opened: a box
+    // the user backed out of must not come back ticked beside the default button.
+    void reject() override;
 
     QGroupBox *GroupBox1;
     QCheckBox *LB1;
@@ -23,4 +26,10 @@ public:
     QCheckBox *LB3;
     QPushButton *Button1; // "&Ok"
     QPushButton *Button2; // "&Cancel"
+
+protected:
+    void showEvent(QShowEvent *event) override;
+
+private:
+    bool Opened[3] = {false, false, false};
 };

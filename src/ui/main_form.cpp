@@ -2,6 +2,7 @@
 
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
+#include "desktop/file_dialog.h"
 #include "link/isp_link.h"
 #include "settings/big_ini_file.h"
 #include "editor/edit_form.h"
@@ -19,7 +20,8 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
-#include <QFileDialog>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
 #include <QMenuBar>
@@ -50,6 +52,16 @@ constexpr int BatchStartWaitMs = 100;
 QString FromStd(const std::string &text)
 {
     return QString::fromStdString(text);
+}
+
+// One file that can be read as a buffer: no folder, device or pipe.
+QString DroppedFile(const QMimeData *data)
+{
+    const QList<QUrl> urls = data->urls();
+    if (urls.size() != 1 || !urls.first().isLocalFile())
+        return {};
+    const QString name = urls.first().toLocalFile();
+    return QFileInfo(name).isFile() ? name : QString();
 }
 
 } // namespace
@@ -141,12 +153,9 @@ void TMainForm::CreateControls()
     Closetimer->setInterval(CloseTimerMs);
     connect(Closetimer, &QTimer::timeout, this, &TMainForm::ClosetimerTimer);
 
-    OpenDialog1 = new QFileDialog(this);
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    OpenDialog1 = new TFileDialog(this, QFileDialog::AcceptOpen);
+    SaveDialog1 = new TFileDialog(this, QFileDialog::AcceptSave);
     SaveDialog1->setOption(QFileDialog::DontConfirmOverwrite);
-    for (QFileDialog *dialog : {OpenDialog1, SaveDialog1})
-        dialog->setOptions(dialog->options() | QFileDialog::DontUseNativeDialog | QFileDialog::HideNameFilterDetails);
 
     RxTrayIcon = new QSystemTrayIcon(ProgramIcon(), this);
     connect(RxTrayIcon, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -205,6 +214,7 @@ void TMainForm::CreateWindows()
     LockBitForm = new TLockBitForm(this);
     AboutForm = new TAboutForm(this);
     DebugForm = new TDebugForm(QCom, Settings, Status, this);
+    connect(DebugForm, &TDebugForm::FileCommandChanged, this, &TMainForm::Timer1Timer);
     CompDifForm = new TCompDifForm(this);
     HelpForm = new THelpForm(this);
 }
@@ -229,8 +239,10 @@ std::unique_ptr<TGuiProgUi> TMainForm::CreateProgUi()
 
 void TMainForm::StartOperation(TOperationCode code)
 {
-    // A dialog that was open when the window closed returns into its command afterwards.
-    if (Closing)
+    // A dialog that was open when the window closed returns into its command afterwards. A file
+    // command of the terminal holds the port's data path: the operation's end steps would set the
+    // lines and drain the port under it.
+    if (Closing || DebugForm->FileCommandRunning())
         return;
     if (Runner->StartOperation(code))
         Timer1Timer(); // the menus go grey now, not at the next tick
@@ -250,8 +262,21 @@ void TMainForm::ApplyPortSettings()
     QCom.SetShowErrors(false);
     if (const auto baud = BaudRateOfIndex(Settings.Baudrate))
         QCom.SetBaud(*baud);
+    OpenPort();
+}
+
+void TMainForm::OpenPort()
+{
+    // A chip behind another port, taken for another kind, or behind a port that was lost meanwhile
+    // holds nothing this run is known to have written.
+    const std::string target =
+        Settings.PortName + '\n' + std::to_string(Settings.Port) + '\n' + std::to_string(Settings.Device);
+    if (!QCom.Opened() || target != PortTarget)
+        Memory.ForgetLastProgrammed();
+    PortTarget = target;
     std::string problem;
-    if (Session.Open(SettingsPath + ".sim", problem) == TOpenResult::Ok)
+    LastOpenResult = Session.Open(SettingsPath + ".sim", problem);
+    if (LastOpenResult == TOpenResult::Ok)
         problem.clear();
     // The port's own error boxes stay off, so the reason goes where a user looks for it.
     ProgressBar1->setToolTip(FromStd(problem));
@@ -271,6 +296,31 @@ void TMainForm::FocusTerminal()
         DebugForm->FocusConsole();
 }
 
+// A port lost since it was opened (a USB adapter pulled) gets one more attempt, which also names the
+// reason it cannot be opened.
+bool TMainForm::PortOpened()
+{
+    if (!QCom.Opened())
+        OpenPort();
+    return QCom.Opened();
+}
+
+void TMainForm::ReportPortProblem()
+{
+    QApplication::beep();
+    ShowError(LastPortProblem.empty() ? "cannot open serial port " + QCom.DeviceName() : LastPortProblem);
+}
+
+// An operation the user started on a port that cannot be opened would end like one that found no
+// chip, or like a success for an erase or a reset: it is not started, and one message says why.
+bool TMainForm::PortReady()
+{
+    if (PortOpened())
+        return true;
+    ReportPortProblem();
+    return false;
+}
+
 void TMainForm::IdleLines()
 {
     TIspLink(*SessionLines, Settings).IdleLines();
@@ -281,7 +331,12 @@ void TMainForm::IdleLines()
 void TMainForm::Timer1Timer()
 {
     ProgressBar1->setValue(Status.Progress);
-    const bool busy = Status.Busy || Runner->Running();
+    const bool operation = Status.Busy || Runner->Running();
+    DebugForm->SetOperationRunning(operation);
+    // A terminal file command holds the port as an operation does, so the same commands wait for it.
+    const bool fileCommand = DebugForm->FileCommandRunning();
+    EditForm->SetOkHeld(fileCommand);
+    const bool busy = operation || fileCommand;
     const TMenuState state = MenuStateFor(busy, Settings.Secure, Settings.Device, EditForm->isVisible());
     Parameter1->setEnabled(state.Parameter);
     Buffer1->menuAction()->setEnabled(state.Buffer);
@@ -320,9 +375,9 @@ void TMainForm::changeEvent(QEvent *event)
 
 void TMainForm::FormShow()
 {
-    // Shown again while an operation runs: setting the port up and starting another thread beside the
-    // running one would wreck both.
-    if (Runner->Running() || Closing)
+    // Shown again while an operation or a terminal file command runs: setting the port up and starting
+    // another operation under it would wreck both.
+    if (Runner->Running() || Closing || DebugForm->FileCommandRunning())
         return;
     ApplyPortSettings();
     SaveSettingsReported();
@@ -356,6 +411,13 @@ void TMainForm::StartBatch(const std::string &file)
         BatchExit = ExitUsage;
         Status.CloseRequested = true;
         ShowError(loaded.Error);
+        return;
+    }
+    if (!PortOpened()) {
+        // As korvel-cli: a virtual chip's image that cannot be read is a file error.
+        BatchExit = LastOpenResult == TOpenResult::FileError ? ExitUsage : ExitPort;
+        Status.CloseRequested = true;
+        ReportPortProblem();
         return;
     }
     BatchExit = ExitNotRun;
@@ -397,6 +459,10 @@ void TMainForm::closeEvent(QCloseEvent *event)
     Closing = true;
     const bool stopped = Runner->Running();
     StopOperation();
+    // A terminal file command waits for its target inside this event: with the port closed its wait
+    // ends at once, and the command stops without saving what it had not finished.
+    DebugForm->StopFileCommand();
+    QCom.Close();
     if (stopped && Status.BatchMode)
         BatchExit = ExitNotRun;
     if (const std::string problems = Session.Flush(); !problems.empty())
@@ -433,18 +499,17 @@ void TMainForm::Debug1Click()
     DebugForm->FocusConsole();
 }
 
-bool TMainForm::PrepareDialog(QFileDialog *dialog, const QStringList &filters, const QString &name,
-                              const QString &suffix)
+// The chosen file's name in the file system's encoding, or empty when the user cancelled.
+std::string TMainForm::ChooseFile(TFileDialog *dialog, const QStringList &filters, const QString &name,
+                                  const QString &suffix)
 {
     std::error_code ec;
     const fs::path last = Settings.LastFilename;
     const bool useLast = !Settings.LastFilename.empty() && fs::exists(last, ec);
     dialog->setDirectory(FromStd((useLast ? last.parent_path() : ProgramFile().parent_path()).string()));
-    dialog->setNameFilters(filters);
-    dialog->selectNameFilter(filters.first());
-    dialog->selectFile(name);
+    dialog->SetFilters(filters);
     dialog->setDefaultSuffix(suffix);
-    return dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+    return QFile::encodeName(dialog->Choose(name)).toStdString();
 }
 
 TFileResult TMainForm::LoadFile(TLoader loader, const std::string &name, bool silent)
@@ -474,23 +539,22 @@ void TMainForm::LoadCommand(TLoader loader, const std::string &name)
 
 void TMainForm::AsaBinaryFile1Click()
 {
-    if (PrepareDialog(OpenDialog1, BinaryFilters, "Default.Bin", "Bin"))
-        LoadCommand(TLoader::Binary, OpenDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(OpenDialog1, BinaryFilters, "Default.Bin", "Bin"); !name.empty())
+        LoadCommand(TLoader::Binary, name);
     FocusTerminal();
 }
 
 void TMainForm::AsaIntelHexFile1Click()
 {
-    if (PrepareDialog(OpenDialog1, HexFilters, "Default.Hex", "Hex"))
-        LoadCommand(TLoader::IntelHex, OpenDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(OpenDialog1, HexFilters, "Default.Hex", "Hex"); !name.empty())
+        LoadCommand(TLoader::IntelHex, name);
     FocusTerminal();
 }
 
 void TMainForm::WritetoDisk1Click()
 {
-    if (PrepareDialog(SaveDialog1, SaveFilters, "Default.Bin", "Bin")) {
-        const TFileResult saved =
-            SaveBinaryFile(Memory, Settings.Device, SaveDialog1->selectedFiles().first().toStdString());
+    if (const std::string name = ChooseFile(SaveDialog1, SaveFilters, "Default.Bin", "Bin"); !name.empty()) {
+        const TFileResult saved = SaveBinaryFile(Memory, Settings.Device, name);
         if (!saved.Ok)
             ShowError(saved.Error);
     }
@@ -524,6 +588,10 @@ void TMainForm::ShowDifferences1Click()
 
 void TMainForm::StartFromMenu(TOperationCode code, bool idleFirst, bool wholeDevice)
 {
+    if (!PortReady()) {
+        FocusTerminal();
+        return;
+    }
     if (idleFirst)
         IdleLines();
     if (wholeDevice)
@@ -569,7 +637,7 @@ void TMainForm::Reset1Click()
 
 void TMainForm::WriteLockBits1Click()
 {
-    if (LockBitForm->exec() == QDialog::Accepted) {
+    if (LockBitForm->exec() == QDialog::Accepted && PortReady()) {
         IdleLines();
         Status.LockBitsByte = LockBitForm->LockBitsByte();
         StartOperation(opWriteLockBits);
@@ -581,7 +649,7 @@ void TMainForm::ChipErase1Click()
 {
     QMessageBox box(QMessageBox::Question, "Attention", "Erase Data and Code memory\nAre you sure ?",
                     QMessageBox::Ok | QMessageBox::Cancel, this);
-    if (box.exec() == QMessageBox::Ok) {
+    if (box.exec() == QMessageBox::Ok && PortReady()) {
         IdleLines();
         StartOperation(opChipErase);
     }
@@ -628,10 +696,10 @@ void TMainForm::RedoButtonClick()
     if (const auto plan = RedoPlanFor(Settings.LastFilename, Settings.LastFiletyp, Settings.FastRedo)) {
         const TFileResult loaded = LoadFile(plan->Loader, Settings.LastFilename, true);
         Memory.WholeDevice = false;
-        if (loaded.Ok)
-            StartOperation(plan->Operation);
-        else
+        if (!loaded.Ok)
             ShowError(loaded.Error);
+        else if (PortReady())
+            StartOperation(plan->Operation);
     }
     FocusTerminal();
 }
@@ -640,19 +708,25 @@ void TMainForm::RedoButtonClick()
 
 void TMainForm::dragEnterEvent(QDragEnterEvent *event)
 {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (Buffer1->menuAction()->isEnabled() && urls.size() == 1 && urls.first().isLocalFile())
+    if (Buffer1->menuAction()->isEnabled() && !DroppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
+// The file manager that dragged waits until the drop returns, so the load with its message boxes
+// comes after it.
 void TMainForm::dropEvent(QDropEvent *event)
 {
-    if (!Buffer1->menuAction()->isEnabled())
+    const QString dropped = DroppedFile(event->mimeData());
+    if (!Buffer1->menuAction()->isEnabled() || dropped.isEmpty())
         return;
-    const std::string name = event->mimeData()->urls().first().toLocalFile().toStdString();
     event->acceptProposedAction();
-    LoadCommand(LoaderForName(name), name);
-    FocusTerminal();
+    const std::string name = QFile::encodeName(dropped).toStdString();
+    QTimer::singleShot(0, this, [this, name] {
+        if (!Buffer1->menuAction()->isEnabled())
+            return;
+        LoadCommand(LoaderForName(name), name);
+        FocusTerminal();
+    });
 }
 
 // ---- reports

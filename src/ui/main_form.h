@@ -21,7 +21,6 @@
 #include <string>
 
 class QAction;
-class QFileDialog;
 class QLabel;
 class QMenu;
 class QProgressBar;
@@ -33,6 +32,7 @@ class TComParaForm;
 class TCompDifForm;
 class TDebugForm;
 class TEditForm;
+class TFileDialog;
 class TGuiProgUi;
 class THelpForm;
 class TLockBitForm;
@@ -123,8 +123,8 @@ public:
     QAction *About1;
     QAction *Hide1;
     QAction *Help1;
-    QFileDialog *OpenDialog1;
-    QFileDialog *SaveDialog1;
+    TFileDialog *OpenDialog1;
+    TFileDialog *SaveDialog1;
     QTimer *Timer1;
     QTimer *Closetimer;
     QSystemTrayIcon *RxTrayIcon;
@@ -157,12 +157,16 @@ private:
     void CreateMenus();
     void CreateWindows();
     std::unique_ptr<TGuiProgUi> CreateProgUi();
+    void OpenPort();
+    bool PortOpened();
+    void ReportPortProblem();
+    bool PortReady();
     void IdleLines();
     void StartFromMenu(TOperationCode code, bool idleFirst, bool wholeDevice);
     void OperationFinished(const TFinishMessage &message, const std::string &problems);
     void StopOperation();
     void StartBatch(const std::string &file);
-    bool PrepareDialog(QFileDialog *dialog, const QStringList &filters, const QString &name, const QString &suffix);
+    std::string ChooseFile(TFileDialog *dialog, const QStringList &filters, const QString &name, const QString &suffix);
     void LoadCommand(TLoader loader, const std::string &name);
     TFileResult LoadFile(TLoader loader, const std::string &name, bool silent);
     void FillCommand(std::uint8_t value);
@@ -179,6 +183,9 @@ private:
     std::unique_ptr<TProgContext> Context;
     std::unique_ptr<TProgRunner> Runner;
     std::string LastPortProblem;
+    TOpenResult LastOpenResult = TOpenResult::Ok;
+    // The port and device kind the port was last opened for.
+    std::string PortTarget;
     std::set<std::string> Reported;
     int BatchExit = 0;
     bool Closing = false;

@@ -29,3 +29,10 @@ std::string PortTip(int port, const std::string &portName, int triedPort, const 
         tip += "\nThe last attempt to open it failed: " + problem;
     return tip;
 }
+
+std::string PortNameDevice(const std::string &portName)
+{
+    if (portName.empty())
+        return {};
+    return portName == T_QCCom32::VirtualPortName ? "the virtual chip (sim)" : DeviceOf(1, portName);
+}

@@ -8,3 +8,7 @@
 // The last attempt opened what triedPort names; its failure (empty: it opened) is told only while
 // port names the same device.
 std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem);
+
+// What the settings file's PortName opens, for the dialog's line below its buttons (the "Com"
+// number is then not used); empty without PortName.
+std::string PortNameDevice(const std::string &portName);

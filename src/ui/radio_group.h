@@ -1,9 +1,11 @@
 // A framed group of radio buttons laid out in columns, chosen by index. The columns fill top to
-// bottom, so with 10 items in 5 columns the first column holds items 0 and 1.
+// bottom, so with 10 items in 5 columns the first column holds items 0 and 1. The group is one stop
+// for Tab, its checked button; the arrow keys choose within it.
 #pragma once
 #include <QButtonGroup>
 #include <QGroupBox>
 #include <QStringList>
+#include <vector>
 
 class QRadioButton;
 
@@ -22,9 +24,13 @@ public:
 
 protected:
     void resizeEvent(QResizeEvent *event) override;
+    // The captions are measured again when shown: a window may have restyled the buttons since.
+    void showEvent(QShowEvent *event) override;
 
 private:
     void ArrangeItems();
+    std::vector<int> ColumnWidths(int rows) const;
+    void UpdateTabStop();
 
     QButtonGroup Buttons;
     int Columns;

@@ -52,6 +52,7 @@ TEST(CliOptions, Mistakes)
         EXPECT_NE(Parse({"--port", port, "detect"}).Error, "") << port;
     EXPECT_EQ(Parse({"--port", "255", "detect"}).Error, "");
     EXPECT_NE(Parse({"--bogus", "detect"}).Error, "");
+    EXPECT_EQ(Parse({"-V"}).Error, "unknown option -V") << "not taken for a command";
     EXPECT_EQ(Parse({"--preset", "atmel", "detect"}).Error, "") << "preset names ignore case";
     EXPECT_TRUE(Parse({"detect", "--help"}).Help);
     EXPECT_TRUE(Parse({"--version"}).Version) << "needs no command";

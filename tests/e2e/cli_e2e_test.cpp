@@ -144,9 +144,21 @@ TEST_F(CliTest, ExitCodes)
     EXPECT_EQ(Cli("write-code " + (Dir / "absent.hex").string()).Code, 3);
     EXPECT_EQ(Cli("frobnicate").Code, 3);
     EXPECT_EQ(Cli("lock 4").Code, 3);
+    // A usage error is one line, and the next points to the help instead of repeating it.
+    for (const char *mistake : {"-V", "--preset bogus detect", "--write-delay abc detect"}) {
+        run = Cli(mistake);
+        EXPECT_EQ(std::make_pair(run.Code, run.Err.substr(run.Err.find('\n'))),
+                  std::make_pair(3, std::string("\nTry 'korvel-cli --help' for more information.\n")));
+    }
     run = Cli("detect", "/dev/korvel-no-such-port");
     EXPECT_EQ(run.Code, 4);
     EXPECT_NE(run.Err.find("/dev/korvel-no-such-port"), std::string::npos) << run.Err;
+    EXPECT_EQ(Cli("--device 53 detect").Code, 3) << "the image holds an AT89S8252";
+    ASSERT_EQ(Cli("lock 1").Code, 0);
+    run = Cli("detect");
+    EXPECT_EQ(run.Code, 1);
+    EXPECT_NE(run.Err.find("Lock Bit 1"), std::string::npos) << "a locked chip looks missing: " << run.Err;
+    EXPECT_EQ(Cli("erase").Code + Cli("detect").Code, 0) << "as the line says, erase helps";
 }
 
 TEST_F(CliTest, LinesTogglesEachOutputInTurn)

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
@@ -12,6 +13,8 @@
 #include <optional>
 #include <sstream>
 #include <spawn.h>
+#include <poll.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -32,15 +35,16 @@ public:
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
         argv.push_back(nullptr);
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
+        // Ahead of the inherited environment, whose own DISPLAY or QT_QPA_PLATFORM would win otherwise.
         for (const auto &e : env)
             envp.push_back(const_cast<char *>(e.c_str()));
+        for (char **e = environ; *e; ++e)
+            envp.push_back(*e);
         envp.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawn(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
+        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             Pid = -1;
         posix_spawn_file_actions_destroy(&actions);
     }
@@ -66,10 +70,53 @@ public:
         return Status;
     }
     void Signal(int signal) { ::kill(Pid, signal); }
+    pid_t Id() const { return Pid; }
 
 private:
     pid_t Pid = -1;
     std::optional<int> Status;
+};
+
+// A private X server (Xvfb on the first free display) for the tests that press keys in the window.
+class TXServer {
+public:
+    TXServer()
+    {
+        int pipe[2];
+        if (::pipe2(pipe, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, pipe[1], 3);
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+        const char *argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1024x768x24", "-nolisten", "tcp", nullptr};
+        if (posix_spawnp(&Pid, "Xvfb", &actions, nullptr, const_cast<char **>(argv), environ) != 0)
+            Pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(pipe[1]);
+        std::string number;
+        pollfd ready{pipe[0], POLLIN, 0};
+        char digit;
+        while (::poll(&ready, 1, 20000) > 0 && ::read(pipe[0], &digit, 1) == 1 && digit != '\n')
+            number += digit;
+        ::close(pipe[0]);
+        if (!number.empty())
+            Display = ":" + number;
+    }
+    ~TXServer()
+    {
+        if (Pid > 0) {
+            ::kill(Pid, SIGTERM);
+            ::waitpid(Pid, nullptr, 0);
+        }
+    }
+    TXServer(const TXServer &) = delete;
+    TXServer &operator=(const TXServer &) = delete;
+
+    std::string Display; // empty when the server did not start
+
+private:
+    pid_t Pid = -1;
 };
 
 template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
@@ -93,6 +140,7 @@ protected:
         fs::create_directories(Dir / "run");
         fs::permissions(Dir / "run", fs::perms::owner_all);
         fs::copy_file(KORVEL_BINARY_DIR "/src/app/korvel", Dir / "korvel");
+        Env = {"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()};
     }
     void TearDown() override { fs::remove_all(Dir); }
 
@@ -106,9 +154,7 @@ protected:
     {
         std::vector<std::string> args{(Dir / "korvel").string()};
         args.insert(args.end(), arguments.begin(), arguments.end());
-        return std::make_unique<TProcess>(
-            args, std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (Dir / "run").string()},
-            Dir / log);
+        return std::make_unique<TProcess>(args, Env, Dir / log);
     }
 
     TRun Cli(const std::string &arguments)
@@ -117,7 +163,89 @@ protected:
                      Dir);
     }
 
+    // The virtual chip's image is replaced by a new file at the end of every operation that changed it.
+    ino_t ImageInode() const
+    {
+        struct stat st {};
+        return ::stat((Dir / "korvel.ini.sim").c_str(), &st) == 0 ? st.st_ino : 0;
+    }
+    bool WaitForNewImage(ino_t before) const
+    {
+        return WaitUntil([&] { return ImageInode() != 0 && ImageInode() != before; });
+    }
+
     fs::path Dir;
+    std::vector<std::string> Env; // of korvel
+};
+
+// korvel under a window manager on Xvfb, typed at with xdotool: what only a window manager shows, a
+// popup left on screen, the keyboard focus, the window in front.
+class KorvelDesktopTest : public KorvelProcessTest {
+protected:
+    void SetUp() override
+    {
+        KorvelProcessTest::SetUp();
+        for (const char *tool : {"Xvfb", "openbox", "xdotool", "xprop"})
+            if (Shell(std::string("command -v ") + tool, Dir).Code != 0)
+                GTEST_SKIP() << tool << " is not installed (scripts/setup installs it)";
+        Server = std::make_unique<TXServer>();
+        ASSERT_FALSE(Server->Display.empty()) << "Xvfb did not start";
+        Display = "DISPLAY=" + Server->Display;
+        Manager = std::make_unique<TProcess>(std::vector<std::string>{"openbox"}, std::vector{Display}, Dir / "wm.txt");
+        ASSERT_TRUE(WaitUntil([&] { return X("xprop -root _NET_SUPPORTING_WM_CHECK").find("id #") != std::string::npos; }))
+            << Display << "\n" << ReadText(Dir / "wm.txt");
+        // Qt's own dialogs, not a desktop's that a platform theme would bring.
+        Env = {Display, "QT_QPA_PLATFORM=xcb", "QT_QPA_PLATFORMTHEME=generic", "XDG_RUNTIME_DIR=" + (Dir / "run").string()};
+        WriteSettings("PortName=sim\r\n");
+    }
+
+    std::string X(const std::string &command) { return Shell(Display + " " + command, Dir).Out; }
+    bool Focused(const std::string &name) { return X("xdotool getwindowfocus getwindowname") == name + "\n"; }
+    // Mapped windows of a process: its windows and any popup (a menu, a completion list).
+    int Shown(const TProcess &process)
+    {
+        const std::string ids = X("xdotool search --onlyvisible --pid " + std::to_string(process.Id()));
+        return static_cast<int>(std::count(ids.begin(), ids.end(), '\n'));
+    }
+    // Where the window manager stacks a window, counted from the bottom.
+    int Place(const std::string &name)
+    {
+        std::istringstream stacking(X("xprop -root _NET_CLIENT_LIST_STACKING"));
+        int place = 0;
+        for (std::string word; stacking >> word; place += word.rfind("0x", 0) == 0)
+            if (word.rfind("0x", 0) == 0 &&
+                X("xdotool getwindowname " + std::to_string(std::stoul(word, nullptr, 16))) == name + "\n")
+                return place;
+        return -1;
+    }
+
+    // Types a full path into the dialog and presses Return while its completion list shows.
+    void TypePath(const TProcess &korvel, int windows, const std::string &title, const fs::path &path)
+    {
+        ASSERT_TRUE(WaitUntil([&] { return Focused(title); })) << title;
+        X("xdotool type --delay 20 '" + path.string() + "'");
+        ASSERT_TRUE(WaitUntil([&] { return Shown(korvel) == windows + 2; })) << "no completion list";
+        X("xdotool key Return");
+        ASSERT_TRUE(WaitUntil([&] { return Shown(korvel) < windows + 2; })) << title << " stayed open";
+    }
+
+    // Nothing of a dialog is left, and `window` opens its menu with its Alt key. A window just given
+    // the focus may not take keys yet, so the key is tried twice.
+    void OpenMenu(const TProcess &korvel, int windows, const std::string &window, const std::string &key)
+    {
+        std::this_thread::sleep_for(300ms); // a popup left behind would show by now
+        EXPECT_EQ(Shown(korvel), windows) << "a popup stayed on screen";
+        EXPECT_TRUE(WaitUntil([&] { return Focused(window); })) << window;
+        for (int tries = 0; tries < 2 && Shown(korvel) == windows; ++tries) {
+            X("xdotool key " + key);
+            WaitUntil([&] { return Shown(korvel) > windows; }, 3s);
+        }
+        EXPECT_EQ(Shown(korvel), windows + 1) << key << " opened no menu";
+    }
+
+    std::string Display;
+    std::unique_ptr<TXServer> Server;
+    std::unique_ptr<TProcess> Manager;
 };
 
 } // namespace
@@ -148,7 +276,7 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     EXPECT_EQ(Start({(Dir / "folder.hex").string()})->Wait(30s), 3);
 
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
-    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 1);
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 4);
     EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
 }
 
@@ -176,4 +304,82 @@ TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
     EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
     EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()).Code, 2); // written part way, kept in the image
+}
+
+TEST_F(KorvelDesktopTest, FileDialogsTakeATypedPathWithReturnAndGiveTheKeyboardBack)
+{
+    const std::string bar = "Korvel Vers 20030210";
+    fs::create_directory(Dir / "other");
+    for (const fs::path &file : {Dir / "here.hex", Dir / "other" / "there.hex"})
+        fs::copy_file(KORVEL_SOURCE_DIR "/examples/echo/echo.ihx", file);
+    fs::copy_file(KORVEL_SOURCE_DIR "/examples/basic/squares.bas", Dir / "squares.bas");
+    auto korvel = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused(bar); }));
+    // In the program's folder, where the dialog opens first, then in another.
+    for (const fs::path &file : {Dir / "here.hex", Dir / "other" / "there.hex"}) {
+        OpenMenu(*korvel, 1, bar, "alt+b");
+        X("xdotool key l i");
+        TypePath(*korvel, 1, "Open", file);
+        EXPECT_TRUE(WaitUntil([&] { return ReadText(Dir / "korvel.ini").find(file.string() + "\r") != std::string::npos; }));
+    }
+    OpenMenu(*korvel, 1, bar, "alt+b");
+    X("xdotool key Escape alt+t");
+    OpenMenu(*korvel, 2, "Terminal", "alt+f");
+    X("xdotool key o");
+    TypePath(*korvel, 2, "Open", Dir / "squares.bas");
+    std::this_thread::sleep_for(2500ms); // the virtual chip never prompts: the upload gives up
+    OpenMenu(*korvel, 2, "Terminal", "alt+f");
+}
+
+TEST_F(KorvelDesktopTest, ASecondStartShowsItsRefusalInFrontOfTheRunningBar)
+{
+    auto first = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel Vers 20030210"); }));
+    auto second = Start({}, "second.txt");
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel"); }));
+    EXPECT_EQ(Place("Korvel"), Place("Korvel Vers 20030210") + 1) << "in front of the bar, which stays on top";
+    X("xdotool key Return");
+    EXPECT_EQ(second->Wait(10s), 5);
+    EXPECT_FALSE(first->Wait(0ms));
+}
+
+// Fast Redo on a chip this run has not written, and again after a Chip Erase in the same run, leaves
+// the file in the chip: bytes of the file that equal an image the run never wrote are written too.
+TEST_F(KorvelDesktopTest, FastRedoAfterTheStartAndAfterAChipEraseLeavesTheFileInTheChip)
+{
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << std::string("\x00\x11\x00\x22\x00\x00", 6);
+    WriteSettings("PortName=sim\r\n[General]\r\nFastRedo=True\r\nLastFiletyp=B\r\nLastFilename=" +
+                  (Dir / "fw.bin").string() + "\r\n");
+    ASSERT_EQ(Cli("erase").Code, 0);
+    const std::string verify = "verify-code " + (Dir / "fw.bin").string();
+    auto korvel = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel Vers 20030210"); }));
+    // A window just given the focus may not take keys yet: Redo is pressed again until it ran.
+    auto redo = [&] {
+        const ino_t before = ImageInode();
+        for (int tries = 0; tries < 3; ++tries) {
+            X("xdotool key alt+r");
+            if (WaitUntil([&] { return ImageInode() != 0 && ImageInode() != before; }, 5s))
+                return true;
+        }
+        return false;
+    };
+
+    ASSERT_TRUE(redo());
+    const TRun afterStart = Cli(verify);
+    EXPECT_EQ(afterStart.Code, 0) << afterStart.Out;
+
+    const ino_t beforeErase = ImageInode();
+    OpenMenu(*korvel, 1, "Korvel Vers 20030210", "alt+d");
+    X("xdotool key Down Down Down Down Down Down Down Return"); // the eighth command: Chip Erase
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Attention"); }));
+    X("xdotool key Return");
+    ASSERT_TRUE(WaitForNewImage(beforeErase));
+    ASSERT_EQ(Cli(verify).Code, 2) << "erased";
+
+    ASSERT_TRUE(redo());
+    korvel->Signal(SIGTERM);
+    EXPECT_EQ(korvel->Wait(10s), 0);
+    const TRun afterErase = Cli(verify);
+    EXPECT_EQ(afterErase.Code, 0) << afterErase.Out;
 }

@@ -3,6 +3,7 @@
 
 #include <QImage>
 #include <QScrollBar>
+#include <QVector3D>
 
 #include <map>
 
@@ -28,13 +29,23 @@ protected:
                       })->first);
     }
 
-    // True when some pixel of the cell has the colour (the text drawn in it).
+    // True when the text drawn in the cell has the colour. Anti-aliasing blends thin strokes into
+    // the background, more or less with the font installed: a pixel counts when it lies on the way
+    // from the background to the colour, at least halfway.
     static bool Has(const QImage &image, const QRect &r, const QColor &colour)
     {
+        const QColor back = Dominant(image, r);
+        const auto from = [&back](const QColor &c) {
+            return QVector3D(c.redF() - back.redF(), c.greenF() - back.greenF(), c.blueF() - back.blueF());
+        };
+        const QVector3D towards = from(colour);
         for (int y = r.top(); y <= r.bottom(); ++y)
-            for (int x = r.left(); x <= r.right(); ++x)
-                if (image.pixelColor(x, y) == colour)
+            for (int x = r.left(); x <= r.right(); ++x) {
+                const QVector3D pixel = from(image.pixelColor(x, y));
+                const float along = QVector3D::dotProduct(pixel, towards) / towards.lengthSquared();
+                if (along >= 0.5f && (pixel - along * towards).length() <= 0.1f * towards.length())
                     return true;
+            }
         return false;
     }
 };

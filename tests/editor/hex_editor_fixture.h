@@ -1,5 +1,6 @@
 // A hex editor set up as the Edit Buffer window sets it up, loaded with a known document.
 #pragma once
+#include "desktop/mono_fonts.h"
 #include "editor/editor_error.h"
 #include "editor/hex_editor.h"
 
@@ -16,7 +17,7 @@ protected:
     void SetUp() override
     {
         Editor.SetBytesPerColumn(1);
-        QFont font("Courier");
+        QFont font = CourierFont();
         font.setPixelSize(16);
         Editor.setFont(font);
         Editor.Colors().SetOddColumn(Qt::black);

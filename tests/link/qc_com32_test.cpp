@@ -419,6 +419,30 @@ TEST_F(SerialPort, ReadStartedWhileOneRunsReturnsEmptyAndSaysSo)
     EXPECT_EQ(Reports.size(), 1u) << "no box without ShowErrors";
 }
 
+// The programming thread's drain: whatever the terminal left in EndOfResponse it takes what is queued
+// and returns at once, without pumping events; a read that runs keeps its bytes and reports nothing.
+TEST_F(SerialPort, DiscardInputNeverWaitsNorPumpsAndLeavesARunningReadItsBytes)
+{
+    OpenPort();
+    Port.SetEndOfResponse(">");
+    Port.SetResponseTime(20000);
+    SendAndWait("10 PRINT 1\r\n", 12);
+    std::thread([this] { Port.DiscardInput(); }).join();
+    EXPECT_EQ(Port.InCount(), 0);
+    EXPECT_EQ(Pumps, 0);
+    EXPECT_FALSE(Port.InUse());
+
+    OnPump = [&](int call) {
+        if (call != 1)
+            return;
+        SendAndWait("in>", 3);
+        Port.DiscardInput();
+    };
+    EXPECT_EQ(ReadPort(), "in>");
+    EXPECT_TRUE(Reports.empty());
+    EXPECT_FALSE(Port.InUse());
+}
+
 TEST_F(SerialPort, ClosingThePortDuringAResponseEndsTheWait)
 {
     OpenPort();

@@ -7,6 +7,8 @@
 #include "sim/virtual_target.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -203,12 +205,47 @@ TEST_F(ProgThreadTest, FastWriteSendsOnlyTheChangedBytes)
     EXPECT_EQ(Memory.LastProgrammed[9000], 0x44) << "all 12288 bytes are copied";
 }
 
-TEST_F(ProgThreadTest, FirstFastWriteComparesAgainstAnAllZeroImage)
+// Only a code write that finished says what the chip holds, and only over its own range: otherwise
+// the fast write writes every byte, also those that equal the image it would compare with.
+TEST_F(ProgThreadTest, FastWriteWritesEveryByteTheLastFinishedWriteDidNotCover)
 {
-    Memory.WholeDevice = true;
-    Memory.Buffer[3] = 0x01;
-    Run(opWriteCodeFast);
-    EXPECT_EQ(Decoded(TInstruction::WriteCode), 3u + 1);
+    const struct {
+        const char *After;
+        std::function<void()> Before;
+        std::uint64_t Written;
+    } cases[] = {
+        {"the start", [] {}, 10},
+        {"a finished write", [&] { Run(opWriteCode); }, 0},
+        {"a chip erase", [&] { Run(opWriteCode); Run(opChipErase); }, 10},
+        {"lock bits", [&] { Run(opWriteCode); Run(opWriteLockBits); }, 10},
+        {"a write that found no chip",
+         [&] {
+             Run(opWriteCode);
+             Target.Chip().SetFault(TChipFault::NoChip);
+             Run(opWriteCode);
+             Target.Chip().SetFault(TChipFault::None);
+         },
+         10},
+        {"a write of a shorter range",
+         [&] {
+             Memory.HighestAddress = 3;
+             Run(opWriteCode);
+             Memory.HighestAddress = 9;
+         },
+         6},
+    };
+    Status.LockBitsByte = 0xE7; // none: later writes still work
+    for (const auto &c : cases) {
+        Target.Chip().SetContents(TSimImage::Erased(Target.Chip().Kind()));
+        Memory = {};
+        Memory.HighestAddress = 9;
+        Memory.Buffer[3] = 0x01; // the other bytes are 00, where an erased chip holds FF
+        c.Before();
+        const auto before = Decoded(TInstruction::WriteCode);
+        Run(opWriteCodeFast);
+        EXPECT_EQ(Decoded(TInstruction::WriteCode) - before, 3u + c.Written) << "after " << c.After;
+        EXPECT_TRUE(std::equal(Memory.Buffer.begin(), Memory.Buffer.begin() + 10, ChipCode().begin())) << c.After;
+    }
 }
 
 TEST_F(ProgThreadTest, WriteDataWritesTheEeprom)

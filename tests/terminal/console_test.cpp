@@ -1,3 +1,4 @@
+#include "desktop/mono_fonts.h"
 #include "paint_counter.h"
 #include "terminal/console.h"
 
@@ -70,7 +71,7 @@ TEST(ConsoleDefaults, MatchTheDocumentedProperties)
     EXPECT_EQ(console.LineBreak(), TConsoleLineBreak::CRLF);
     EXPECT_EQ(console.Options(), coAutoTracking | coCheckBreak | coLazyWrite | coFixedPitchOnly);
     EXPECT_EQ(console.size(), QSize(160, 88));
-    EXPECT_EQ(console.Font().family(), QStringLiteral("Courier"));
+    EXPECT_EQ(console.Font().family(), CourierFont().family());
     EXPECT_TRUE(QFontInfo(console.Font()).fixedPitch());
     EXPECT_EQ(console.focusPolicy(), Qt::StrongFocus);
 }

@@ -91,4 +91,19 @@ TEST(DebugFormRules, FilesCanBeCreatedOnlyWhereTheUserMayWrite)
     fs::remove_all(dir);
 }
 
+TEST(DebugFormRules, OnlyAPromptAfterTheEchoedLineEndReleasesTheNextLine)
+{
+    const std::pair<const char *, bool> cases[] = {
+        {"", false},
+        {"20 IF A>B THEN PRINT 2", false}, // the echo's own ">" is no prompt
+        {"20 IF A>B THEN PRINT 2\r\n", false},
+        {"20 IF A>B THEN PRINT 2\r\n>", true},
+        {"10 PRINT 1\r\n 1\r\n>", true},
+        {"10 PRINT 1\n>", true}, // a target that turns CR into LF
+        {">", false},
+    };
+    for (const auto &[answer, prompt] : cases)
+        EXPECT_EQ(HoldsPromptAfterEcho(answer), prompt) << answer;
+}
+
 } // namespace

@@ -10,8 +10,11 @@
 #include "ui/float_edit.h"
 #include "ui/radio_group.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QDir>
+#include <QGroupBox>
+#include <QLabel>
 #include <QLocale>
 #include <QPushButton>
 #include <QRadioButton>
@@ -22,6 +25,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <gtest/gtest.h>
 #include <thread>
 #include <tuple>
@@ -147,16 +151,6 @@ TEST_P(ComParaForm, ShowsFileValuesAsTheControlsAllowAndOkStoresWhatItShows)
 TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
 {
     TSettings settings;
-    // Enter presses Ok without leaving the field: its entry is finished all the same.
-    ASSERT_EQ(Edit(*Form, settings,
-                   [this] {
-                       TypeInto(Form->FloatEdit2, QStringLiteral("1500"));
-                       QTest::keyClick(Form->FloatEdit2, Qt::Key_Return);
-                   }),
-              QDialog::Accepted);
-    EXPECT_EQ(settings.ResetDelay2, 200.0) << "reverted, not clamped to 999";
-    EXPECT_EQ(settings.Mosi_Line, 1) << "Enter pressed Ok, no preset";
-
     ASSERT_EQ(Edit(*Form, settings,
                    [this] {
                        Click(Form->DeviceGroup->Item(1));
@@ -175,6 +169,79 @@ TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
     EXPECT_EQ(std::make_tuple(settings.ClockDelay, settings.WriteDelay), std::make_tuple(12.5, 0.25));
     EXPECT_EQ(Form->FloatEdit3->text(), N("12.500"));
     EXPECT_TRUE(settings.SCLInvert && settings.FastRedo);
+}
+
+// Enter and Alt+O press Ok without leaving the field; they must finish its entry as a click does.
+TEST_P(ComParaForm, EveryWayOfPressingOkKeepsTheDialogOpenOnAnEntryTheFieldReverts)
+{
+    const std::map<std::string, std::function<void()>> presses{
+        {"click", [this] {
+             QTest::mousePress(Form->Button1, Qt::LeftButton);
+             QTest::qWait(20); // a person's press outlasts the focus change it causes
+             QTest::mouseRelease(Form->Button1, Qt::LeftButton);
+         }},
+        {"Enter", [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return); }},
+        {"Alt+O", [] { QTest::keyClick(QApplication::focusWidget(), Qt::Key_O, Qt::AltModifier); }}};
+    for (const auto &[how, press] : presses) {
+        TSettings settings;
+        EXPECT_EQ(Edit(*Form, settings,
+                       [&, press = press] {
+                           TypeInto(Form->FloatEdit2, QStringLiteral("1500"));
+                           press();
+                           QTest::qWait(200); // Alt+O clicks once its button has shown itself pressed
+                           EXPECT_TRUE(Form->isVisible() && Form->FloatEdit2->hasFocus());
+                           EXPECT_EQ(Form->FloatEdit2->selectedText(), N("200.000")) << "reverted, not clamped";
+                           QTest::keyClicks(Form->FloatEdit2, N("12.5"));
+                           press();
+                           QTest::qWait(200);
+                       }),
+                  QDialog::Accepted)
+            << how;
+        EXPECT_EQ(std::make_pair(settings.ResetDelay2, settings.Mosi_Line), std::make_pair(12.5, 1)) << how;
+    }
+}
+
+// Each radio group is one Tab stop, its checked button, so Space there keeps the choice.
+TEST_P(ComParaForm, TabLandsOnTheCheckedButtonOfEachGroup)
+{
+    TSettings settings;
+    settings.Mosi_Line = -1;
+    RunModal(*Form, [&] {
+        Form->Fill(settings);
+        Form->FloatEdit4->setFocus(Qt::TabFocusReason);
+        const auto tab = [](Qt::Key key = Qt::Key_Tab) { QTest::keyClick(QApplication::focusWidget(), key); };
+        tab();
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetGroup->Item(2));
+        tab(Qt::Key_Space);
+        tab(Qt::Key_Left); // the arrow keys choose within the group
+        tab();
+        tab();
+        EXPECT_EQ(QApplication::focusWidget(), Form->MosiGroup->Item(0)) << "none checked: the first";
+        tab(Qt::Key_Backtab);
+        tab(Qt::Key_Backtab);
+        EXPECT_EQ(QApplication::focusWidget(), Form->ResetGroup->Item(1)) << "the new choice";
+        Form->reject();
+    });
+}
+
+// Measured, not looked at: every caption fits its control, and no control overlaps its neighbour.
+TEST_P(ComParaForm, NoCaptionTouchesOrIsClippedByItsNeighbour)
+{
+    TSettings settings;
+    settings.PortName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
+    Form->Fill(settings);
+    Form->show();
+    const QList<QWidget *> controls = Form->findChildren<QWidget *>();
+    for (QWidget *control : controls) {
+        if (!qobject_cast<QCheckBox *>(control) && !qobject_cast<QRadioButton *>(control) && !qobject_cast<QLabel *>(control))
+            continue;
+        const std::string name = control->property("text").toString().toStdString();
+        EXPECT_LE(control->sizeHint().width(), control->width()) << name << " is clipped";
+        for (QWidget *other : controls)
+            EXPECT_TRUE(other == control || other->parentWidget() != control->parentWidget() ||
+                        qobject_cast<QGroupBox *>(other) || !control->geometry().intersects(other->geometry()))
+                << name << " touches a neighbour";
+    }
 }
 
 TEST_P(ComParaForm, PresetButtonsApplyTheCoresTableToTheLinesAndDelaysOnly)
@@ -213,7 +280,7 @@ TEST_P(ComParaForm, PresetButtonsApplyTheCoresTableToTheLinesAndDelaysOnly)
     }
 }
 
-TEST_P(ComParaForm, ComTooltipFollowsTheTypedNumber)
+TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
 {
     TSettings settings;
     settings.Port = 3;
@@ -225,6 +292,16 @@ TEST_P(ComParaForm, ComTooltipFollowsTheTypedNumber)
         EXPECT_EQ(Form->FloatEdit5->toolTip(), QStringLiteral("COM12 opens /dev/ttyS11"));
         Click(Form->Button2);
     });
+    EXPECT_TRUE(Form->FloatEdit5->isEnabled() && !Form->PortNameLabel->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->size(), QSize(345, 462));
+
+    // With PortName the number opens nothing: the field gives way to a line naming the device.
+    settings.PortName = "/dev/ttyUSB0";
+    ASSERT_EQ(Edit(*Form, settings, [this] { Click(Form->Button1); }), QDialog::Accepted);
+    EXPECT_TRUE(!Form->FloatEdit5->isEnabled() && Form->PortNameLabel->isVisibleTo(Form.get()));
+    EXPECT_EQ(Form->PortNameLabel->text(), QStringLiteral("The settings file's PortName opens /dev/ttyUSB0"));
+    EXPECT_GT(Form->height(), Form->PortNameLabel->geometry().bottom());
+    EXPECT_EQ(settings.Port, 3) << "kept";
 }
 
 INSTANTIATE_TEST_SUITE_P(Separators, ComParaForm, testing::Values('.', ','),

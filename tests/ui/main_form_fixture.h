@@ -21,8 +21,10 @@ namespace fs = std::filesystem;
 class MainFormTest : public testing::Test {
 protected:
     // Short reset delays keep each operation quick; writes keep the chip's real timing.
-    static constexpr const char *QuickSettings = "[SerialPort]\r\nPortName=sim\r\n"
-                                                 "[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
+    std::string QuickSettings() const
+    {
+        return "[SerialPort]\r\nPortName=" + PortName + "\r\n[Delays]\r\nResetDelay1=1\r\nResetDelay2=1\r\n";
+    }
 
     void SetUp() override
     {
@@ -41,7 +43,7 @@ protected:
     // sequence's operation has ended.
     TMainForm &Start(const std::string &extraSettings = {}, const QStringList &arguments = {})
     {
-        std::ofstream(Dir / "korvel.ini", std::ios::binary) << QuickSettings << extraSettings;
+        std::ofstream(Dir / "korvel.ini", std::ios::binary) << QuickSettings() << extraSettings;
         Form = std::make_unique<TMainForm>((Dir / "korvel.ini").string(), arguments);
         Form->show();
         QTest::qWait(20);
@@ -90,6 +92,35 @@ protected:
         std::ofstream(Dir / name, std::ios::binary) << bytes;
     }
 
+    // Answers every modal dialog while it lives, the way a user who always agrees would (Ok, or the
+    // dialog's accept), and keeps the caption and text of each in the order they came.
+    class TModalLog {
+    public:
+        TModalLog()
+        {
+            Timer.setInterval(5);
+            QObject::connect(&Timer, &QTimer::timeout, [this] { AnswerOne(); });
+            Timer.start();
+        }
+        QStringList Seen;
+
+    private:
+        void AnswerOne()
+        {
+            auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+            if (!dialog || !dialog->isVisible())
+                return;
+            auto *box = qobject_cast<QMessageBox *>(dialog);
+            Seen << dialog->windowTitle() + ": " + (box ? box->text() : QString());
+            if (box && box->button(QMessageBox::Ok))
+                box->button(QMessageBox::Ok)->click();
+            else
+                dialog->accept();
+        }
+        QTimer Timer;
+    };
+
     fs::path Dir;
+    std::string PortName = "sim"; // what Start's settings file names
     std::unique_ptr<TMainForm> Form;
 };

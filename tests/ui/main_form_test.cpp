@@ -8,6 +8,8 @@
 #include "ui/comp_dif_form.h"
 #include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
+#include "../terminal/terminal_test_support.h"
+#include "unprivileged.h"
 
 #include <QCheckBox>
 #include <QElapsedTimer>
@@ -17,6 +19,11 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
 
 namespace {
 
@@ -104,28 +111,39 @@ TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
     EXPECT_TRUE(WaitUntil([&] { return Form->CompDifForm->isVisible(); }));
 }
 
-TEST_F(MainFormTest, LockBitDialogSetsTheByteAndKeepsItsBoxes)
+// What Ok programmed comes back next time; a box ticked and then backed out of (Cancel, Escape, the
+// close box) does not, since one Enter beside the default Ok would program it.
+TEST_F(MainFormTest, LockBitDialogKeepsWhatOkTookAndDropsWhatWasCancelled)
 {
     Start();
-    QTimer::singleShot(50, [this] {
-        QTest::mouseClick(Form->LockBitForm->LB2, Qt::LeftButton);
-        QTest::mouseClick(Form->LockBitForm->Button1, Qt::LeftButton);
+    TLockBitForm &dialog = *Form->LockBitForm;
+    QTimer::singleShot(50, [&] {
+        QTest::mouseClick(dialog.LB2, Qt::LeftButton);
+        QTest::mouseClick(dialog.Button1, Qt::LeftButton);
     });
     ClickMenu(Form->Device1, Form->WriteLockBits1);
     EXPECT_EQ(Form->Status.LockBitsByte, 0xA7);
     WaitForOperation();
     EXPECT_EQ(Chip().Contents().LockBits, 0b010);
 
-    bool stillChecked = false;
-    QTimer::singleShot(50, [this, &stillChecked] {
-        stillChecked = Form->LockBitForm->LB2->isChecked();
-        QTest::mouseClick(Form->LockBitForm->LB1, Qt::LeftButton);
-        QTest::mouseClick(Form->LockBitForm->Button2, Qt::LeftButton);
-    });
-    ClickMenu(Form->Device1, Form->WriteLockBits1);
-    EXPECT_TRUE(stillChecked);
-    EXPECT_FALSE(Form->OperationRunning());
-    EXPECT_EQ(Form->LockBitForm->LockBitsByte(), 0x27);
+    const std::pair<const char *, std::function<void()>> backOuts[] = {
+        {"Cancel", [&] { QTest::mouseClick(dialog.Button2, Qt::LeftButton); }},
+        {"Escape", [&] { QTest::keyClick(&dialog, Qt::Key_Escape); }},
+        {"close box", [&] { dialog.close(); }},
+    };
+    for (const auto &[how, backOut] : backOuts) {
+        bool shownAsOkLeftThem = false;
+        QTimer::singleShot(50, [&] {
+            shownAsOkLeftThem = !dialog.LB1->isChecked() && dialog.LB2->isChecked() && !dialog.LB3->isChecked();
+            QTest::mouseClick(dialog.LB1, Qt::LeftButton);
+            QTest::mouseClick(dialog.LB2, Qt::LeftButton);
+            backOut();
+        });
+        ClickMenu(Form->Device1, Form->WriteLockBits1);
+        EXPECT_TRUE(shownAsOkLeftThem) << how;
+        EXPECT_FALSE(Form->OperationRunning()) << how;
+        EXPECT_EQ(dialog.LockBitsByte(), 0xA7) << how;
+    }
 }
 
 TEST_F(MainFormTest, RedoReloadsTheLastFileWithItsReaderAndWritesIt)
@@ -265,23 +283,38 @@ TEST_F(MainFormTest, Screenshots)
     EXPECT_TRUE(Form->HelpForm->grab().save(dir + "help.png"));
 }
 
-TEST_F(MainFormTest, DroppedFileLoadsAndAnUnkeepableNameIsReportedOnce)
+TEST_F(MainFormTest, DroppedFileLoadsAfterTheDropAndAnUnkeepableNameIsReportedOnce)
 {
     Start();
-    const std::string name = (Dir / "line\nbreak.bin").string();
-    WriteFile("line\nbreak.bin", "\x01\x02");
-    auto drop = [&] {
+    const auto entered = [this](const fs::path &path) {
         QMimeData data;
-        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(path.string()))});
         QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(Form.get(), &enter);
-        ASSERT_TRUE(enter.isAccepted());
+        return enter.isAccepted();
+    };
+    fs::create_directory(Dir / "folder");
+    ASSERT_EQ(::mkfifo((Dir / "pipe").c_str(), 0600), 0);
+    EXPECT_FALSE(entered(Dir / "folder"));
+    EXPECT_FALSE(entered(Dir / "pipe")) << "reading a pipe would wait for a writer";
+
+    const std::string name = (Dir / "line\nbreak.bin").string();
+    WriteFile("line\nbreak.bin", "\x01\x02");
+    TModalSeen report;
+    auto drop = [&] {
+        ASSERT_TRUE(entered(name));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(QString::fromStdString(name))});
         QDropEvent dropped(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, {});
         QApplication::sendEvent(Form.get(), &dropped);
+        EXPECT_TRUE(dropped.isAccepted());
     };
-    TModalSeen report;
     AnswerNextModal(report);
     drop();
+    // The dragging program is answered before anything is loaded or shown.
+    EXPECT_EQ(Form->Memory.HighestAddress, 0);
+    EXPECT_FALSE(report.Seen);
+    ASSERT_TRUE(WaitUntil([&] { return report.Seen; }));
     EXPECT_EQ(Form->Memory.Buffer[1], 2);
     EXPECT_EQ(Form->Memory.HighestAddress, 1);
     EXPECT_EQ(Form->Settings.LastFiletyp, "B");
@@ -315,4 +348,132 @@ TEST_F(MainFormTest, HideMinimisesWithoutATrayAndShowingAgainRunsTheStartUp)
     EXPECT_TRUE(Form->HelpForm->isVisible());
     const fs::path manual = HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel");
     EXPECT_EQ(manual.filename(), "Korvel.html");
+}
+
+// On a port that cannot be opened, every command that leads to the chip starts nothing and ends with
+// one message naming the port and the reason; the idle operation at start says nothing.
+TEST_F(MainFormTest, APortThatCannotBeOpenedIsReportedOnceByEveryChipCommand)
+{
+    PortName = (Dir / "no-such-tty").string();
+    WriteFile("fw.bin", "\x01\x02");
+    TModalLog log;
+    Start("[General]\r\nLastFilename=" + (Dir / "fw.bin").string() + "\r\nLastFiletyp=B\r\n");
+    EXPECT_EQ(log.Seen, QStringList{});
+    EXPECT_NE(Form->PortProblem().find("no-such-tty"), std::string::npos);
+
+    const QString error = "Error: cannot open serial port " + QString::fromStdString(PortName) +
+                          ": No such file or directory";
+    const struct {
+        const char *Command;
+        std::function<void()> Click;
+        QStringList Seen;
+    } cases[] = {
+        {"read", [&] { ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1); }, {error}},
+        {"write", [&] { ClickMenu(Form->Device1, Form->ProgramCodeMemoryfromBuffer1); }, {error}},
+        {"verify", [&] { ClickMenu(Form->Device1, Form->CompareDataMemorytoBuffer1); }, {error}},
+        {"reset", [&] { ClickMenu(Form->Device1, Form->Reset1); }, {error}},
+        {"erase",
+         [&] { ClickMenu(Form->Device1, Form->ChipErase1); },
+         {"Attention: Erase Data and Code memory\nAre you sure ?", error}},
+        {"lock bits", [&] { ClickMenu(Form->Device1, Form->WriteLockBits1); }, {"Write Lock Bits: ", error}},
+        {"Redo", [&] { QTest::mouseClick(Form->RedoButton, Qt::LeftButton); }, {error}},
+    };
+    for (const auto &c : cases) {
+        log.Seen.clear();
+        c.Click();
+        QTest::qWait(100);
+        EXPECT_EQ(log.Seen, c.Seen) << c.Command;
+        EXPECT_EQ(Form->Status.OperationCode, opIdle) << c.Command << " started nothing";
+    }
+    EXPECT_EQ(Form->Label1->text(), "0.0 s");
+
+    WriteFile("locked-tty", "");
+    fs::permissions(Dir / "locked-tty", fs::perms::none);
+    Form->Settings.PortName = (Dir / "locked-tty").string();
+    log.Seen.clear();
+    {
+        TUnprivileged nobody;
+        QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
+    }
+    ASSERT_EQ(log.Seen.size(), 1);
+    EXPECT_TRUE(log.Seen[0].contains("locked-tty: Permission denied")) << log.Seen[0].toStdString();
+    EXPECT_TRUE(log.Seen[0].contains("sudo adduser $USER dialout")) << log.Seen[0].toStdString();
+}
+
+// The terminal's file commands and the chip operations share the port: while one runs, the other's
+// commands are off, and a command that is off cannot be triggered.
+TEST_F(MainFormTest, FileCommandsAndChipOperationsExcludeEachOther)
+{
+    Start();
+    TDebugForm &terminal = *Form->DebugForm;
+    QAction *fileCommands[] = {terminal.OpenBASICfile1, terminal.SendLISTtointerpreterandsavebuffertoaBASICfile1};
+    {
+        TModalLog log;
+        ClickMenu(Form->Device1, Form->ChipErase1); // waits a second after the erase
+        ASSERT_TRUE(Form->OperationRunning());
+        for (QAction *command : fileCommands) {
+            EXPECT_FALSE(command->isEnabled()) << command->text().toStdString();
+            command->trigger();
+        }
+        QTest::qWait(50);
+        EXPECT_EQ(log.Seen.size(), 1) << "no file dialog beside the erase's question";
+        WaitForOperation();
+    }
+    for (QAction *command : fileCommands)
+        EXPECT_TRUE(command->isEnabled()) << command->text().toStdString();
+
+    // Nothing answers on the virtual chip's port: the upload waits two seconds for its first prompt.
+    WriteFile("one.bas", "10 PRINT 1\r\n");
+    AnswerFileDialog(QString::fromStdString((Dir / "one.bas").string()));
+    bool heldMeanwhile = false;
+    bool startedMeanwhile = true;
+    QTimer::singleShot(500, [&] {
+        heldMeanwhile = !Form->Parameter1->isEnabled() && !Form->Buffer1->menuAction()->isEnabled() &&
+                        !Form->Device1->menuAction()->isEnabled() && !Form->RedoButton->isEnabled() &&
+                        !Form->EditForm->Button1->isEnabled();
+        Form->StartOperation(opReadCode);
+        startedMeanwhile = Form->OperationRunning();
+    });
+    fileCommands[0]->trigger();
+    EXPECT_TRUE(heldMeanwhile);
+    EXPECT_FALSE(startedMeanwhile);
+    ExpectCommandsEnabled(*Form, true);
+    EXPECT_TRUE(Form->EditForm->Button1->isEnabled());
+}
+
+// Closing the program ends a running file command at once, whether it waits for the target's prompt
+// (an upload) or for a target that never falls silent (a listing): nothing more is sent, and the
+// unfinished listing is not saved.
+TEST_F(MainFormTest, ClosingEndsARunningFileCommandAtOnce)
+{
+    WriteFile("two.bas", "10 PRINT 1\r\n20 PRINT 2\r\n");
+    for (const bool capture : {false, true}) {
+        TPtyPair pty;
+        PortName = pty.SlavePath();
+        Start();
+        std::atomic<bool> talking{capture};
+        std::thread target([&] {
+            while (talking) {
+                [[maybe_unused]] const auto sent = ::write(pty.Master(), "10 PRINT 1\r\n", 12);
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+        });
+        QElapsedTimer sinceClose;
+        QTimer::singleShot(300, [&] {
+            sinceClose.start();
+            Form->close();
+        });
+        AnswerFileDialog(QString::fromStdString((Dir / (capture ? "listing.bas" : "two.bas")).string()));
+        (capture ? Form->DebugForm->SendLISTtointerpreterandsavebuffertoaBASICfile1 : Form->DebugForm->OpenBASICfile1)
+            ->trigger();
+        EXPECT_TRUE(sinceClose.isValid()) << capture;
+        EXPECT_LT(sinceClose.elapsed(), 1000) << capture;
+        talking = false;
+        target.join();
+        char sent[64] = {};
+        EXPECT_EQ(std::string(sent, std::max<ssize_t>(::read(pty.Master(), sent, sizeof sent), 0)),
+                  capture ? "LIST\r\n" : "10 PRINT 1\r");
+        EXPECT_FALSE(fs::exists(Dir / "listing.bas"));
+        Form.reset();
+    }
 }
