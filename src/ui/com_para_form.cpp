@@ -48,9 +48,11 @@ constexpr QSize PresetSize{57, 19};
 constexpr QRect RedoGroup{8, 416, 217, 41};
 constexpr QRect Button2{248, 431, 49, 25};
 constexpr QRect Button1{304, 431, 33, 25};
-// The dialog grows by this line while PortName names the port.
+// The dialog grows by this line while PortName names the port, and by one more for the port's
+// driver when it is known.
 constexpr QRect PortNameLabel{8, 461, 329, 16};
 constexpr QSize WithPortName{345, 482};
+constexpr int DriverLine = 16;
 
 // A numeric field fills its frame below the caption.
 QRect FieldIn(const QRect &frame)
@@ -257,12 +259,17 @@ void TComParaForm::ShowPortName()
     GroupBox6->setEnabled(device.isEmpty());
     // A name under /dev/serial/by-id is long: its middle gives way, the tooltip keeps it whole.
     const QString opens = QStringLiteral("The settings file's PortName opens ");
+    const QString driver = PortDriver.isEmpty() ? QString() : "Driver: " + PortDriver;
+    const int extra = driver.isEmpty() ? 0 : Layout::DriverLine;
+    PortNameLabel->resize(Layout::PortNameLabel.width(), Layout::PortNameLabel.height() + extra);
     const QFontMetrics metrics = PortNameLabel->fontMetrics();
-    PortNameLabel->setText(opens + metrics.elidedText(device, Qt::ElideMiddle,
-                                                      PortNameLabel->width() - metrics.horizontalAdvance(opens)));
-    PortNameLabel->setToolTip(opens + device);
+    const int width = PortNameLabel->width();
+    const QString second = driver.isEmpty() ? QString() : "\n" + metrics.elidedText(driver, Qt::ElideRight, width);
+    PortNameLabel->setText(opens + metrics.elidedText(device, Qt::ElideMiddle, width - metrics.horizontalAdvance(opens)) +
+                           second);
+    PortNameLabel->setToolTip(opens + device + (driver.isEmpty() ? QString() : "\n" + driver));
     PortNameLabel->setVisible(!device.isEmpty());
-    setFixedSize(device.isEmpty() ? Layout::ClientArea : Layout::WithPortName);
+    setFixedSize(device.isEmpty() ? Layout::ClientArea : Layout::WithPortName + QSize(0, extra));
 }
 
 void TComParaForm::FillLines(const TSettings &settings)
@@ -311,6 +318,13 @@ void TComParaForm::SetPortProblem(const QString &reason)
     UpdatePortTip();
 }
 
+void TComParaForm::SetPortDriver(const QString &driver)
+{
+    PortDriver = driver;
+    UpdatePortTip();
+    ShowPortName();
+}
+
 // Enter and Alt+O press Ok without leaving the field; leave it first, so that every way of pressing
 // Ok ends as a click does: the entry is finished, and an entry the field has to revert keeps the
 // dialog open with the old value selected.
@@ -327,7 +341,7 @@ void TComParaForm::OkClick()
 void TComParaForm::UpdatePortTip()
 {
     const QString tip = QString::fromStdString(
-        PortTip(Rounded(FloatEdit5->Value()), PortName, TriedPort, PortProblem.toStdString()));
+        PortTip(Rounded(FloatEdit5->Value()), PortName, TriedPort, PortProblem.toStdString(), PortDriver.toStdString()));
     GroupBox6->setToolTip(tip);
     FloatEdit5->setToolTip(tip);
 }

@@ -27,6 +27,9 @@ public:
     void TakeBack(TSettings &settings) const;
     // Why the port the settings name could not be opened at the last attempt; empty when it opened.
     void SetPortProblem(const QString &reason);
+    // The driver serving that port as the last attempt found it ("pl2303, USB 067b:2303"), told
+    // beside the device; empty when none is known (the virtual chip, an FTDI cable driven directly).
+    void SetPortDriver(const QString &driver);
 
     QGroupBox *GroupBox6;
     TFloatEdit *FloatEdit5;
@@ -86,4 +89,5 @@ private:
     std::string PortName;
     int TriedPort = 1;
     QString PortProblem;
+    QString PortDriver;
 };

@@ -4,6 +4,7 @@
 #include "buffer/hex_file.h"
 #include "desktop/file_dialog.h"
 #include "link/isp_link.h"
+#include "link/tty_driver.h"
 #include "settings/big_ini_file.h"
 #include "editor/edit_form.h"
 #include "terminal/debug_form.h"
@@ -479,6 +480,8 @@ void TMainForm::Parameter1Click()
 {
     ComParaForm->Fill(Settings);
     ComParaForm->SetPortProblem(FromStd(LastPortProblem));
+    const TTtyDriver &tty = Session.Driver();
+    ComParaForm->SetPortDriver(tty.Name.empty() ? QString() : FromStd(TtyDriverText(tty)));
     if (ComParaForm->exec() == QDialog::Accepted) {
         ComParaForm->TakeBack(Settings);
         SaveSettingsReported();

@@ -15,17 +15,20 @@ std::string DeviceOf(int port, const std::string &portName)
 
 } // namespace
 
-std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem)
+std::string PortTip(int port, const std::string &portName, int triedPort, const std::string &problem,
+                    const std::string &driver)
 {
     const std::string device = DeviceOf(port, portName);
+    const bool tried = device == DeviceOf(triedPort, portName);
+    const std::string served = device + (tried && !driver.empty() ? " (" + driver + ")" : "");
     std::string tip;
     if (portName.empty())
-        tip = "COM" + std::to_string(port) + " opens " + device;
+        tip = "COM" + std::to_string(port) + " opens " + served;
     else if (portName == T_QCCom32::VirtualPortName)
         tip = "The settings file's PortName=sim opens the virtual chip; the number is not used";
     else
-        tip = "The settings file's PortName opens " + device + "; the number is not used";
-    if (!problem.empty() && device == DeviceOf(triedPort, portName))
+        tip = "The settings file's PortName opens " + served + "; the number is not used";
+    if (!problem.empty() && tried)
         tip += "\nThe last attempt to open it failed: " + problem;
     return tip;
 }

@@ -230,6 +230,7 @@ TEST_P(ComParaForm, NoCaptionTouchesOrIsClippedByItsNeighbour)
     TSettings settings;
     settings.PortName = "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0";
     Form->Fill(settings);
+    Form->SetPortDriver(QStringLiteral("ftdi_sio, USB 0403:6001, serial A50285BI"));
     Form->show();
     const QList<QWidget *> controls = Form->findChildren<QWidget *>();
     for (QWidget *control : controls) {
@@ -300,6 +301,10 @@ TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
     ASSERT_EQ(Edit(*Form, settings, [this] { Click(Form->Button1); }), QDialog::Accepted);
     EXPECT_TRUE(!Form->FloatEdit5->isEnabled() && Form->PortNameLabel->isVisibleTo(Form.get()));
     EXPECT_EQ(Form->PortNameLabel->text(), QStringLiteral("The settings file's PortName opens /dev/ttyUSB0"));
+    Form->SetPortDriver(QStringLiteral("pl2303, USB 067b:2303"));
+    EXPECT_EQ(Form->PortNameLabel->text(),
+              QStringLiteral("The settings file's PortName opens /dev/ttyUSB0\nDriver: pl2303, USB 067b:2303"));
+    EXPECT_GT(Form->height(), Form->PortNameLabel->geometry().bottom());
     EXPECT_GT(Form->height(), Form->PortNameLabel->geometry().bottom());
     EXPECT_EQ(settings.Port, 3) << "kept";
 }

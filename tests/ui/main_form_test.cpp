@@ -228,6 +228,21 @@ TEST_F(MainFormTest, ParameterDialogSavesOnOkAndAlwaysReopensThePort)
     EXPECT_TRUE(Form->Settings.RESETInvert);
 }
 
+// The driver found when the port was opened stands beside its device.
+TEST_F(MainFormTest, TheParameterDialogNamesThePortsDriver)
+{
+    PortName = "sim-pl2303";
+    Start();
+    QString shown;
+    QTimer::singleShot(50, [this, &shown] {
+        shown = Form->ComParaForm->PortNameLabel->text();
+        QTest::mouseClick(Form->ComParaForm->Button2, Qt::LeftButton);
+    });
+    ClickBar(Form->Parameter1);
+    WaitForOperation();
+    EXPECT_EQ(shown, QStringLiteral("The settings file's PortName opens sim-pl2303\nDriver: pl2303, USB 067b:2303"));
+}
+
 TEST_F(MainFormTest, EditWindowAndTerminalOpenFromTheMenus)
 {
     Start();

@@ -20,3 +20,11 @@ TEST(PortTip, TellsTheLastFailureOnlyForTheDeviceThatFailed)
     // A number out of range in the file failed on a device that the field cannot even show.
     EXPECT_EQ(PortTip(1, "", 0, reason), "COM1 opens /dev/ttyS0");
 }
+
+TEST(PortTip, NamesTheDriverBesideTheDeviceItServes)
+{
+    EXPECT_EQ(PortTip(1, "", 1, "", "serial, a built-in UART"), "COM1 opens /dev/ttyS0 (serial, a built-in UART)");
+    EXPECT_EQ(PortTip(2, "", 1, "", "serial, a built-in UART"), "COM2 opens /dev/ttyS1");
+    EXPECT_EQ(PortTip(3, "/dev/ttyUSB0", 1, "", "pl2303, USB 067b:2303"),
+              "The settings file's PortName opens /dev/ttyUSB0 (pl2303, USB 067b:2303); the number is not used");
+}
