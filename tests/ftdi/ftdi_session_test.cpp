@@ -1,14 +1,12 @@
 // The ftdi port as the programs use it, on the fake cable: every operation against the serial back
 // end, the terminal's UART between operations, the line levels across the mode switches, and the
 // faults.
-#include "buffer/memory_buffer.h"
+#include "operation_outcome.h"
 #include "ftdi/ftdi_port.h"
 #include "link/adapter_presets.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
 #include "prog/port_session.h"
-#include "prog/prog_thread.h"
-#include "prog/prog_ui.h"
 #include "settings/settings.h"
 #include "sim/ftdi_fake.h"
 #include "sim/virtual_target.h"
@@ -23,66 +21,6 @@
 
 namespace {
 
-// The presence test's sleeps are what let a slow write finish, so they are real, only shorter.
-void ShortSleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
-}
-
-class TLinesUi : public TProgUi {
-public:
-    void ClearDifferences() override { Lines.clear(); }
-    void AddDifferenceLine(int address, std::uint8_t buffer, std::uint8_t device) override
-    {
-        Lines.push_back(DifferenceLine(address, buffer, device));
-    }
-    void RefreshEditWindow() override {}
-    void ShowElapsed(double) override {}
-    void OperationFinished() override {}
-    std::vector<std::string> Lines;
-};
-
-TSettings FastSettings()
-{
-    TSettings s;
-    s.ResetDelay1 = s.ResetDelay2 = 0.1;
-    s.WriteDelay = 0.05;
-    return s;
-}
-
-void QuickChip(TVirtualChip &chip, const TSimImage &contents)
-{
-    chip.SetWriteCycle(std::chrono::microseconds(20));
-    chip.SetEraseTime(std::chrono::microseconds(200));
-    chip.SetContents(contents);
-}
-
-TSimImage Contents()
-{
-    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
-    for (std::size_t i = 0; i < image.Code.size(); ++i)
-        image.Code[i] = static_cast<std::uint8_t>(i * 5 + (i >> 7));
-    for (std::size_t i = 0; i < image.Data.size(); ++i)
-        image.Data[i] = static_cast<std::uint8_t>(~i);
-    return image;
-}
-
-// One end of the comparison: the memory, the status and what the front end was told.
-struct TOutcome {
-    TMemoryBuffer Memory;
-    TProgStatus Status;
-    TLinesUi Ui;
-};
-
-void RunOperation(TOperationCode code, TLineInterface &lines, const TSettings &settings, TOutcome &outcome,
-         std::function<void()> drain = nullptr)
-{
-    TProgContext context{outcome.Status, outcome.Memory, settings, lines, outcome.Ui, std::move(drain), &ShortSleep};
-    TProgRunner runner(context);
-    ASSERT_TRUE(runner.StartOperation(code));
-    runner.WaitForEnd();
-}
-
 class FtdiSessionTest : public testing::Test {
 protected:
     FtdiSessionTest()
@@ -94,7 +32,7 @@ protected:
             Fake = fake.get();
             return fake;
         });
-        QuickChip(Chip, Contents());
+        PrepareChip(Chip);
     }
 
     std::string Open()
@@ -107,7 +45,7 @@ protected:
         RunOperation(code, Session.Lines(), Settings, outcome, [this] { Session.Drain(); });
     }
 
-    TSettings Settings = FastSettings();
+    TSettings Settings = QuickSettings();
     TVirtualChip Chip{TChipKind::AT89S8252};
     T_QCCom32 Com;
     TPortSession Session{Com, Settings};
@@ -151,9 +89,8 @@ TEST_F(FtdiSessionTest, EveryOperationLeavesTheChipAsTheSerialBackEndDoes)
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.Name);
         TVirtualTarget serial(Settings);
-        QuickChip(serial.Chip(), Contents());
-        QuickChip(Chip, Contents());
-        Chip.SetFault(TChipFault::None);
+        PrepareChip(serial.Chip());
+        PrepareChip(Chip);
         TOutcome viaCable, viaSerial;
         viaCable.Status.LockBitsByte = viaSerial.Status.LockBitsByte = 0x67;
         if (c.Prepare) {
@@ -162,14 +99,7 @@ TEST_F(FtdiSessionTest, EveryOperationLeavesTheChipAsTheSerialBackEndDoes)
         }
         RunOnCable(c.Code, viaCable);
         RunOperation(c.Code, serial.Lines(), Settings, viaSerial);
-        EXPECT_EQ(Chip.Contents().Code, serial.Chip().Contents().Code);
-        EXPECT_EQ(Chip.Contents().Data, serial.Chip().Contents().Data);
-        EXPECT_EQ(Chip.Contents().LockBits, serial.Chip().Contents().LockBits);
-        EXPECT_EQ(viaCable.Memory.Buffer, viaSerial.Memory.Buffer);
-        EXPECT_EQ(viaCable.Memory.LastProgrammed, viaSerial.Memory.LastProgrammed);
-        EXPECT_EQ(viaCable.Ui.Lines, viaSerial.Ui.Lines);
-        EXPECT_EQ(viaCable.Status.DeviceFound, viaSerial.Status.DeviceFound);
-        EXPECT_EQ(viaCable.Status.VerifyDifferences, viaSerial.Status.VerifyDifferences);
+        ExpectSameEnd(Chip, viaCable, serial.Chip(), viaSerial);
         EXPECT_FALSE(viaCable.Status.PortLost);
         EXPECT_EQ(Chip.Counters().WritesLost, 0u);
     }
@@ -187,7 +117,7 @@ TEST_F(FtdiSessionTest, AWriteFasterThanTheChipLosesBytesThatVerifyFinds)
     EXPECT_GT(Chip.Counters().WritesLost, 0u);
     RunOnCable(opVerifyCode, outcome);
     EXPECT_TRUE(outcome.Status.VerifyDifferences);
-    EXPECT_FALSE(outcome.Ui.Lines.empty());
+    EXPECT_FALSE(outcome.Lines.empty());
 }
 
 // Between operations the terminal has the UART at its baud rate; each operation takes bit-bang

@@ -2,6 +2,7 @@
 #include "buffer/memory_buffer.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
+#include "operation_outcome.h"
 #include "recording_lines.h"
 #include "settings/settings.h"
 #include "sim/virtual_target.h"
@@ -53,11 +54,6 @@ private:
     }
     const TProgStatus &Status;
 };
-
-void ShortSleep(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
-}
 
 class ProgThreadTest : public testing::Test {
 protected:
