@@ -6,6 +6,7 @@
 #include "ftdi/ftdi_port.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
+#include "quiet_ui.h"
 #include "settings/settings.h"
 #include "sim/ftdi_fake.h"
 #include "sim/virtual_adapter.h"
@@ -19,15 +20,6 @@ namespace {
 
 constexpr double UsbLatency = 0.001; // seconds per round trip, as full-speed USB gives
 constexpr int Bytes = 8192;
-
-class TQuietUi : public TProgUi {
-public:
-    void ClearDifferences() override {}
-    void AddDifferenceLine(int, std::uint8_t, std::uint8_t) override {}
-    void RefreshEditWindow() override {}
-    void ShowElapsed(double) override {}
-    void OperationFinished() override {}
-};
 
 double SleptMs = 0;
 void CountSleep(int ms) { SleptMs += ms; }
@@ -94,13 +86,18 @@ TMemoryBuffer Pattern()
     return memory;
 }
 
+TSimImage CodeImage(const std::vector<std::uint8_t> &contents)
+{
+    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
+    image.Code = contents;
+    return image;
+}
+
 TRun ThroughFtdi(TOperationCode code, const TSettings &settings, const std::vector<std::uint8_t> &contents)
 {
     TRun run{0, {}, 0, Pattern(), {}};
     TVirtualChip chip(TChipKind::AT89S8252);
-    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
-    image.Code = contents;
-    chip.SetContents(image);
+    chip.SetContents(CodeImage(contents));
     TFtdiPort port(std::make_unique<TFtdiFake>(chip, settings), "ftdi", settings);
     port.Open({9600, 'N', 8, 1});
     SleptMs = 0;
@@ -115,9 +112,7 @@ TRun ThroughSerial(TOperationCode code, const TSettings &settings, const std::ve
 {
     TRun run{0, {}, 0, Pattern(), {}};
     TVirtualChip chip(TChipKind::AT89S8252);
-    TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
-    image.Code = contents;
-    chip.SetContents(image);
+    chip.SetContents(CodeImage(contents));
     TUsbSerialModel lines(chip, settings);
     SleptMs = 0;
     Execute(code, lines, settings, run.Memory);

@@ -3,6 +3,7 @@
 #include "buffer/memory_buffer.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
+#include "quiet_ui.h"
 #include "settings/settings.h"
 #include "sim/virtual_target.h"
 
@@ -10,15 +11,6 @@
 #include <cstdio>
 
 namespace {
-
-class TQuietUi : public TProgUi {
-public:
-    void ClearDifferences() override {}
-    void AddDifferenceLine(int, std::uint8_t, std::uint8_t) override {}
-    void RefreshEditWindow() override {}
-    void ShowElapsed(double) override {}
-    void OperationFinished() override {}
-};
 
 struct TBench {
     TSettings Settings;

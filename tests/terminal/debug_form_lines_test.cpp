@@ -84,28 +84,20 @@ int PortFd(const std::string &slave)
     return -1;
 }
 
-class DebugFormLines : public testing::Test {
+class DebugFormLines : public TPtyPortTest {
 protected:
     void SetUp() override
     {
-        Dir = fs::temp_directory_path() / ("korvel-terminal-lines-" + std::to_string(::getpid()));
-        fs::create_directories(Dir);
-        QCom.SetShowErrors(false);
-        QCom.SetPortName(Pty.SlavePath());
-        ASSERT_TRUE(QCom.Open());
-        QCom.SetHooks({nullptr, [] { QCoreApplication::processEvents(); }});
+        TPtyPortTest::SetUp();
         PortCalls.Fd = PortFd(Pty.SlavePath());
         ASSERT_GE(PortCalls.Fd, 0);
     }
     void TearDown() override
     {
         PortCalls.Fd = -1;
-        fs::remove_all(Dir);
+        TPtyPortTest::TearDown();
     }
 
-    fs::path Dir;
-    TPtyPair Pty;
-    T_QCCom32 QCom;
     TSettings Settings;
     TProgStatus Status;
     TDebugForm Form{QCom, Settings, Status};

@@ -149,16 +149,11 @@ std::string FileText(const fs::path &path)
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class DebugFormTest : public testing::Test {
+class DebugFormTest : public TPtyPortTest {
 protected:
     void SetUp() override
     {
-        Dir = fs::temp_directory_path() / ("korvel-terminal-" + std::to_string(::getpid()));
-        fs::create_directories(Dir);
-        QCom.SetShowErrors(false);
-        QCom.SetPortName(Pty.SlavePath());
-        ASSERT_TRUE(QCom.Open());
-        QCom.SetHooks({nullptr, [] { QCoreApplication::processEvents(); }});
+        TPtyPortTest::SetUp();
         Form = std::make_unique<TDebugForm>(QCom, Settings, Status);
         Form->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(Form.get()));
@@ -167,7 +162,7 @@ protected:
     void TearDown() override
     {
         Form.reset();
-        fs::remove_all(Dir);
+        TPtyPortTest::TearDown();
     }
 
     std::string Screen() const { return ConsoleText(*Form->Console1); }
@@ -186,10 +181,7 @@ protected:
         EXPECT_TRUE(Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->isEnabled());
     }
 
-    fs::path Dir;
-    TPtyPair Pty;
     TInterpreterPeer Peer{Pty};
-    T_QCCom32 QCom;
     TSettings Settings;
     TProgStatus Status;
     std::unique_ptr<TDebugForm> Form;

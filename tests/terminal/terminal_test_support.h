@@ -2,9 +2,13 @@
 // holds while the program under test (the port, or a simulator) opens the slave by its path, and
 // the console's text as rows.
 #pragma once
+#include "link/qc_com32.h"
 #include "terminal/console.h"
 
+#include <QCoreApplication>
 #include <fcntl.h>
+#include <filesystem>
+#include <gtest/gtest.h>
 #include <stdexcept>
 #include <string>
 #include <termios.h>
@@ -68,3 +72,25 @@ inline std::string ConsoleText(const TConsole &console)
     }
     return text;
 }
+
+// A scratch folder, and the port open on a pseudo-terminal's slave with the UI's event pump, as the
+// terminal window finds it in the program.
+class TPtyPortTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        Dir = std::filesystem::temp_directory_path() /
+              ("korvel-terminal-" + std::to_string(::getpid()) + "-" +
+               testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::filesystem::create_directories(Dir);
+        QCom.SetShowErrors(false);
+        QCom.SetPortName(Pty.SlavePath());
+        ASSERT_TRUE(QCom.Open());
+        QCom.SetHooks({nullptr, [] { QCoreApplication::processEvents(); }});
+    }
+    void TearDown() override { std::filesystem::remove_all(Dir); }
+
+    std::filesystem::path Dir;
+    TPtyPair Pty;
+    T_QCCom32 QCom;
+};
