@@ -277,8 +277,10 @@ void TMainForm::OpenPort()
     PortTarget = target;
     std::string problem;
     LastOpenResult = Session.Open(SettingsPath + ".sim", problem);
+    // An open port whose cable cannot serve the wiring still serves the terminal; its problem is
+    // shown where an unopenable port's is, and no operation starts on it.
     if (LastOpenResult == TOpenResult::Ok)
-        problem.clear();
+        problem = Session.WiringProblem();
     // The port's own error boxes stay off, so the reason goes where a user looks for it.
     ProgressBar1->setToolTip(FromStd(problem));
     if (!problem.empty() && problem != LastPortProblem)
@@ -298,12 +300,12 @@ void TMainForm::FocusTerminal()
 }
 
 // A port lost since it was opened (a USB adapter pulled) gets one more attempt, which also names the
-// reason it cannot be opened.
+// reason it cannot be opened. A cable that cannot serve the wiring counts as not opened.
 bool TMainForm::PortOpened()
 {
     if (!QCom.Opened())
         OpenPort();
-    return QCom.Opened();
+    return QCom.Opened() && Session.WiringProblem().empty();
 }
 
 void TMainForm::ReportPortProblem()
@@ -436,8 +438,13 @@ void TMainForm::OperationFinished(const TFinishMessage &message, const std::stri
         ReportOnce(problems);
     if (!message.Show)
         return;
+    std::string text = message.Text;
+    // What the cable refused, or an input its driver never reported, explains a chip not found.
+    if (!Status.DeviceFound && !Status.PortLost)
+        for (const std::string &note : Session.PortNotes())
+            text += "\n" + note;
     QApplication::beep();
-    QMessageBox box(QMessageBox::NoIcon, FromStd(message.Caption), FromStd(message.Text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, FromStd(message.Caption), FromStd(text), QMessageBox::Ok, this);
     box.exec();
     if (message.ShowDifferences)
         ShowDifferences1Click();
