@@ -76,13 +76,12 @@ std::string Joined(const std::vector<std::string> &parts, const char *separator)
 // "The 5 ms in use is too short: use 6 ms", in words, for a user who reads no numbers twice.
 std::string SettleVerdict(double inUseMs, double recommendedMs)
 {
-    if (inUseMs <= 0)
-        return "Reading at once is too soon: use " + Ms(recommendedMs) + " ms";
-    const std::string inUse = "The " + Ms(inUseMs) + " ms in use is ";
+    const std::string inUse = inUseMs > 0 ? "The " + Ms(inUseMs) + " ms in use is " : "Reading at once is ";
+    const std::string recommended = recommendedMs > 0 ? Ms(recommendedMs) + " ms" : "reading at once";
     if (inUseMs < recommendedMs)
-        return inUse + "too short: use " + Ms(recommendedMs) + " ms";
+        return inUse + "too short: use " + recommended;
     if (inUseMs > recommendedMs)
-        return inUse + "enough; " + Ms(recommendedMs) + " ms would do as well, and faster";
+        return inUse + "enough; " + recommended + " would do as well, and faster";
     return inUse + "right";
 }
 
@@ -561,7 +560,7 @@ double TCli::MeasureInputs()
 {
     const double reference = ReferenceSettleMs(Session->SettleMs());
     const TSettleMeasurement m =
-        MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference, Session->Driver().PollMs);
+        MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference, Session->ReportIntervalMs());
     std::ostringstream bytes;
     for (const std::uint8_t b : m.Reference)
         bytes << (bytes.tellp() > 0 ? " " : "") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
@@ -570,7 +569,7 @@ double TCli::MeasureInputs()
     switch (m.Result) {
     case TSettleMeasurement::TResult::Measured:
         Out << "Settle: MISO read right "
-            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms after the change that moves it" : "at once after the change that moves it")
+            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms" : "at once") << " after the change that moves it"
             << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
             << SettleVerdict(Session->SettleMs(), m.RecommendedMs) << " (PortSettle=" << Ms(m.RecommendedMs)
             << " in [SerialPort], or korvel-cli --settle " << Ms(m.RecommendedMs) << ")\n";

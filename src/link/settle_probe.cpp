@@ -65,12 +65,13 @@ private:
 // A trial passes when it reads the reference twice; the reference's own settle passes by definition.
 bool Passes(TProbe &probe, const TSettleMeasurement &m, double trialMs)
 {
-    return trialMs >= m.ReferenceMs || (probe.ReadWith(trialMs) == m.Reference && probe.ReadWith(trialMs) == m.Reference);
+    return trialMs >= m.ReferenceMs ||
+           (probe.ReadWith(trialMs) == m.Reference && probe.ReadWith(trialMs) == m.Reference);
 }
 
 // A settle that passes by luck (a report that happened to come early) is not taken: the next longer
 // one must pass as well.
-void FindShortest(TProbe &probe, TSettleMeasurement &m, double pollMs)
+void FindShortest(TProbe &probe, TSettleMeasurement &m, double reportMs)
 {
     m.ShortestMs = m.ReferenceMs;
     constexpr std::size_t trials = std::size(TrialSettlesMs);
@@ -89,7 +90,7 @@ void FindShortest(TProbe &probe, TSettleMeasurement &m, double pollMs)
     }
     // Twice the shortest, and at least a polling interval more: a report may come one poll later
     // than it did here.
-    const double floor = m.ShortestMs + std::max(pollMs, 1.0);
+    const double floor = m.ShortestMs + reportMs;
     // Up to the next tenth of a millisecond; the allowance keeps 1.1 (11.000000000000002 tenths) at 1.1.
     m.RecommendedMs = std::ceil(std::max(m.ShortestMs * 2, floor) * 10 - 1e-9) / 10;
 }
@@ -102,7 +103,7 @@ double ReferenceSettleMs(double settleInUseMs)
 }
 
 TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
-                                 double referenceMs, double pollMs)
+                                 double referenceMs, double reportMs)
 {
     TSettleMeasurement m;
     m.ReferenceMs = referenceMs;
@@ -118,7 +119,7 @@ TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, co
         m.Result = TSettleMeasurement::TResult::NoChanges;
     else {
         m.Result = TSettleMeasurement::TResult::Measured;
-        FindShortest(probe, m, pollMs);
+        FindShortest(probe, m, reportMs);
     }
     m.RequestMs = settle.Stats().RequestMs();
     probe.Stop();

@@ -27,10 +27,11 @@ struct TSettleMeasurement {
 };
 
 // lines: the port as the link drives it, settle: the wrapper inside it whose settle is tried;
-// pollMs: how often the host polls the cable's interrupt endpoint (0: unknown). Enters programming
-// mode, reads, and leaves it; the lines end at rest.
+// reportMs: how much later than usual a report of a late driver can come (its endpoint's polling
+// interval), 0 for a driver that asks the chip at every read. Enters programming mode, reads, and
+// leaves it; the lines end at rest.
 TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
-                                 double referenceMs, double pollMs = 0);
+                                 double referenceMs, double reportMs = 0);
 
 // The settle the measurement trusts as reference: generous, and well above the one in use.
 double ReferenceSettleMs(double settleInUseMs);

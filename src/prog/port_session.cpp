@@ -9,6 +9,7 @@
 #include "sim/line_trace.h"
 #include "sim/virtual_target.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -135,11 +136,8 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
             error = PortOpenError(Port.DeviceName(), errno);
         return TOpenResult::PortError;
     }
-    const TOpenResult traced = OpenTrace(error);
     BreakTime.reset();
-    if (traced == TOpenResult::Ok && Tty.Driver == "ch341-uart" && !TxdFunctions(Settings).empty())
-        MeasureBreak();
-    return traced;
+    return OpenTrace(error);
 }
 
 TOpenResult TPortSession::OpenTarget(const std::string &simImage, std::string &error)
@@ -188,6 +186,11 @@ void TPortSession::LookUpDriver(bool lateCable)
     TtySettle = DriverSettleMs(Tty);
 }
 
+double TPortSession::ReportIntervalMs() const
+{
+    return TtySettle > 0 ? std::max(Tty.PollMs, 1.0) : 0;
+}
+
 double TPortSession::SettleMs() const
 {
     return EffectiveSettleMs(TtySettle, Settings.PortSettle, Settings.ClockDelay);
@@ -198,19 +201,25 @@ TSettleLines *TPortSession::Settle()
     return FtdiPort ? nullptr : SettledPort.get();
 }
 
-std::string TPortSession::WiringProblem() const
+// The break is timed only here, right before an operation that resets the chip anyway: timed at the
+// open it would pulse a RESET wired to TXD under a running target.
+std::string TPortSession::WiringProblem()
 {
     if (std::string problem = UnreportedInputProblem(Tty, Settings.Miso_Line); !problem.empty())
         return problem;
     const std::string txd = TxdFunctions(Settings);
-    if (txd.empty() || !BreakImitated())
+    if (txd.empty() || Tty.Driver != "ch341-uart")
+        return {};
+    if (!BreakTime)
+        MeasureBreak();
+    if (!BreakImitated())
         return {};
     char took[32];
     std::snprintf(took, sizeof took, "%.0f ms", *BreakTime);
     return txd + " cannot be held in break on this cable: " + Tty.Driver +
            " imitates a break with one slow character (a break on and off took " + took +
-           "). No preset avoids TXD: wire SCL and MOSI to RTS and DTR and hold RESET active with a jumper "
-           "(Reset_Line=3 in [SerialPort]), or use a cable with another chip";
+           "). No preset or wiring avoids TXD, since RESET, MOSI and SCL need all three outputs: use this "
+           "cable for the terminal only, and for programming one whose chip has a break (FTDI, CP210x, PL2303)";
 }
 
 bool TPortSession::BreakImitated() const

@@ -63,16 +63,20 @@ public:
     // The settle the driver needs, and the one waited before each input read (the settings'
     // PortSettle first, never below the clock delay).
     double DriverSettle() const { return TtySettle; }
+    // How much later than usual a report of a driver that reports inputs late can come: its
+    // endpoint's polling interval, 1 ms at least; 0 for a driver that asks the chip at every read.
+    double ReportIntervalMs() const;
     double SettleMs() const;
     // The settle wait in front of the serial port; null while the ftdi port serves.
     TSettleLines *Settle();
 
     // Why this cable cannot serve the wiring the settings give, with the way out: an input the driver
-    // never reports on MISO, or TXD in use on a cable that only imitates a break. Empty when it can.
-    // Operations are not started then; the port itself still serves the terminal.
-    std::string WiringProblem() const;
-    // Times a break on and off on TXD (done at Open on ch341-uart cables whose TXD serves the adapter):
-    // a cable that imitates the break with a slow character takes a fifth of a second.
+    // never reports on MISO, or TXD in use on a cable that only imitates a break (on a ch341-uart cable
+    // the first call after Open times a break for that). Empty when it can. Operations are not
+    // started then; the port itself still serves the terminal.
+    std::string WiringProblem();
+    // Times a break on and off on TXD: a cable that imitates the break with a slow character takes a
+    // fifth of a second.
     double MeasureBreak();
     std::optional<double> BreakMs() const { return BreakTime; }
     bool BreakImitated() const;

@@ -277,10 +277,8 @@ void TMainForm::OpenPort()
     PortTarget = target;
     std::string problem;
     LastOpenResult = Session.Open(SettingsPath + ".sim", problem);
-    // An open port whose cable cannot serve the wiring still serves the terminal; its problem is
-    // shown where an unopenable port's is, and no operation starts on it.
     if (LastOpenResult == TOpenResult::Ok)
-        problem = Session.WiringProblem();
+        problem.clear();
     // The port's own error boxes stay off, so the reason goes where a user looks for it.
     ProgressBar1->setToolTip(FromStd(problem));
     if (!problem.empty() && problem != LastPortProblem)
@@ -300,12 +298,17 @@ void TMainForm::FocusTerminal()
 }
 
 // A port lost since it was opened (a USB adapter pulled) gets one more attempt, which also names the
-// reason it cannot be opened. A cable that cannot serve the wiring counts as not opened.
+// reason it cannot be opened. A cable that cannot serve the wiring counts as not opened, with its
+// reason shown where an unopenable port's is; it still serves the terminal.
 bool TMainForm::PortOpened()
 {
     if (!QCom.Opened())
         OpenPort();
-    return QCom.Opened() && Session.WiringProblem().empty();
+    if (!QCom.Opened())
+        return false;
+    LastPortProblem = Session.WiringProblem();
+    ProgressBar1->setToolTip(FromStd(LastPortProblem));
+    return LastPortProblem.empty();
 }
 
 void TMainForm::ReportPortProblem()

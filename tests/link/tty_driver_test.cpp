@@ -33,9 +33,11 @@ TEST(TtyDriverTest, LooksUpDriverIdsAndSettleForEveryKindOfPort)
         // Late by twice the polling interval of its notifications, but never more than the cap.
         {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "E661", 0, 1, "16ms"}, true), TTtyKind::Usb, 32,
          "cdc_acm, USB 2e8a:000a, serial E661"},
-        {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "", 0, 1, "255ms"}, true), TTtyKind::Usb, 50, "cdc_acm, USB 2e8a:000a"},
+        {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "", 0, 1, "255ms"}, true), TTtyKind::Usb, 50,
+         "cdc_acm, USB 2e8a:000a"},
         // High-speed endpoints count in microseconds.
-        {usb({"ttyUSB0", "pl2303", "067b", "23a3", "", 0, 1, "125us"}, false), TTtyKind::Usb, 5, "pl2303, USB 067b:23a3"},
+        {usb({"ttyUSB0", "pl2303", "067b", "23a3", "", 0, 1, "125us"}, false), TTtyKind::Usb, 5,
+         "pl2303, USB 067b:23a3"},
         {usb({"ttyACM1", "cdc_acm", "1d50", "6018", "", 0, 1, "16000us"}, false), TTtyKind::Usb, 32,
          "cdc_acm, USB 1d50:6018"},
         // A node whose name sysfs does not know is found by its device number (here /dev/null's).

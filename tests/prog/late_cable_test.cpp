@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <thread>
 
 namespace {
@@ -97,7 +98,7 @@ TEST_F(LateCableTest, EveryOperationEndsAsOnAPortReadAtOnce)
 TEST_F(LateCableTest, TheMeasurementFindsASettleOrSaysWhyNot)
 {
     TVirtualChip &chip = Open(microseconds(300));
-    TSettleMeasurement m = MeasureSettle(Session.Lines(), *Session.Settle(), Settings, 3, Cable.PollMs);
+    TSettleMeasurement m = MeasureSettle(Session.Lines(), *Session.Settle(), Settings, 3, Session.ReportIntervalMs());
     ASSERT_EQ(m.Result, TResult::Measured);
     EXPECT_EQ(m.Reference, std::vector<std::uint8_t>(chip.Contents().Code.begin(), chip.Contents().Code.begin() + 8));
     // 0.5 ms is the first settle tried above the lag; a reader the machine held up may pass earlier.
@@ -114,6 +115,40 @@ TEST_F(LateCableTest, TheMeasurementFindsASettleOrSaysWhyNot)
     // Later than the reference's settle: the reads with it and with twice it disagree.
     Open(microseconds(4000));
     EXPECT_EQ(MeasureSettle(Session.Lines(), *Session.Settle(), Settings, 3).Result, TResult::Unstable);
+}
+
+// Inputs that read wrong while the settle tried is one the test names: a cable whose reports came
+// early by luck at one settle and late at the next longer one.
+class TWrongUnderSomeSettles final : public TImmediateLines {
+public:
+    explicit TWrongUnderSomeSettles(TLineInterface &inner) : Inner(inner) {}
+    void SetBreak(bool level) override { Inner.SetBreak(level); }
+    void SetRts(bool level) override { Inner.SetRts(level); }
+    void SetDtr(bool level) override { Inner.SetDtr(level); }
+    bool GetCTS() override { return Inner.GetCTS() != Wrong(); }
+    bool GetDSR() override { return Inner.GetDSR(); }
+    bool GetRLSD() override { return Inner.GetRLSD(); }
+    bool GetRI() override { return Inner.GetRI(); }
+
+    std::function<bool()> Wrong;
+
+private:
+    TLineInterface &Inner;
+};
+
+TEST(SettleMeasurementTest, ASettleCountsOnlyWhenTheNextLongerOnePassesToo)
+{
+    const TSettings settings = QuickSettings();
+    TVirtualTarget target(settings);
+    PrepareChip(target.Chip());
+    TWrongUnderSomeSettles flaky(target.Lines());
+    TSettleLines settle(flaky, [] { return 0.0; });
+    flaky.Wrong = [&settle] { return settle.SettleMs() < 0.2 || settle.SettleMs() == 0.5; };
+    const TSettleMeasurement m = MeasureSettle(settle, settle, settings, 2, 1);
+    ASSERT_EQ(m.Result, TResult::Measured);
+    EXPECT_EQ(m.ShortestMs, 1.0);
+    EXPECT_EQ(m.FailedMs, 0.5);
+    EXPECT_EQ(m.RecommendedMs, 2.0);
 }
 
 // The chip moves MISO after SCL falls, so a read waits the settle from that request, not from the
@@ -147,21 +182,23 @@ TEST_F(LateCableTest, ACableThatCannotServeTheWiringIsNamedWithTheWayOut)
     for (const TBreakImitation mode : {TBreakImitation::OffWaits, TBreakImitation::OnWaits}) {
         adapter.SetBreakImitation(mode, milliseconds(120));
         Reopen("ch341-uart");
+        const std::string problem = Session.WiringProblem();
         EXPECT_GT(Session.BreakMs().value_or(0), 100.0);
-        EXPECT_EQ(Session.WiringProblem().rfind("TXD (SCL) cannot be held in break on this cable: ch341-uart imitates a "
-                                                "break with one slow character", 0),
+        EXPECT_EQ(problem.rfind("TXD (SCL) cannot be held in break on this cable: ch341-uart imitates a break with "
+                                "one slow character",
+                                0),
                   0u)
-            << Session.WiringProblem();
+            << problem;
     }
     Settings.Scl_Line = 3; // TXD serves nothing: not even timed
     Reopen("ch341-uart");
-    EXPECT_FALSE(Session.BreakMs());
     EXPECT_EQ(Session.WiringProblem(), "");
+    EXPECT_FALSE(Session.BreakMs());
     Settings.Scl_Line = 0;
     adapter.SetBreakImitation(TBreakImitation::None);
     Reopen("ch341-uart");
-    EXPECT_LT(Session.BreakMs().value_or(1000), 100.0);
     EXPECT_EQ(Session.WiringProblem(), "");
+    EXPECT_LT(Session.BreakMs().value_or(1000), 100.0);
 }
 
 // A MISO that never moved on a driver that reports inputs late may be one the driver never reports;
