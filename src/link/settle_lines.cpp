@@ -47,6 +47,13 @@ bool TSettleLines::Input(int line, bool (TLineInterface::*get)())
     return state;
 }
 
+void TSettleLines::ResetStats()
+{
+    Counters = {};
+    for (std::atomic<unsigned> &seen : Seen)
+        seen = 0;
+}
+
 void TSettleLines::NoteSeen(int line, bool state)
 {
     if (line >= 0 && line < 4)

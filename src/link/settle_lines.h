@@ -8,6 +8,7 @@
 #include "link/line_interface.h"
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <deque>
@@ -54,12 +55,9 @@ public:
     const TStats &Stats() const { return Counters; }
     // Whether an input line (0 CTS .. 3 RI) was read both on and off since the stats were reset:
     // one that never changed may be one the driver never reports.
+    // A front end may ask on its own thread once an operation has ended.
     bool InputChanged(int line) const { return line >= 0 && line < 4 && Seen[static_cast<std::size_t>(line)] == 3; }
-    void ResetStats()
-    {
-        Counters = {};
-        Seen = {};
-    }
+    void ResetStats();
 
 private:
     template <class TCall> auto Timed(TCall call);
@@ -72,7 +70,7 @@ private:
     std::function<double()> Settle;
     std::optional<double> Trial;
     TMovesInputs MovesInputs;
-    std::array<unsigned, 4> Seen{}; // per input: bit 0 read off, bit 1 read on
+    std::array<std::atomic<unsigned>, 4> Seen{}; // per input: bit 0 read off, bit 1 read on
     std::deque<int> Queued; // the lines of the samples not taken yet
     TClock::time_point LastChange = TClock::now();
     TStats Counters;

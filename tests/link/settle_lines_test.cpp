@@ -4,8 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace {
 
 using E = TLineEvent;
@@ -53,34 +51,6 @@ TEST(SettleLinesTest, InputReadsWaitOnlyWhileAnOutputChangeIsFresh)
     EXPECT_EQ(inner.Events, (std::vector<E>{{C::Rts, true}, {C::Cts, true}, {C::Dsr, false}, {C::Break, true},
                                             {C::Cts, true}, {C::Dsr, false}, {C::Dtr, true}, {C::Ri, false}}));
     EXPECT_EQ(lines.Stats().Requests, 8u);
-}
-
-// The settle counts from the last request that can move an input (here every one but TXD on, as
-// SCL rising is for the chip); an input has changed once it was read both on and off, deferred
-// samples included, until the stats are reset.
-TEST(SettleLinesTest, TheSettleCountsFromTheLastRequestThatCanMoveAnInput)
-{
-    TRecordingLines inner;
-    bool cts = false;
-    inner.Input = [&cts](C call) { return call == C::Cts && cts; };
-    TSettleLines lines(inner, [] { return 20.0; });
-    lines.SetMovesInputs([](int output, bool level) { return !(output == 0 && level); });
-
-    lines.SetBreak(false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    lines.SetBreak(true);
-    EXPECT_FALSE(lines.GetCTS());
-    EXPECT_EQ(lines.Stats().SettleSeconds, 0.0) << "the settle had passed since TXD went off";
-    lines.SetRts(true);
-    cts = true;
-    lines.QueueSample(0);
-    EXPECT_GT(lines.Stats().SettleSeconds, 0.0);
-    EXPECT_FALSE(lines.InputChanged(0)) << "not taken yet";
-    EXPECT_TRUE(lines.TakeSample());
-    EXPECT_TRUE(lines.InputChanged(0));
-    EXPECT_FALSE(lines.InputChanged(1));
-    lines.ResetStats();
-    EXPECT_FALSE(lines.InputChanged(0));
 }
 
 } // namespace

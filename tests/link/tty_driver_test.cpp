@@ -70,34 +70,10 @@ TEST(TtyDriverTest, LooksUpDriverIdsAndSettleForEveryKindOfPort)
 TEST(TtyDriverTest, UnknownNodesOfUsbSerialMajorsCountAsLate)
 {
     TFakeSysfs tree;
-    const struct {
-        unsigned Major;
-        TTtyKind Kind;
-        double SettleMs;
-    } cases[] = {{188, TTtyKind::Usb, 5}, {166, TTtyKind::Usb, 5}, {4, TTtyKind::Unknown, 0}};
-    for (const auto &c : cases) {
-        const TTtyDriver tty = LookUpTtyNode("programmer", makedev(c.Major, 2), tree.Sys());
-        EXPECT_EQ(tty.Kind, c.Kind) << c.Major;
-        EXPECT_EQ(DriverSettleMs(tty), c.SettleMs) << c.Major;
-    }
+    for (const auto &[major, settleMs] : {std::pair{188u, 5.0}, {166u, 5.0}, {4u, 0.0}})
+        EXPECT_EQ(DriverSettleMs(LookUpTtyNode("programmer", makedev(major, 2), tree.Sys())), settleMs) << major;
     EXPECT_EQ(TtyDriverText(LookUpTtyNode("programmer", makedev(188, 2), tree.Sys())),
               "driver unknown (not in sysfs), a USB serial port by its device number");
-}
-
-// cdc_acm's notifications carry no CTS (and a ring event, no RI level): MISO must be elsewhere.
-TEST(TtyDriverTest, AnInputTheDriverNeverReportsIsRefusedWithTheWayOut)
-{
-    TTtyDriver acm;
-    acm.Kind = TTtyKind::Usb;
-    acm.Driver = "cdc_acm";
-    TTtyDriver pl2303 = acm;
-    pl2303.Driver = "pl2303";
-    EXPECT_EQ(UnreportedInputProblem(acm, 0), "cdc_acm cannot report CTS: wire MISO to DSR or DCD");
-    EXPECT_EQ(UnreportedInputProblem(acm, 3), "cdc_acm cannot report RI: wire MISO to DSR or DCD");
-    for (const int line : {1, 2, 4})
-        EXPECT_EQ(UnreportedInputProblem(acm, line), "") << line;
-    for (const int line : {0, 1, 2, 3})
-        EXPECT_EQ(UnreportedInputProblem(pl2303, line), "") << line;
 }
 
 TEST(TtyDriverTest, TheUsersSettleWinsAndNoSettleIsShorterThanTheClockDelay)
