@@ -142,9 +142,11 @@ TTtyDriver LookUpTtyNode(const std::string &name, std::optional<dev_t> number, c
     if (number) {
         const fs::path byNumber =
             root / "dev" / "char" / (std::to_string(major(*number)) + ":" + std::to_string(minor(*number)));
-        if (fs::exists(byNumber, ec)) {
-            entry = fs::canonical(byNumber, ec);
-            tty.Name = entry.filename().string();
+        // Terminals sit in a folder tty of their device; /dev/null's number leads elsewhere.
+        const fs::path device = fs::canonical(byNumber, ec);
+        if (!ec && device.parent_path().filename() == "tty") {
+            entry = device;
+            tty.Name = device.filename().string();
         }
     }
     if (tty.Name.empty() || !fs::exists(entry, ec)) {
