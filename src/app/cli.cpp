@@ -65,6 +65,26 @@ std::string Duration(double seconds)
     return text;
 }
 
+std::string Joined(const std::vector<std::string> &parts, const char *separator)
+{
+    std::string text;
+    for (const std::string &part : parts)
+        text += (text.empty() ? "" : separator) + part;
+    return text;
+}
+
+// "The 5 ms in use is too short: use 6 ms", in words, for a user who reads no numbers twice.
+std::string SettleVerdict(double inUseMs, double recommendedMs)
+{
+    const std::string inUse = inUseMs > 0 ? "The " + Ms(inUseMs) + " ms in use is " : "Reading at once is ";
+    const std::string recommended = recommendedMs > 0 ? Ms(recommendedMs) + " ms" : "reading at once";
+    if (inUseMs < recommendedMs)
+        return inUse + "too short: use " + recommended;
+    if (inUseMs > recommendedMs)
+        return inUse + "enough; " + recommended + " would do as well, and faster";
+    return inUse + "right";
+}
+
 // Difference lines as they arrive, on the programming thread.
 class TCliUi : public TProgUi {
 public:
@@ -149,6 +169,8 @@ private:
     void DescribePort();
     void DescribeCost(double requestMs);
     double MeasureInputs();
+    void ShowBreak();
+    void ForecastDuration();
 
     const TCliOptions &Opt;
     std::ostream &Out;
@@ -370,9 +392,15 @@ int TCli::Finish(const char *title, const std::string &note)
     const TFinishMessage message = FinishMessage(Status);
     // The presence test writes a byte and reads it back, which a locked chip refuses; only an
     // erase, which needs no presence test, unlocks it.
-    if (!Status.DeviceFound && Status.OperationCode != opChipReset)
-        return Fail(ExitNoDevice, message.Text + " (a chip whose Lock Bit 1 is set fails this test too: "
-                                                 "korvel-cli erase clears the lock bits)");
+    if (!Status.DeviceFound && Status.OperationCode != opChipReset) {
+        // What the port itself did wrong explains the failure better than a guess about the chip.
+        const std::string notes = Joined(Session->PortNotes(), "; ");
+        return Fail(ExitNoDevice, message.Text + " (" +
+                                      (notes.empty() ? "a chip whose Lock Bit 1 is set fails this test too: "
+                                                       "korvel-cli erase clears the lock bits"
+                                                     : notes) +
+                                      ")");
+    }
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
             return ExitUsage;
@@ -438,18 +466,41 @@ int TCli::ShowLines()
             link.SetOutputLine(line, level);
             link.Flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(Opt.Quiet ? 50 : 500));
+            // A late driver may answer the first read with what it knew before: the second, a settle
+            // later, is the one shown.
+            inputs();
+            std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(Session->SettleMs()));
             Out << outputs[line] << (level ? " on " : " off") << FunctionsOf(line, Settings, false) << ": " << inputs()
                 << '\n'
                 << std::flush;
         }
     }
     link.IdleLines();
-    // A pseudo-terminal has no modem lines to measure.
-    if (Described() && !lines.PortLost() && Session->Driver().Kind != TTtyKind::Pseudo)
+    if (lines.PortLost())
+        return Fail(ExitPort, Session->TakeLostReason());
+    ShowBreak();
+    const std::string problem = Session->WiringProblem();
+    if (!problem.empty() && !Opt.Quiet)
+        Out << problem << '\n';
+    // A pseudo-terminal has no modem lines to measure; a wiring the cable cannot serve reads nothing.
+    if (Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
         DescribeCost(MeasureInputs());
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
+    if (Described())
+        for (const std::string &failure : Port.LineFailures())
+            Out << failure << '\n';
     return ExitOk;
+}
+
+// A cable whose chip imitates the break shows it in the time a break on and off takes.
+void TCli::ShowBreak()
+{
+    if (!Described() || Session->Driver().Driver != "ch341-uart")
+        return;
+    const double ms = Session->MeasureBreak();
+    Out << "Break: TXD in break and out again in " << Ms(ms) << " ms"
+        << (Session->BreakImitated() ? ": the break is imitated, TXD cannot serve the adapter" : "") << '\n';
 }
 
 // A report for a serial port, not for the virtual chip or a cable's chip driven directly.
@@ -474,12 +525,18 @@ void TCli::DescribePort()
     Out << "Port " << label << ": " << (named ? "" : tty.Name + ", ") << TtyDriverText(tty) << '\n';
     const double settle = Session->SettleMs();
     const double asked = Settings.PortSettle ? *Settings.PortSettle : Session->DriverSettle();
+    const std::string driver = tty.Driver.empty() ? "the driver" : tty.Driver;
+    std::string reason = driver + " reports line changes late; lines measures this cable";
+    if (Settings.PortSettle)
+        reason = "PortSettle";
+    else if (UncappedSettleMs(tty) > Session->DriverSettle())
+        reason = driver + " reports line changes late, at a polling interval of " + Ms(tty.PollMs) + " ms; at most " +
+                 Ms(MaxDriverSettleMs) + " ms is waited: lines measures what this cable needs";
     if (settle > 0)
-        Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read ("
-            << (Settings.PortSettle ? "PortSettle" : tty.Driver + " reports line changes late; lines measures this cable")
+        Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read (" << reason
             << (settle > asked ? ", no shorter than the clock delay" : "") << ")\n";
     else if (Session->DriverSettle() > 0)
-        Out << tty.Driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "
+        Out << driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "
             << "bit before\n";
 }
 
@@ -502,23 +559,28 @@ void TCli::DescribeCost(double requestMs)
 double TCli::MeasureInputs()
 {
     const double reference = ReferenceSettleMs(Session->SettleMs());
-    const TSettleMeasurement m = MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference);
+    const TSettleMeasurement m =
+        MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference, Session->ReportIntervalMs());
     std::ostringstream bytes;
     for (const std::uint8_t b : m.Reference)
         bytes << (bytes.tellp() > 0 ? " " : "") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
               << static_cast<int>(b);
+    const std::string silent = Session->SilentInputNote();
     switch (m.Result) {
     case TSettleMeasurement::TResult::Measured:
         Out << "Settle: MISO read right "
-            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms after an output change" : "at once after an output change")
+            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms" : "at once") << " after the change that moves it"
             << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
-            << "Recommended: PortSettle=" << Ms(m.RecommendedMs) << " in [SerialPort], or korvel-cli --settle "
-            << Ms(m.RecommendedMs) << " (in use: " << Ms(Session->SettleMs()) << " ms)\n";
+            << SettleVerdict(Session->SettleMs(), m.RecommendedMs) << " (PortSettle=" << Ms(m.RecommendedMs)
+            << " in [SerialPort], or korvel-cli --settle " << Ms(m.RecommendedMs) << ")\n";
         break;
     case TSettleMeasurement::TResult::NoChanges:
         Out << "Settle: not measured: the first code bytes read " << bytes.str() << ", no bit differing from the "
-            << "one before: no chip answered (try detect), or its memory is erased there; program something and "
-            << "measure again\n";
+            << "one before: "
+            << (silent.empty() ? "no chip answered (try detect), or its memory is erased there; program something and "
+                                 "measure again"
+                               : silent)
+            << '\n';
         break;
     case TSettleMeasurement::TResult::Unstable:
         Out << "Settle: not measured: the first code bytes read " << Ms(reference) << " ms and " << Ms(2 * reference)
@@ -533,9 +595,47 @@ int TCli::Detect()
 {
     DescribePort();
     const int result = RunOperation();
+    if (Described() && Status.DeviceFound)
+        for (const std::string &failure : Port.LineFailures())
+            Out << failure << '\n';
     if (Described() && !Status.PortLost)
         DescribeCost(Session->Settle()->Stats().RequestMs());
     return result;
+}
+
+// Before an operation that takes more than a minute on this port, how long it will take, so that a
+// user of a slow cable is not left guessing (an 8 KiB read on a late cable takes minutes).
+void TCli::ForecastDuration()
+{
+    if (!Described())
+        return;
+    const int device = Settings.Device;
+    int reads = 0, writes = 0;
+    switch (Opt.Command) {
+    case TCliCommand::ReadCode: reads = CodeMemorySize(device); break;
+    case TCliCommand::ReadData: reads = DataMemorySize; break;
+    case TCliCommand::VerifyCode: reads = Memory.WriteRangeLast(true, device) + 1; break;
+    case TCliCommand::VerifyData: reads = Memory.WriteRangeLast(false, device) + 1; break;
+    case TCliCommand::WriteCodeFast: // reads the chip first, then writes what differs: at most all
+    case TCliCommand::WriteCode:
+    case TCliCommand::WriteData:
+        writes = Memory.WriteRangeLast(Opt.Command != TCliCommand::WriteData, device) + 1;
+        reads = (Opt.Verify ? writes : 0) + (Opt.Command == TCliCommand::WriteCodeFast ? writes : 0);
+        break;
+    default: return;
+    }
+    const TTransferTime perByte = EstimateTransfer(1, Session->MeasureRequestMs(), Session->SettleMs(), Settings);
+    const double seconds = writes * perByte.WriteSeconds + reads * perByte.ReadSeconds;
+    if (seconds <= 60)
+        return;
+    std::vector<std::string> parts;
+    if (writes > 0)
+        parts.push_back(std::to_string(writes) + " bytes written at " + Ms(perByte.WriteSeconds * 1000) + " ms each");
+    if (reads > 0)
+        parts.push_back(std::to_string(reads) + " bytes read at " + Ms(perByte.ReadSeconds * 1000) + " ms each");
+    Out << "This takes about " << (Opt.Command == TCliCommand::WriteCodeFast ? "up to " : "") << Duration(seconds)
+        << " on this port (" << Joined(parts, ", ") << ")\n"
+        << std::flush;
 }
 
 int TCli::ListFtdiDevices()
@@ -573,6 +673,11 @@ int TCli::Run()
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)
         return opened;
+    if (Opt.Command != TCliCommand::Lines) {
+        if (const std::string problem = Session->WiringProblem(); !problem.empty())
+            return Fail(ExitPort, problem);
+        ForecastDuration();
+    }
     const int result = Opt.Command == TCliCommand::Lines    ? ShowLines()
                        : Opt.Command == TCliCommand::Detect ? Detect()
                                                             : RunOperation();

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <poll.h>
 #include <sys/ioctl.h>
 #include <thread>
@@ -87,6 +88,8 @@ bool T_QCCom32::Open()
 {
     Close();
     Vanished = false;
+    for (std::atomic<int> &error : LineErrors)
+        error = 0;
     while (!OpenDevice()) {
         if (!ShowErrorBoxes)
             return false;
@@ -205,10 +208,28 @@ void T_QCCom32::SetPortName(const std::string &name)
 
 // ---- control lines: one request each, nothing buffered ----
 
-void T_QCCom32::ModemControl(unsigned long request, int bits)
+void T_QCCom32::ModemControl(int output, unsigned long request, int bits)
 {
     if (Fd >= 0 && ::ioctl(Fd, request, &bits) != 0)
-        CheckVanished(errno);
+        LineRequestFailed(output, errno);
+}
+
+void T_QCCom32::LineRequestFailed(int output, int error)
+{
+    int none = 0;
+    if (!DeviceVanished(error))
+        LineErrors[static_cast<std::size_t>(output)].compare_exchange_strong(none, error);
+    CheckVanished(error);
+}
+
+std::vector<std::string> T_QCCom32::LineFailures() const
+{
+    static const char *const what[] = {"TXD cannot be held in break", "RTS cannot be set", "DTR cannot be set"};
+    std::vector<std::string> failures;
+    for (std::size_t line = 0; line < LineErrors.size(); ++line)
+        if (const int error = LineErrors[line]; error != 0)
+            failures.push_back(std::string(what[line]) + " on this cable: " + std::strerror(error));
+    return failures;
 }
 
 void T_QCCom32::SetRts(bool level)
@@ -219,7 +240,7 @@ void T_QCCom32::SetRts(bool level)
     else if (BackEnd)
         BackEnd->SetRts(level);
     else
-        ModemControl(level ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
+        ModemControl(1, level ? TIOCMBIS : TIOCMBIC, TIOCM_RTS);
 }
 
 void T_QCCom32::SetDtr(bool level)
@@ -230,7 +251,7 @@ void T_QCCom32::SetDtr(bool level)
     else if (BackEnd)
         BackEnd->SetDtr(level);
     else
-        ModemControl(level ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
+        ModemControl(2, level ? TIOCMBIS : TIOCMBIC, TIOCM_DTR);
 }
 
 void T_QCCom32::SetBreak(bool level)
@@ -241,7 +262,7 @@ void T_QCCom32::SetBreak(bool level)
     else if (BackEnd)
         BackEnd->SetBreak(level);
     else if (Fd >= 0 && ::ioctl(Fd, level ? TIOCSBRK : TIOCCBRK) != 0)
-        CheckVanished(errno);
+        LineRequestFailed(0, errno);
 }
 
 bool T_QCCom32::ModemStatus(int mask)

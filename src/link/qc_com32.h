@@ -7,10 +7,12 @@
 // (DiscardInput) while the UI thread owns everything else (Read with its EndOfResponse,
 // ResponseTime and hooks, Write, the line parameters); what both may touch is atomic.
 #pragma once
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "link/line_interface.h"
 
@@ -61,6 +63,10 @@ public:
     void Flush() override;
     // A device that vanished while open (a USB adapter pulled), until the next Open.
     bool PortLost() const override;
+    // What the driver refused on each output line since the port opened, the first refusal of each:
+    // "TXD cannot be held in break on this cable: Operation not supported". A cable that cannot
+    // drive a line otherwise looks like one with no chip behind it.
+    std::vector<std::string> LineFailures() const;
 
     int ResponseTime() const { return ResponseMs; }
     void SetResponseTime(int ms) { ResponseMs = ms; }
@@ -109,7 +115,8 @@ private:
     void ApplyLineParams();
     void Reopen();
     TPortAnswer Report(const std::string &caption, const std::string &text, TPortButtons buttons);
-    void ModemControl(unsigned long request, int bits);
+    void ModemControl(int output, unsigned long request, int bits);
+    void LineRequestFailed(int output, int error);
     bool ModemStatus(int mask);
     int QueueCount(unsigned long request);
     void CheckVanished(int error);
@@ -138,6 +145,7 @@ private:
     // Either thread may find the device gone and close it.
     std::atomic<int> Fd{-1};
     std::atomic<bool> Vanished{false};
+    std::array<std::atomic<int>, 3> LineErrors{}; // errno per output line (0 TXD, 1 RTS, 2 DTR); 0: none
     TLineInterface *Virtual = nullptr;
     std::atomic<bool> VirtualOpen{false};
     TPortBackEnd *BackEnd = nullptr;

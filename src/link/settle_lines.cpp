@@ -32,31 +32,58 @@ template <class TCall> auto TSettleLines::Timed(TCall call)
     }
 }
 
-void TSettleLines::Output(void (TLineInterface::*set)(bool), bool level)
+void TSettleLines::Output(int output, void (TLineInterface::*set)(bool), bool level)
 {
     Timed([&] { (Inner.*set)(level); });
-    LastChange = TClock::now(); // the change is on the line once the request has returned
+    if (!MovesInputs || MovesInputs(output, level))
+        LastChange = TClock::now(); // the change is on the line once the request has returned
 }
 
-bool TSettleLines::Input(bool (TLineInterface::*get)())
+bool TSettleLines::Input(int line, bool (TLineInterface::*get)())
 {
     AwaitSettle();
-    return Timed([&] { return (Inner.*get)(); });
+    const bool state = Timed([&] { return (Inner.*get)(); });
+    NoteSeen(line, state);
+    return state;
 }
 
-void TSettleLines::SetBreak(bool level) { Output(&TLineInterface::SetBreak, level); }
-void TSettleLines::SetRts(bool level) { Output(&TLineInterface::SetRts, level); }
-void TSettleLines::SetDtr(bool level) { Output(&TLineInterface::SetDtr, level); }
-bool TSettleLines::GetCTS() { return Input(&TLineInterface::GetCTS); }
-bool TSettleLines::GetDSR() { return Input(&TLineInterface::GetDSR); }
-bool TSettleLines::GetRLSD() { return Input(&TLineInterface::GetRLSD); }
-bool TSettleLines::GetRI() { return Input(&TLineInterface::GetRI); }
+void TSettleLines::ResetStats()
+{
+    Counters = {};
+    for (std::atomic<unsigned> &seen : Seen)
+        seen = 0;
+}
+
+void TSettleLines::NoteSeen(int line, bool state)
+{
+    if (line >= 0 && line < 4)
+        Seen[static_cast<std::size_t>(line)] |= state ? 2u : 1u;
+}
+
+void TSettleLines::SetBreak(bool level) { Output(0, &TLineInterface::SetBreak, level); }
+void TSettleLines::SetRts(bool level) { Output(1, &TLineInterface::SetRts, level); }
+void TSettleLines::SetDtr(bool level) { Output(2, &TLineInterface::SetDtr, level); }
+bool TSettleLines::GetCTS() { return Input(0, &TLineInterface::GetCTS); }
+bool TSettleLines::GetDSR() { return Input(1, &TLineInterface::GetDSR); }
+bool TSettleLines::GetRLSD() { return Input(2, &TLineInterface::GetRLSD); }
+bool TSettleLines::GetRI() { return Input(3, &TLineInterface::GetRI); }
 
 // The port reads the line as the sample is queued.
 void TSettleLines::QueueSample(int line)
 {
     AwaitSettle();
     Timed([&] { Inner.QueueSample(line); });
+    Queued.push_back(line);
+}
+
+bool TSettleLines::TakeSample()
+{
+    const bool state = Inner.TakeSample();
+    if (!Queued.empty()) {
+        NoteSeen(Queued.front(), state);
+        Queued.pop_front();
+    }
+    return state;
 }
 
 void TSettleLines::AwaitSettle()

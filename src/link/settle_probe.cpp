@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <bit>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -61,20 +62,37 @@ private:
     TDeviceCommands Device;
 };
 
-void FindShortest(TProbe &probe, TSettleMeasurement &m)
+// A trial passes when it reads the reference twice; the reference's own settle passes by definition.
+bool Passes(TProbe &probe, const TSettleMeasurement &m, double trialMs)
+{
+    return trialMs >= m.ReferenceMs ||
+           (probe.ReadWith(trialMs) == m.Reference && probe.ReadWith(trialMs) == m.Reference);
+}
+
+// A settle that passes by luck (a report that happened to come early) is not taken: the next longer
+// one must pass as well.
+void FindShortest(TProbe &probe, TSettleMeasurement &m, double reportMs)
 {
     m.ShortestMs = m.ReferenceMs;
-    for (const double trial : TrialSettlesMs) {
-        if (trial >= m.ReferenceMs)
-            break;
-        if (probe.ReadWith(trial) == m.Reference && probe.ReadWith(trial) == m.Reference) {
-            m.ShortestMs = trial;
+    constexpr std::size_t trials = std::size(TrialSettlesMs);
+    for (std::size_t i = 0; i < trials && TrialSettlesMs[i] < m.ReferenceMs; ++i) {
+        if (!Passes(probe, m, TrialSettlesMs[i])) {
+            m.FailedMs = TrialSettlesMs[i];
+            continue;
+        }
+        const double next = i + 1 < trials ? TrialSettlesMs[i + 1] : m.ReferenceMs;
+        if (Passes(probe, m, next)) {
+            m.ShortestMs = TrialSettlesMs[i];
             break;
         }
-        m.FailedMs = trial;
+        m.FailedMs = next;
+        ++i;
     }
-    // Twice the shortest, for reports the cable sends later than it did here.
-    m.RecommendedMs = std::ceil(m.ShortestMs * 2 * 10) / 10;
+    // Twice the shortest, and at least a polling interval more: a report may come one poll later
+    // than it did here.
+    const double floor = m.ShortestMs + reportMs;
+    // Up to the next tenth of a millisecond; the allowance keeps 1.1 (11.000000000000002 tenths) at 1.1.
+    m.RecommendedMs = std::ceil(std::max(m.ShortestMs * 2, floor) * 10 - 1e-9) / 10;
 }
 
 } // namespace
@@ -85,7 +103,7 @@ double ReferenceSettleMs(double settleInUseMs)
 }
 
 TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
-                                 double referenceMs)
+                                 double referenceMs, double reportMs)
 {
     TSettleMeasurement m;
     m.ReferenceMs = referenceMs;
@@ -101,7 +119,7 @@ TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, co
         m.Result = TSettleMeasurement::TResult::NoChanges;
     else {
         m.Result = TSettleMeasurement::TResult::Measured;
-        FindShortest(probe, m);
+        FindShortest(probe, m, reportMs);
     }
     m.RequestMs = settle.Stats().RequestMs();
     probe.Stop();

@@ -1,7 +1,7 @@
 // How late a port's inputs show a change, measured on the chip without writing it: the first code
 // bytes are read with a settle long enough to trust (and again with twice that, which must agree),
-// then with ever longer settles from none, until one reads the same bytes twice. Also the arithmetic
-// of what that costs an operation.
+// then with ever longer settles from none, until one reads the same bytes twice and the next longer
+// one does too. Also the arithmetic of what that costs an operation.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -20,16 +20,18 @@ struct TSettleMeasurement {
     TResult Result = TResult::NoChanges;
     std::vector<std::uint8_t> Reference;
     double ReferenceMs = 0;
-    double ShortestMs = 0;           // the shortest settle that read the reference right, twice
+    double ShortestMs = 0;           // the shortest settle that read the reference right, as did the next
     std::optional<double> FailedMs;  // the longest one tried that did not
-    double RecommendedMs = 0;        // with room for a report that comes later than usual
+    double RecommendedMs = 0;        // with room for a report that comes a polling interval later
     double RequestMs = 0;            // what one line request took on average meanwhile
 };
 
-// lines: the port as the link drives it, settle: the wrapper inside it whose settle is tried.
-// Enters programming mode, reads, and leaves it; the lines end at rest.
+// lines: the port as the link drives it, settle: the wrapper inside it whose settle is tried;
+// reportMs: how much later than usual a report of a late driver can come (its endpoint's polling
+// interval), 0 for a driver that asks the chip at every read. Enters programming mode, reads, and
+// leaves it; the lines end at rest.
 TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, const TSettings &settings,
-                                 double referenceMs);
+                                 double referenceMs, double reportMs = 0);
 
 // The settle the measurement trusts as reference: generous, and well above the one in use.
 double ReferenceSettleMs(double settleInUseMs);

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 #include <string_view>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -15,6 +17,12 @@ namespace fs = std::filesystem;
 // and cdc_acm answer from interrupt-endpoint reports in the same way, and so may any USB driver not
 // known to ask the chip.
 constexpr double LateSettleMs = 5.0;
+
+// The majors the kernel gives usb-serial ports (ttyUSB) and cdc_acm ports (ttyACM).
+constexpr unsigned UsbSerialMajor = 188;
+constexpr unsigned AcmMajor = 166;
+
+constexpr const char *InputNames[] = {"CTS", "DSR", "DCD", "RI"};
 
 // First line of a sysfs attribute, without surrounding blanks; empty when it cannot be read.
 std::string ReadAttribute(const fs::path &file)
@@ -111,16 +119,43 @@ TTtyDriver LookUpTtyDriver(const std::string &device, const std::string &sysfsRo
     fs::path path = fs::weakly_canonical(device, ec); // follows /dev/serial/by-id and other links
     if (ec)
         path = device;
-    TTtyDriver tty;
-    tty.Name = path.filename().string();
     if (path.parent_path() == "/dev/pts") {
+        TTtyDriver tty;
         tty.Kind = TTtyKind::Pseudo;
+        tty.Name = path.filename().string();
         return tty;
     }
+    struct stat st{};
+    std::optional<dev_t> number;
+    if (::stat(path.c_str(), &st) == 0 && S_ISCHR(st.st_mode))
+        number = st.st_rdev;
+    return LookUpTtyNode(path.filename().string(), number, sysfsRoot);
+}
+
+TTtyDriver LookUpTtyNode(const std::string &name, std::optional<dev_t> number, const std::string &sysfsRoot)
+{
+    std::error_code ec;
+    TTtyDriver tty;
+    tty.Name = name;
     const fs::path root = fs::weakly_canonical(sysfsRoot, ec);
-    const fs::path entry = root / "class" / "tty" / tty.Name;
-    if (tty.Name.empty() || !fs::exists(entry, ec))
+    fs::path entry = root / "class" / "tty" / name;
+    if (number) {
+        const fs::path byNumber =
+            root / "dev" / "char" / (std::to_string(major(*number)) + ":" + std::to_string(minor(*number)));
+        // Terminals sit in a folder tty of their device; /dev/null's number leads elsewhere.
+        const fs::path device = fs::canonical(byNumber, ec);
+        if (!ec && device.parent_path().filename() == "tty") {
+            entry = device;
+            tty.Name = device.filename().string();
+        }
+    }
+    if (tty.Name.empty() || !fs::exists(entry, ec)) {
+        if (number && (major(*number) == UsbSerialMajor || major(*number) == AcmMajor)) {
+            tty.Kind = TTtyKind::Usb;
+            tty.Listed = false;
+        }
         return tty;
+    }
     const fs::path port = fs::canonical(entry / "device", ec);
     if (ec) { // consoles and pseudo-terminals have no device behind them
         tty.Kind = TTtyKind::Pseudo;
@@ -136,6 +171,8 @@ std::string TtyDriverText(const TTtyDriver &tty)
 {
     switch (tty.Kind) {
     case TTtyKind::Usb: {
+        if (!tty.Listed)
+            return "driver unknown (not in sysfs), a USB serial port by its device number";
         char ids[32];
         std::snprintf(ids, sizeof ids, "USB %04x:%04x", tty.Vendor, tty.Product);
         return (tty.Driver.empty() ? "no driver" : tty.Driver) + ", " + ids +
@@ -150,11 +187,37 @@ std::string TtyDriverText(const TTtyDriver &tty)
 
 // ftdi_sio and cp210x ask the chip for the modem status with a control transfer at every read;
 // the others answer with what the cable last reported on its interrupt endpoint.
-double DriverSettleMs(const TTtyDriver &tty)
+double UncappedSettleMs(const TTtyDriver &tty)
 {
     if (tty.Kind != TTtyKind::Usb || tty.Driver == "ftdi_sio" || tty.Driver == "cp210x")
         return 0;
     return std::max(LateSettleMs, 2 * tty.PollMs);
+}
+
+double DriverSettleMs(const TTtyDriver &tty)
+{
+    return std::min(UncappedSettleMs(tty), MaxDriverSettleMs);
+}
+
+// The communications class's serial-state notification carries DCD, DSR and a ring event but no
+// CTS, which cdc_acm then reports as always on; a ring event is no level either.
+unsigned ReportedInputs(const TTtyDriver &tty)
+{
+    if (tty.Driver == "cdc_acm")
+        return (1u << 1) | (1u << 2);
+    return AllInputs;
+}
+
+std::string UnreportedInputProblem(const TTtyDriver &tty, int misoLine)
+{
+    const unsigned reported = ReportedInputs(tty);
+    if (misoLine < 0 || misoLine > 3 || ((reported >> misoLine) & 1))
+        return {};
+    std::string usable;
+    for (int line = 0; line < 4; ++line)
+        if ((reported >> line) & 1)
+            usable += std::string(usable.empty() ? "" : " or ") + InputNames[line];
+    return tty.Driver + " cannot report " + InputNames[misoLine] + ": wire MISO to " + usable;
 }
 
 // A user who slowed the clock for a sluggish cable wants the reads no quicker than that either.

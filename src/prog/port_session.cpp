@@ -9,15 +9,41 @@
 #include "sim/line_trace.h"
 #include "sim/virtual_target.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
 // Later than a direct read, earlier than the pl2303 driver's settle: without the settle every
 // read of MISO shows the bit before.
 constexpr std::chrono::microseconds SimulatedCableLag{3000};
+
+// A break on and off is a control transfer or two; an imitated one lasts a character at about 47 baud.
+constexpr double SlowBreakMs = 100;
+
+const char *const InputNames[] = {"CTS", "DSR", "RLSD", "RI"};
+
+// The chip moves MISO only after SCL falls, so a rising SCL on a line of its own leaves the settle
+// counting from the request that did move it.
+bool MovesInputs(const TSettings &s, int output, bool level)
+{
+    const bool sclAlone = s.Scl_Line != s.Reset_Line && s.Scl_Line != s.Mosi_Line;
+    return !(sclAlone && output == s.Scl_Line && level != s.SCLInvert);
+}
+
+// "TXD (SCL)"
+std::string TxdFunctions(const TSettings &s)
+{
+    std::string names;
+    for (const auto &[line, name] : {std::pair{s.Reset_Line, "RESET"}, {s.Mosi_Line, "MOSI"}, {s.Scl_Line, "SCL"}})
+        if (line == 0)
+            names += (names.empty() ? "" : ",") + std::string(name);
+    return names.empty() ? names : "TXD (" + names + ")";
+}
 
 TTtyDriver SimulatedPl2303()
 {
@@ -48,6 +74,7 @@ std::string PortOpenError(const std::string &device, int reason)
 TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings)
     : Port(port), Settings(settings), SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
 {
+    SettledPort->SetMovesInputs([this](int output, bool level) { return MovesInputs(Settings, output, level); });
 }
 
 TPortSession::~TPortSession()
@@ -109,6 +136,7 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
             error = PortOpenError(Port.DeviceName(), errno);
         return TOpenResult::PortError;
     }
+    BreakTime.reset();
     return OpenTrace(error);
 }
 
@@ -158,6 +186,11 @@ void TPortSession::LookUpDriver(bool lateCable)
     TtySettle = DriverSettleMs(Tty);
 }
 
+double TPortSession::ReportIntervalMs() const
+{
+    return TtySettle > 0 ? std::max(Tty.PollMs, 1.0) : 0;
+}
+
 double TPortSession::SettleMs() const
 {
     return EffectiveSettleMs(TtySettle, Settings.PortSettle, Settings.ClockDelay);
@@ -166,6 +199,75 @@ double TPortSession::SettleMs() const
 TSettleLines *TPortSession::Settle()
 {
     return FtdiPort ? nullptr : SettledPort.get();
+}
+
+// The break is timed only here, right before an operation that resets the chip anyway: timed at the
+// open it would pulse a RESET wired to TXD under a running target.
+std::string TPortSession::WiringProblem()
+{
+    if (std::string problem = UnreportedInputProblem(Tty, Settings.Miso_Line); !problem.empty())
+        return problem;
+    const std::string txd = TxdFunctions(Settings);
+    if (txd.empty() || Tty.Driver != "ch341-uart")
+        return {};
+    if (!BreakTime)
+        MeasureBreak();
+    if (!BreakImitated())
+        return {};
+    char took[32];
+    std::snprintf(took, sizeof took, "%.0f ms", *BreakTime);
+    return txd + " cannot be held in break on this cable: " + Tty.Driver +
+           " imitates a break with one slow character (a break on and off took " + took +
+           "). No preset or wiring avoids TXD, since RESET, MOSI and SCL need all three outputs: use this "
+           "cable for the terminal only, and for programming one whose chip has a break (FTDI, CP210x, PL2303)";
+}
+
+bool TPortSession::BreakImitated() const
+{
+    return BreakTime && *BreakTime > SlowBreakMs;
+}
+
+double TPortSession::MeasureBreak()
+{
+    using TClock = std::chrono::steady_clock;
+    TLineInterface &lines = Lines();
+    const TClock::time_point start = TClock::now();
+    lines.SetBreak(true);
+    lines.SetBreak(false);
+    lines.Flush();
+    BreakTime = std::chrono::duration<double, std::milli>(TClock::now() - start).count();
+    return *BreakTime;
+}
+
+std::vector<std::string> TPortSession::PortNotes() const
+{
+    std::vector<std::string> notes = Port.LineFailures();
+    if (std::string silent = SilentInputNote(); !silent.empty())
+        notes.push_back(std::move(silent));
+    return notes;
+}
+
+std::string TPortSession::SilentInputNote() const
+{
+    const int miso = Settings.Miso_Line;
+    if (FtdiPort || TtySettle <= 0 || miso < 0 || miso > 3 || SettledPort->InputChanged(miso))
+        return {};
+    const std::string never = std::string(InputNames[miso]) + " (MISO) never changed: ";
+    if (SettleMs() < TtySettle)
+        return never + "the settle in use may be too short, or the driver may never report this input";
+    return never + "the driver may never report this input";
+}
+
+double TPortSession::MeasureRequestMs()
+{
+    using TClock = std::chrono::steady_clock;
+    constexpr int requests = 8;
+    if (!Port.Opened())
+        return 0;
+    const TClock::time_point start = TClock::now();
+    for (int i = 0; i < requests; ++i)
+        Port.SetRts(Port.Rts());
+    return std::chrono::duration<double, std::milli>(TClock::now() - start).count() / requests;
 }
 
 // The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal. A

@@ -8,7 +8,9 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class T_QCCom32;
 class TFtdiDriver;
@@ -61,9 +63,32 @@ public:
     // The settle the driver needs, and the one waited before each input read (the settings'
     // PortSettle first, never below the clock delay).
     double DriverSettle() const { return TtySettle; }
+    // How much later than usual a report of a driver that reports inputs late can come: its
+    // endpoint's polling interval, 1 ms at least; 0 for a driver that asks the chip at every read.
+    double ReportIntervalMs() const;
     double SettleMs() const;
     // The settle wait in front of the serial port; null while the ftdi port serves.
     TSettleLines *Settle();
+
+    // Why this cable cannot serve the wiring the settings give, with the way out: an input the driver
+    // never reports on MISO, or TXD in use on a cable that only imitates a break (on a ch341-uart cable
+    // the first call after Open times a break for that). Empty when it can. Operations are not
+    // started then; the port itself still serves the terminal.
+    std::string WiringProblem();
+    // Times a break on and off on TXD: a cable that imitates the break with a slow character takes a
+    // fifth of a second.
+    double MeasureBreak();
+    std::optional<double> BreakMs() const { return BreakTime; }
+    bool BreakImitated() const;
+    // What the port did that explains an operation finding no chip: the requests the driver refused
+    // on each output line, and a MISO that never changed on a driver that reports inputs late.
+    std::vector<std::string> PortNotes() const;
+    // "CTS (MISO) never changed: the driver may never report this input", on a driver that reports
+    // inputs late when MISO read the same since the settle wait's stats were reset; else empty.
+    std::string SilentInputNote() const;
+    // What one line request costs on this port, from a few that change nothing (RTS set to the level
+    // it has); 0 when the port is not open.
+    double MeasureRequestMs();
     // Where the driver behind a device name is found: sysfs under /sys unless a test says
     // otherwise. A test's lookup is asked for every port but the ftdi port, "sim" included.
     void SetDriverLookup(std::function<TTtyDriver(const std::string &device)> lookup) { DriverLookup = std::move(lookup); }
@@ -91,5 +116,6 @@ private:
     bool LossReported = false;
     TTtyDriver Tty;
     double TtySettle = 0;
+    std::optional<double> BreakTime;
     std::function<TTtyDriver(const std::string &)> DriverLookup;
 };

@@ -2,6 +2,8 @@
 #include "settings/settings.h"
 #include "sim/virtual_chip.h"
 
+#include <thread>
+
 namespace {
 
 // An unconnected RESET reads low through the chip's internal pull-down; unconnected SCK and MOSI
@@ -36,8 +38,45 @@ TAdapterWiring TVirtualAdapter::Wiring() const
     return Settings ? TAdapterWiring::From(*Settings) : Fixed;
 }
 
+void TVirtualAdapter::SetBreak(bool level)
+{
+    if (Imitation == TBreakImitation::None) {
+        SetOutput(0, level);
+        return;
+    }
+    if (!level) {
+        EndImitatedBreak(Imitation == TBreakImitation::OffWaits);
+        SetOutput(0, false);
+        return;
+    }
+    SetOutput(0, true);
+    ImitationEnds = TClock::now() + ImitationLength;
+    if (Imitation == TBreakImitation::OnWaits)
+        EndImitatedBreak(true);
+}
+
+void TVirtualAdapter::SetBreakImitation(TBreakImitation mode, std::chrono::milliseconds length)
+{
+    Imitation = mode;
+    ImitationLength = length;
+    ImitationEnds.reset();
+}
+
+// TXD rises when the character has gone: at once when the caller waits for it, else at the first
+// request after that.
+void TVirtualAdapter::EndImitatedBreak(bool wait)
+{
+    if (!ImitationEnds || (!wait && TClock::now() < *ImitationEnds))
+        return;
+    std::this_thread::sleep_until(*ImitationEnds);
+    ImitationEnds.reset();
+    Outputs[0] = false;
+    DrivePins();
+}
+
 void TVirtualAdapter::SetOutput(int index, bool level)
 {
+    EndImitatedBreak(false);
     Chip.NoteLineRequest();
     Outputs[static_cast<std::size_t>(index)] = level;
     DrivePins();
@@ -79,6 +118,7 @@ std::optional<bool> TVirtualAdapter::ShownMiso()
 // A line with nothing driving it reads off, whatever inverter the adapter has.
 bool TVirtualAdapter::ReadInput(int index)
 {
+    EndImitatedBreak(false);
     Chip.NoteLineRequest();
     const TAdapterWiring w = Wiring();
     if (w.Miso_Line != index)

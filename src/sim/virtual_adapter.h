@@ -25,6 +25,14 @@ struct TAdapterWiring {
     static TAdapterWiring From(const TSettings &settings);
 };
 
+// How a cable whose chip has no break of its own (some CH340/CH341) imitates one: its driver sends a
+// single NUL at about 47 baud, so TXD falls at the break request and rises again by itself some
+// 200 ms later, whatever the program asked. The ch341 driver's break-off request waits until that
+// character has gone (OffWaits); a driver that waits at the break-on request instead (OnWaits) is
+// the other plausible reading. Either way a break on and off takes the character's length, and
+// that is what the program times.
+enum class TBreakImitation { None, OffWaits, OnWaits };
+
 class TVirtualAdapter : public TImmediateLines {
 public:
     // Wired the way the settings say, read again at every request: the program's wiring just works.
@@ -33,7 +41,7 @@ public:
     // A fixed wiring, e.g. one that differs from the settings, as a mis-wired adapter would.
     TVirtualAdapter(TVirtualChip &chip, const TAdapterWiring &wiring);
 
-    void SetBreak(bool level) override { SetOutput(0, level); }
+    void SetBreak(bool level) override;
     void SetRts(bool level) override { SetOutput(1, level); }
     void SetDtr(bool level) override { SetOutput(2, level); }
     bool GetCTS() override { return ReadInput(0); }
@@ -46,6 +54,7 @@ public:
     // Inputs that show the chip's MISO only this long after it changed, as a USB cable whose driver
     // answers from the cable's last interrupt-endpoint report (pl2303, ch341, cdc_acm). 0: at once.
     void SetInputLag(std::chrono::microseconds lag);
+    void SetBreakImitation(TBreakImitation mode, std::chrono::milliseconds length = std::chrono::milliseconds(200));
 
 private:
     using TClock = std::chrono::steady_clock;
@@ -59,6 +68,7 @@ private:
     bool ReadInput(int index);
     void DrivePins();
     std::optional<bool> ShownMiso();
+    void EndImitatedBreak(bool wait);
 
     TVirtualChip &Chip;
     const TSettings *Settings = nullptr;
@@ -66,4 +76,7 @@ private:
     std::array<bool, 3> Outputs{}; // a port starts with every output cleared
     std::chrono::microseconds Lag{0};
     std::deque<TMisoChange> MisoHistory; // oldest first; the first one is what shows now
+    TBreakImitation Imitation = TBreakImitation::None;
+    std::chrono::milliseconds ImitationLength{200};
+    std::optional<TClock::time_point> ImitationEnds; // while the imitating character is on the line
 };

@@ -298,12 +298,17 @@ void TMainForm::FocusTerminal()
 }
 
 // A port lost since it was opened (a USB adapter pulled) gets one more attempt, which also names the
-// reason it cannot be opened.
+// reason it cannot be opened. A cable that cannot serve the wiring counts as not opened, with its
+// reason shown where an unopenable port's is; it still serves the terminal.
 bool TMainForm::PortOpened()
 {
     if (!QCom.Opened())
         OpenPort();
-    return QCom.Opened();
+    if (!QCom.Opened())
+        return false;
+    LastPortProblem = Session.WiringProblem();
+    ProgressBar1->setToolTip(FromStd(LastPortProblem));
+    return LastPortProblem.empty();
 }
 
 void TMainForm::ReportPortProblem()
@@ -436,8 +441,13 @@ void TMainForm::OperationFinished(const TFinishMessage &message, const std::stri
         ReportOnce(problems);
     if (!message.Show)
         return;
+    std::string text = message.Text;
+    // What the cable refused, or an input its driver never reported, explains a chip not found.
+    if (!Status.DeviceFound && !Status.PortLost)
+        for (const std::string &note : Session.PortNotes())
+            text += "\n" + note;
     QApplication::beep();
-    QMessageBox box(QMessageBox::NoIcon, FromStd(message.Caption), FromStd(message.Text), QMessageBox::Ok, this);
+    QMessageBox box(QMessageBox::NoIcon, FromStd(message.Caption), FromStd(text), QMessageBox::Ok, this);
     box.exec();
     if (message.ShowDifferences)
         ShowDifferences1Click();

@@ -37,6 +37,7 @@ struct TIoctlSpy {
     bool Fake = false; // answer modem requests here instead of letting the pty refuse them
     int Status = 0;    // what a faked TIOCMGET reports
     int FailErrno = 0; // when set, every modem request fails with it
+    unsigned long FailOnly = 0; // when set, only this request fails (a driver without break, say)
     std::vector<TModemRequest> Requests;
     termios Requested{}; // the last line settings asked for; a pty forces CS8 and no parity itself
 };
@@ -54,7 +55,7 @@ std::optional<int> SpyModemRequest(unsigned long request, void *arg)
 {
     const bool hasBits = request == TIOCMBIS || request == TIOCMBIC;
     Spy.Requests.push_back({request, hasBits ? *static_cast<int *>(arg) : 0});
-    if (Spy.FailErrno != 0) {
+    if (Spy.FailErrno != 0 && (Spy.FailOnly == 0 || Spy.FailOnly == request)) {
         errno = Spy.FailErrno;
         return -1;
     }
@@ -600,6 +601,32 @@ TEST_F(SerialPort, RefusedModemRequestsFailQuietlyAndKeepThePortOpen)
     EXPECT_TRUE(Port.Opened());
     EXPECT_TRUE(Port.Write("still here"));
     EXPECT_EQ(Pty.Receive(10), "still here");
+}
+
+// A cable that cannot drive a line (cdc_acm without break: EOPNOTSUPP; usb-serial drivers without
+// it and a CP2105's second port: ENOTTY) is named with the line and the reason, the first per line,
+// until the port opens again.
+TEST_F(SerialPort, TheFirstRefusalOfEachOutputLineIsKeptUntilTheNextOpen)
+{
+    StartSpy(true); // the pty itself would refuse RTS and DTR at the open
+    OpenPort();
+    Spy.FailErrno = EOPNOTSUPP;
+    Spy.FailOnly = TIOCSBRK;
+    Port.SetBreak(true);
+    Port.SetBreak(false);
+    Spy.FailErrno = ENOTTY;
+    Spy.FailOnly = TIOCMBIS;
+    Port.SetDtr(true);
+    Spy.FailErrno = EINVAL;
+    Port.SetDtr(true);
+    Port.SetRts(false);
+    const std::vector<std::string> expected = {"TXD cannot be held in break on this cable: Operation not supported",
+                                               "DTR cannot be set on this cable: Inappropriate ioctl for device"};
+    EXPECT_EQ(Port.LineFailures(), expected);
+    EXPECT_TRUE(Port.Opened());
+    Spy.FailErrno = 0;
+    OpenPort();
+    EXPECT_TRUE(Port.LineFailures().empty());
 }
 
 // ---- closed port ----

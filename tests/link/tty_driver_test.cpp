@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sys/sysmacros.h>
 
 namespace {
 
@@ -29,9 +30,22 @@ TEST(TtyDriverTest, LooksUpDriverIdsAndSettleForEveryKindOfPort)
         {usb({"ttyUSB1", "cp210x", "10c4", "ea60", "0001"}, false), TTtyKind::Usb, 0, "cp210x, USB 10c4:ea60, serial 0001"},
         {usb({"ttyUSB0", "pl2303", "067b", "2303", "", 0, 1, "1ms"}, true), TTtyKind::Usb, 5, "pl2303, USB 067b:2303"},
         {usb({"ttyUSB0", "ch341-uart", "1a86", "7523", "", 0, 1, "1ms"}, false), TTtyKind::Usb, 5, "ch341-uart, USB 1a86:7523"},
-        // Late by the polling interval of its notifications.
-        {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "E661", 0, 1, "32ms"}, true), TTtyKind::Usb, 64,
+        // Late by twice the polling interval of its notifications, but never more than the cap.
+        {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "E661", 0, 1, "16ms"}, true), TTtyKind::Usb, 32,
          "cdc_acm, USB 2e8a:000a, serial E661"},
+        {usb({"ttyACM0", "cdc_acm", "2e8a", "000a", "", 0, 1, "255ms"}, true), TTtyKind::Usb, 50,
+         "cdc_acm, USB 2e8a:000a"},
+        // High-speed endpoints count in microseconds.
+        {usb({"ttyUSB0", "pl2303", "067b", "23a3", "", 0, 1, "125us"}, false), TTtyKind::Usb, 5,
+         "pl2303, USB 067b:23a3"},
+        {usb({"ttyACM1", "cdc_acm", "1d50", "6018", "", 0, 1, "16000us"}, false), TTtyKind::Usb, 32,
+         "cdc_acm, USB 1d50:6018"},
+        // A node whose name sysfs does not know is found by its device number (here /dev/null's).
+        {[](TFakeSysfs &t) {
+             t.AddUsb({"ttyUSB3", "ch341-uart", "1a86", "7523", "", 0, 1, "1ms", "1:3"});
+             return std::string("/dev/null");
+         },
+         TTtyKind::Usb, 5, "ch341-uart, USB 1a86:7523"},
         // Not known to ask the chip: taken to be late.
         {usb({"ttyUSB0", "ark3116", "6547", "0232"}, false), TTtyKind::Usb, 5, "ark3116, USB 6547:0232"},
         {[](TFakeSysfs &t) { t.AddNative("ttyS0", "serial8250"); return t.Dev("ttyS0"); }, TTtyKind::Native, 0,
@@ -49,6 +63,17 @@ TEST(TtyDriverTest, LooksUpDriverIdsAndSettleForEveryKindOfPort)
         EXPECT_EQ(tty.Kind, c.Kind) << c.Text;
         EXPECT_EQ(DriverSettleMs(tty), c.SettleMs) << c.Text;
     }
+}
+
+// A container's /dev holds nodes of USB serial majors that its sysfs does not show: such a port is
+// taken to report line changes late, any other unknown device not.
+TEST(TtyDriverTest, UnknownNodesOfUsbSerialMajorsCountAsLate)
+{
+    TFakeSysfs tree;
+    for (const auto &[major, settleMs] : {std::pair{188u, 5.0}, {166u, 5.0}, {4u, 0.0}})
+        EXPECT_EQ(DriverSettleMs(LookUpTtyNode("programmer", makedev(major, 2), tree.Sys())), settleMs) << major;
+    EXPECT_EQ(TtyDriverText(LookUpTtyNode("programmer", makedev(188, 2), tree.Sys())),
+              "driver unknown (not in sysfs), a USB serial port by its device number");
 }
 
 TEST(TtyDriverTest, TheUsersSettleWinsAndNoSettleIsShorterThanTheClockDelay)

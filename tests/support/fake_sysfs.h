@@ -1,7 +1,7 @@
 // A sysfs tree in a scratch folder of its own, laid out as the kernel lays it out: class/tty/<name>
 // links to the tty's folder under devices/, whose device link leads to the port (a usb-serial port, a
 // USB interface, a platform device) and that one's driver link to the driver; beside it dev/ with the
-// device files and their serial/by-id links.
+// device files and their serial/by-id links; dev/char/MAJOR:MINOR leads to a tty's folder by number.
 #pragma once
 #include <filesystem>
 #include <fstream>
@@ -15,6 +15,7 @@ struct TFakeUsbPort {
     int Interface = 0;
     int Interfaces = 1;
     std::string Interval = {}; // the interrupt-in endpoint's, "1ms"; empty: none
+    std::string Number = {};   // the device number, "188:0"; empty: not under dev/char
 };
 
 class TFakeSysfs {
@@ -52,7 +53,10 @@ public:
             Write(interface / "ep_81/interval", port.Interval);
         }
         const bool acm = port.Tty.rfind("ttyACM", 0) == 0;
-        AddTty(port.Tty, acm ? interface : interface / port.Tty, acm ? "usb" : "usb-serial", port.Driver);
+        const auto owner = acm ? interface : interface / port.Tty;
+        AddTty(port.Tty, owner, acm ? "usb" : "usb-serial", port.Driver);
+        if (!port.Number.empty())
+            Link(Root / "sys/dev/char" / port.Number, owner / "tty" / port.Tty);
     }
 
     // As Linux 6.5 and later lay out a UART: the serial core's port and controller between the tty

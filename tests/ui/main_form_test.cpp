@@ -415,6 +415,27 @@ TEST_F(MainFormTest, APortThatCannotBeOpenedIsReportedOnceByEveryChipCommand)
     EXPECT_TRUE(log.Seen[0].contains("sudo adduser $USER dialout")) << log.Seen[0].toStdString();
 }
 
+// A cdc_acm cable cannot report CTS: with MISO there a chip command starts nothing and says how to
+// wire it, as for a port that cannot be opened.
+TEST_F(MainFormTest, ACableThatCannotReportMisoStartsNothingAndSaysWhy)
+{
+    TModalLog log;
+    Start();
+    Form->PortSession().SetDriverLookup([](const std::string &) {
+        TTtyDriver acm;
+        acm.Kind = TTtyKind::Usb;
+        acm.Driver = "cdc_acm";
+        return acm;
+    });
+    Form->ApplyPortSettings();
+    const std::uint64_t requests = Chip().Counters().LineRequests;
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    QTest::qWait(100);
+    EXPECT_EQ(log.Seen, QStringList{"Error: cdc_acm cannot report CTS: wire MISO to DSR or DCD"});
+    EXPECT_EQ(Chip().Counters().LineRequests, requests);
+    EXPECT_EQ(Form->ProgressBar1->toolTip(), "cdc_acm cannot report CTS: wire MISO to DSR or DCD");
+}
+
 // The terminal's file commands and the chip operations share the port: while one runs, the other's
 // commands are off, and a command that is off cannot be triggered.
 TEST_F(MainFormTest, FileCommandsAndChipOperationsExcludeEachOther)
