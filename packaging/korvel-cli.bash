@@ -26,7 +26,7 @@ _korvel_cli()
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--settle$IFS--whole$IFS--quiet$IFS--no-verify$IFS--help$IFS--version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--settle$IFS--whole$IFS--quiet$IFS--no-verify$IFS--lenient$IFS--help$IFS--version" -- "$cur"))
         return
     fi
     _korvel_cli_arguments "$at"

@@ -1,6 +1,7 @@
 #include "app/cli.h"
 
 #include "app/cli_options.h"
+#include "app/stop_signals.h"
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
@@ -20,8 +21,12 @@
 #include "settings/settings.h"
 #include "sim/virtual_target.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
 #include <ostream>
@@ -83,6 +88,19 @@ std::string SettleVerdict(double inUseMs, double recommendedMs)
     if (inUseMs > recommendedMs)
         return inUse + "enough; " + recommended + " would do as well, and faster";
     return inUse + "right";
+}
+
+// The virtual chip saves its image only at the end of the run, as a new file beside the old one; a
+// folder that cannot take it would show only after the result line.
+std::string ImageProblem(const std::string &path)
+{
+    std::string probe = path + ".XXXXXX";
+    const int fd = ::mkstemp(probe.data());
+    if (fd < 0)
+        return "Virtual chip image " + path + ": " + std::strerror(errno);
+    ::close(fd);
+    ::unlink(probe.c_str());
+    return {};
 }
 
 // Difference lines as they arrive, on the programming thread.
@@ -155,11 +173,14 @@ private:
     bool LoadInto(const std::string &name);
     int OpenPort();
     int RunOperation();
-    void Execute(TOperationCode code, bool idle);
+    bool Execute(TOperationCode code, bool idle);
     bool ReadChipIntoLastProgrammed();
     void ShowProgress(TProgRunner &runner);
     int Finish(const char *title, const std::string &note);
     std::string BeyondNote(TOperationCode code) const;
+    enum class TStopPhase { Operation, ChipReadBeforeFastWrite, VerifyAfterWrite };
+    int Stopped(TOperationCode code, TStopPhase phase);
+    std::string StopConsequence(TOperationCode code, TStopPhase phase, int at, int last) const;
     bool SaveRead();
     int Detect();
     int ShowLines();
@@ -249,9 +270,20 @@ bool TCli::LoadInto(const std::string &name)
     notify.ShowNote = [this](const std::string &, const std::string &text) { Err << "korvel-cli: note: " << text << '\n'; };
     const TFileResult result = IsHexFileName(name) ? LoadHexFile(Memory, Settings.Device, name, false, notify)
                                                    : LoadBinaryFile(Memory, Settings.Device, name, false, notify);
-    if (!result.Ok)
+    if (!result.Ok) {
         Fail(ExitUsage, result.Error);
-    return result.Ok;
+        return false;
+    }
+    if (result.Warning.empty())
+        return true;
+    if (Opt.Lenient) {
+        Err << "korvel-cli: warning: " << result.Warning << '\n';
+        return true;
+    }
+    // Nobody looks at the file before it goes into the chip: a damaged or cut-off one stays out.
+    Fail(ExitUsage, result.Warning + "\nkorvel-cli: the file is refused, the chip is left as it is (--lenient "
+                                     "uses what can be read of it)");
+    return false;
 }
 
 bool TCli::PrepareBuffer()
@@ -284,7 +316,11 @@ int TCli::OpenPort()
     case TOpenResult::Ok:
         if (EmptySocket)
             Session->Virtual()->Chip().SetFault(TChipFault::NoChip);
-        return ExitOk;
+        else if (Session->Virtual())
+            error = ImageProblem(SimImage);
+        if (error.empty())
+            return ExitOk;
+        break;
     case TOpenResult::PortError: return Fail(ExitPort, error);
     case TOpenResult::FileError: break;
     }
@@ -296,6 +332,8 @@ void TCli::ShowProgress(TProgRunner &runner)
     const bool terminal = isatty(STDERR_FILENO);
     int shown = -1;
     while (runner.Running()) {
+        if (TStopSignals::Requested())
+            runner.RequestStop();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
         const int progress = Status.Progress;
         if (Opt.Quiet || progress == shown || !Status.Busy)
@@ -323,9 +361,14 @@ bool IsVerify(TOperationCode code)
 }
 
 // Runs one operation to its end. The thread leaves the lines at rest, so only the first operation
-// of a command puts them there before it, as the menu commands do.
-void TCli::Execute(TOperationCode code, bool idle)
+// of a command puts them there before it, as the menu commands do. False when a stop signal came
+// before or during it.
+bool TCli::Execute(TOperationCode code, bool idle)
 {
+    if (TStopSignals::Requested()) {
+        Status.Position = -1;
+        return false;
+    }
     TProgContext context{Status, Memory, Settings, Session->Lines(), Ui, [this] { Session->Drain(); }};
     if (idle) {
         TIspLink link(Session->Lines(), Settings);
@@ -335,6 +378,7 @@ void TCli::Execute(TOperationCode code, bool idle)
     runner.StartOperation(code);
     ShowProgress(runner);
     runner.WaitForEnd();
+    return !TStopSignals::Requested();
 }
 
 // A command-line run has no earlier write of its own to compare with, and the chip may have been
@@ -343,9 +387,9 @@ bool TCli::ReadChipIntoLastProgrammed()
 {
     Memory.LastProgrammed = Memory.Buffer;
     Ui.CollectInto(&Memory.LastProgrammed);
-    Execute(opVerifyCode, true);
+    const bool ended = Execute(opVerifyCode, true);
     Ui.CollectInto(nullptr);
-    const bool read = Status.DeviceFound && !Status.PortLost;
+    const bool read = ended && Status.DeviceFound && !Status.PortLost;
     if (read)
         Memory.LastProgrammedKnownTo = Memory.WriteRangeLast(true, Settings.Device);
     return read;
@@ -357,13 +401,63 @@ int TCli::RunOperation()
     Status.LockBitsByte = Opt.LockBitsByte;
     const bool fast = Opt.Command == TCliCommand::WriteCodeFast;
     if (fast && !ReadChipIntoLastProgrammed())
-        return Finish(plan.Title, {});
-    Execute(plan.Code, plan.Idle && !fast);
+        return TStopSignals::Requested() ? Stopped(opVerifyCode, TStopPhase::ChipReadBeforeFastWrite)
+                                         : Finish(plan.Title, {});
+    if (!Execute(plan.Code, plan.Idle && !fast))
+        return Stopped(plan.Code, TStopPhase::Operation);
     const int result = Finish(plan.Title, BeyondNote(plan.Code));
     if (result != ExitOk || !Opt.Verify || !IsWrite(plan.Code))
         return result;
-    Execute(plan.Code == opWriteData ? opVerifyData : opVerifyCode, false);
+    const TOperationCode verify = plan.Code == opWriteData ? opVerifyData : opVerifyCode;
+    if (!Execute(verify, false))
+        return Stopped(verify, TStopPhase::VerifyAfterWrite);
     return Finish(plan.Title, {});
+}
+
+// Says how far a stopped run got, e.g. "Stopped at $0A40 of $1FFF: the chip holds a partly written
+// image". The stop came between two instructions, and the thread has put the lines at rest.
+int TCli::Stopped(TOperationCode code, TStopPhase phase)
+{
+    if (code == opChipErase)
+        return Fail(ExitNotRun, "Stopped during the erase: the chip may be partly erased (erase it again)");
+    if (code == opWriteLockBits)
+        return Fail(ExitNotRun, "Stopped while writing the lock bits: they may be partly written");
+    if (code == opChipReset || code == opIdle)
+        return Fail(ExitNotRun, "Stopped: the lines are at rest");
+    const bool read = code == opReadCode || code == opReadData;
+    const int last = read ? (code == opReadCode ? CodeMemorySize(Settings.Device) : DataMemorySize) - 1
+                          : std::min(Memory.WriteRangeLast(code != opWriteData && code != opVerifyData, Settings.Device),
+                                     BufferSize - 1);
+    if (last < 0) // nothing but the presence test
+        return Fail(ExitNotRun, "Stopped: the lines are at rest");
+    const int at = Status.Position + 1;
+    char where[64];
+    if (at == 0)
+        std::snprintf(where, sizeof where, "Stopped before $0000");
+    else if (at > last)
+        std::snprintf(where, sizeof where, "Stopped after the last byte, $%04X", static_cast<unsigned>(last));
+    else
+        std::snprintf(where, sizeof where, "Stopped at $%04X of $%04X", static_cast<unsigned>(at),
+                      static_cast<unsigned>(last));
+    return Fail(ExitNotRun, where + (": " + StopConsequence(code, phase, at, last)));
+}
+
+std::string TCli::StopConsequence(TOperationCode code, TStopPhase phase, int at, int last) const
+{
+    if (phase == TStopPhase::ChipReadBeforeFastWrite)
+        return "nothing was written";
+    if (phase == TStopPhase::VerifyAfterWrite)
+        return "the write ended, its verify did not";
+    if (code == opReadCode || code == opReadData)
+        return "nothing was saved";
+    if (!IsWrite(code))
+        return "the rest was not compared";
+    if (at == 0)
+        return "nothing was written";
+    if (at > last)
+        return "the write ended, it was not verified";
+    return code == opWriteData ? "the data memory holds a partly written image"
+                               : "the chip holds a partly written image";
 }
 
 // What of the loaded file lies beyond the memory and was left out, e.g. "; 952 bytes beyond $07FF
@@ -461,8 +555,10 @@ int TCli::ShowLines()
           << FunctionsOf(3, Settings, true) << "=" << lines.GetRI();
         return s.str();
     };
-    for (int line = 0; line < 3; ++line) {
+    for (int line = 0; line < 3 && !TStopSignals::Requested(); ++line) {
         for (bool level : {true, false}) {
+            if (TStopSignals::Requested())
+                break;
             link.SetOutputLine(line, level);
             link.Flush();
             std::this_thread::sleep_for(std::chrono::milliseconds(Opt.Quiet ? 50 : 500));
@@ -476,6 +572,8 @@ int TCli::ShowLines()
         }
     }
     link.IdleLines();
+    if (TStopSignals::Requested())
+        return Stopped(opIdle, TStopPhase::Operation);
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
     ShowBreak();
@@ -598,7 +696,7 @@ int TCli::Detect()
     if (Described() && Status.DeviceFound)
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
-    if (Described() && !Status.PortLost)
+    if (Described() && !Status.PortLost && result != ExitNotRun)
         DescribeCost(Session->Settle()->Stats().RequestMs());
     return result;
 }
@@ -703,5 +801,6 @@ int RunCli(const std::vector<std::string> &args, std::ostream &out, std::ostream
         err << "korvel-cli: " << parse.Error << "\nTry 'korvel-cli --help' for more information.\n";
         return ExitUsage;
     }
+    const TStopSignals stopSignals;
     return TCli(parse.Options, out, err).Run();
 }

@@ -37,6 +37,7 @@ struct TCliOptions {
     bool Whole = false;
     bool Quiet = false;
     bool Verify = true; // the write commands verify what they wrote
+    bool Lenient = false; // an Intel-HEX file with damaged lines or without its end record is used
 };
 
 struct TCliParse {

@@ -7,4 +7,8 @@ struct TFileResult {
     bool Ok = true;
     std::string Error; // names the file and the reason
     bool Overflow = false; // some byte lay beyond the code memory and was dropped
+    // What a lenient Intel-HEX load met besides its records (damaged lines, no end record, no byte
+    // within the memory), naming the file; what could be read is loaded all the same. A person may
+    // take such a file after seeing this; an unattended write must not.
+    std::string Warning;
 };

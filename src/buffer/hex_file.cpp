@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <vector>
 
 #include "buffer/file_io.h"
 #include "buffer/hex_reader.h"
@@ -44,22 +45,24 @@ bool ConvertField(std::string_view line, std::size_t position, std::size_t width
     return true;
 }
 
-bool StoreData(TMemoryBuffer &memory, int size, std::string_view line, std::uint64_t address, unsigned count)
+THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line, std::uint64_t address,
+                         unsigned count)
 {
-    bool allFitted = true;
+    THexLineResult result;
     for (unsigned i = 0; i < count; ++i) {
         unsigned value;
         if (!ConvertField(line, 10 + 2 * i, 2, value))
             continue;
         const std::uint64_t index = address + i;
         if (index >= static_cast<std::uint64_t>(size)) {
-            allFitted = false;
+            ++result.Dropped;
             continue;
         }
         memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
         memory.HighestAddress = std::max(memory.HighestAddress, static_cast<int>(index));
+        ++result.Stored;
     }
-    return allFitted;
+    return result;
 }
 
 enum TRecordType : unsigned {
@@ -77,6 +80,34 @@ void SetBase(std::string_view line, unsigned type, std::uint32_t &base)
     unsigned value;
     if (ConvertField(line, 10, 4, value))
         base = type == ExtendedLinearAddress ? value << 16 : value << 4;
+}
+
+std::string NoDataError(const std::string &name, const THexFindings &found)
+{
+    return found.EndRecord ? name + " holds no data record, only the end-of-file record"
+                           : name + " is not an Intel-HEX file: it holds no data record";
+}
+
+// E.g. "fw.hex: 3 lines are damaged, the first is line 7 (wrong checksum); the end-of-file record is
+// missing: the file may be cut off"; empty when the file was sound.
+std::string HexWarning(const std::string &name, const THexFindings &found, int memorySize)
+{
+    std::vector<std::string> parts;
+    if (found.DamagedLines > 0) {
+        const std::string first = "line " + std::to_string(found.FirstDamagedLine);
+        const char *why = found.FirstDamageIsChecksum ? "wrong checksum" : "not an Intel-HEX record";
+        parts.push_back(found.DamagedLines == 1 ? first + " is damaged (" + why + ")"
+                                                : std::to_string(found.DamagedLines) + " lines are damaged, the first is " +
+                                                      first + " (" + why + ")");
+    }
+    if (!found.EndRecord)
+        parts.push_back("the end-of-file record is missing: the file may be cut off");
+    if (found.BytesStored == 0)
+        parts.push_back("none of its data lies within the " + std::to_string(memorySize) + " bytes of code memory");
+    std::string warning;
+    for (const std::string &part : parts)
+        warning += (warning.empty() ? name + ": " : "; ") + part;
+    return warning;
 }
 
 const char UpperHexDigits[] = "0123456789ABCDEF";
@@ -107,32 +138,56 @@ void AppendRecord(std::string &text, const TMemoryBuffer &memory, int address, i
 
 } // namespace
 
-bool ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base)
+THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base)
 {
     if (line.size() < 9)
-        return true;
+        return {};
     unsigned address, type, count;
     if (!ConvertField(line, 4, 4, address) || !ConvertField(line, 8, 2, type) || type == EndOfFile ||
         !ConvertField(line, 2, 2, count) || count == 0)
-        return true;
+        return {};
     switch (type) {
     case ExtendedSegmentAddress:
     case ExtendedLinearAddress:
         SetBase(line, type, base);
-        return true;
+        return {};
     case StartSegmentAddress:
     case StartLinearAddress:
-        return true; // where the program starts, nothing to store
+        return {}; // where the program starts, nothing to store
     default:
         return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count);
     }
 }
 
+THexLineCheck CheckHexLine(std::string_view line, unsigned &type)
+{
+    while (!line.empty() && (line.back() == ' ' || line.back() == '\t'))
+        line.remove_suffix(1);
+    if (line.empty())
+        return THexLineCheck::Blank;
+    // Start code, count, address, type and checksum: 11 characters around the data.
+    const std::size_t digits = line.size() - 1;
+    unsigned count;
+    if (line[0] != ':' || line.size() < 11 || digits % 2 != 0 || !ConvertField(line, 2, 2, count) ||
+        digits != 10 + 2 * std::size_t{count} || !ConvertField(line, 8, 2, type))
+        return THexLineCheck::Malformed;
+    unsigned sum = 0;
+    for (std::size_t position = 2; position < line.size(); position += 2) {
+        unsigned value;
+        if (!ConvertField(line, position, 2, value))
+            return THexLineCheck::Malformed;
+        sum += value;
+    }
+    return sum % 256 == 0 ? THexLineCheck::Record : THexLineCheck::WrongChecksum;
+}
+
 TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
                         const TBufferNotify &notify)
 {
-    memory.HighestAddress = 0;
-    THexReader reader(memory, device);
+    // Read into a copy, so that a file that turns out to hold no record leaves the buffer as it was.
+    TMemoryBuffer loaded = memory;
+    loaded.HighestAddress = 0;
+    THexReader reader(loaded, device);
     TFileResult result = ReadFileInChunks(name, [&reader](std::string_view chunk) {
         reader.Feed(chunk);
         return !reader.Ended();
@@ -140,7 +195,15 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
     // After a read error the half-read line is not parsed: it may be cut anywhere.
     if (result.Ok)
         reader.Finish();
-    result.Overflow = reader.Overflow();
+    const THexFindings &found = reader.Findings();
+    if (result.Ok && found.DataRecords == 0) {
+        result = {false, NoDataError(name, found), false, {}};
+    } else {
+        memory = loaded;
+        result.Overflow = reader.Overflow();
+        if (result.Ok)
+            result.Warning = HexWarning(name, found, CodeMemorySize(device));
+    }
     FinishLoad(notify, Silent, result.Overflow, HexNote);
     return result;
 }

@@ -7,9 +7,9 @@
 
 namespace {
 
-// The farthest character a record can use: 9 header characters and 255 data bytes. Characters
-// beyond it are never read, so a long line is kept only up to here.
-constexpr std::size_t UsedLineLength = 9 + 2 * 255;
+// The longest record line: 9 header characters, 255 data bytes, the checksum and a CR. A longer line
+// is no record, and the reader uses none of its characters beyond here, so it is kept only up to here.
+constexpr std::size_t UsedLineLength = 9 + 2 * 255 + 2 + 1;
 
 } // namespace
 
@@ -53,10 +53,29 @@ void THexReader::Parse(std::string_view line, bool complete)
 {
     if (complete && !line.empty() && line.back() == '\r')
         line.remove_suffix(1);
-    if (!ParseHexLine(Memory, Device, line, Base))
-        SawOverflow = true;
+    const THexLineResult result = ParseHexLine(Memory, Device, line, Base);
+    SawOverflow = SawOverflow || result.Dropped > 0;
+    if (result.Stored + result.Dropped > 0)
+        ++Found.DataRecords;
+    Found.BytesStored += result.Stored;
+    Judge(line, complete);
     Pending.clear();
     PendingLength = 0;
+}
+
+void THexReader::Judge(std::string_view line, bool complete)
+{
+    ++LineNumber;
+    unsigned type = 0;
+    const THexLineCheck check = complete ? CheckHexLine(line, type) : THexLineCheck::Malformed;
+    if (check == THexLineCheck::Record || check == THexLineCheck::WrongChecksum)
+        Found.EndRecord = Found.EndRecord || type == 1;
+    if (check != THexLineCheck::WrongChecksum && check != THexLineCheck::Malformed)
+        return;
+    if (Found.DamagedLines++ == 0) {
+        Found.FirstDamagedLine = LineNumber;
+        Found.FirstDamageIsChecksum = check == THexLineCheck::WrongChecksum;
+    }
 }
 
 void THexReader::Keep(std::string_view part)

@@ -7,5 +7,7 @@ enum TExitCode {
     ExitDifferences = 2,
     ExitUsage = 3, // a usage or file error
     ExitPort = 4,
-    ExitNotRun = 5, // korvel: another instance runs, or the window was closed before the write ended
+    // korvel: another instance runs, or the window was closed before the write ended; korvel-cli: a
+    // signal stopped the run
+    ExitNotRun = 5,
 };

@@ -33,4 +33,7 @@ struct TProgStatus {
     std::atomic<bool> StopRequested{false};
     // The port stopped working during the operation (a USB cable pulled out): nothing read was kept.
     std::atomic<bool> PortLost{false};
+    // The last index of the range the operation's loop has dealt with; -1 before the first. Says how
+    // far a stopped operation got.
+    std::atomic<int> Position{-1};
 };

@@ -114,6 +114,7 @@ void TProgThread::UpdateProgress(int index, int last)
     // A range of index 0 alone has nothing to divide by: it is complete after its one byte.
     const double percent = last > 0 ? index * 100.0 / last : 100.0;
     Ctx.Status.Progress = static_cast<int>(std::nearbyint(percent));
+    Ctx.Status.Position = index;
 }
 
 // Sends the reads of [first, end) and then takes their bytes; returns how many were read (fewer
@@ -263,6 +264,7 @@ bool TProgRunner::StartOperation(TOperationCode code)
     Current.reset(); // the previous thread has finished; collect it
     Ctx.Status.OperationCode = code;
     Ctx.Status.StopRequested = false;
+    Ctx.Status.Position = -1;
     Ctx.Status.Busy = true;
     Current = std::make_unique<TProgThread>(Ctx, [this] { Active = false; });
     return true;

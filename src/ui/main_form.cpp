@@ -413,10 +413,13 @@ void TMainForm::StartBatch(const std::string &file)
     const TFileResult loaded = LoadFile(LoaderForName(file), file, true);
     Memory.WholeDevice = false;
     Status.BatchMode = true;
-    if (!loaded.Ok) {
+    // Nobody looks at the file before it goes into the chip: a damaged or cut-off one stays out.
+    if (!loaded.Ok || !loaded.Warning.empty()) {
         BatchExit = ExitUsage;
         Status.CloseRequested = true;
-        ShowError(loaded.Error);
+        const std::string text = loaded.Ok ? loaded.Warning + "\nNothing was written." : loaded.Error;
+        std::cerr << "korvel: " << text << std::endl;
+        ShowError(text);
         return;
     }
     if (!PortOpened()) {
@@ -548,6 +551,8 @@ void TMainForm::LoadCommand(TLoader loader, const std::string &name)
     QApplication::beep();
     if (!loaded.Ok)
         ShowError(loaded.Error);
+    else if (!loaded.Warning.empty())
+        ShowWarning(loaded.Warning + "\nThe buffer holds what could be read of it.", QMessageBox::Ok);
 }
 
 void TMainForm::AsaBinaryFile1Click()
@@ -711,7 +716,7 @@ void TMainForm::RedoButtonClick()
         Memory.WholeDevice = false;
         if (!loaded.Ok)
             ShowError(loaded.Error);
-        else if (PortReady())
+        else if (WriteDamagedFile(loaded.Warning) && PortReady())
             StartOperation(plan->Operation);
     }
     FocusTerminal();
@@ -761,6 +766,23 @@ void TMainForm::ReportOnce(const std::string &text)
     std::cerr << "korvel: " << text << std::endl;
     if (BatchFile().empty())
         ShowError(text);
+}
+
+// The file was loaded in the Buffer menu with its warning; one click must not put a file damaged since
+// (or cut off while it was still being written) into the chip unasked.
+bool TMainForm::WriteDamagedFile(const std::string &warning)
+{
+    return warning.empty() ||
+           ShowWarning(warning + "\nWrite what could be read of it to the chip?", QMessageBox::Ok | QMessageBox::Cancel) ==
+               QMessageBox::Ok;
+}
+
+int TMainForm::ShowWarning(const std::string &text, QMessageBox::StandardButtons buttons)
+{
+    QMessageBox box(QMessageBox::Warning, "Warning", FromStd(text), buttons, this);
+    if (buttons & QMessageBox::Cancel)
+        box.setDefaultButton(QMessageBox::Cancel);
+    return box.exec();
 }
 
 void TMainForm::ShowError(const std::string &text)

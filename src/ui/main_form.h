@@ -15,6 +15,7 @@
 #include "ui/form_rules.h"
 
 #include <QMainWindow>
+#include <QMessageBox>
 #include <QStringList>
 #include <memory>
 #include <set>
@@ -173,6 +174,8 @@ private:
     void SaveSettingsReported();
     void ReportOnce(const std::string &text);
     void ShowError(const std::string &text);
+    int ShowWarning(const std::string &text, QMessageBox::StandardButtons buttons);
+    bool WriteDamagedFile(const std::string &warning);
     std::string BatchFile() const;
 
     std::string SettingsPath;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <future>
 #include <memory>
+#include <optional>
 #include <thread>
 #include <gtest/gtest.h>
 
@@ -44,7 +45,7 @@ std::vector<unsigned> Counting(unsigned first, unsigned count)
 bool ParseLine(TMemoryBuffer &memory, int device, std::string_view line)
 {
     std::uint32_t base = 0;
-    return ParseHexLine(memory, device, line, base);
+    return ParseHexLine(memory, device, line, base).Dropped == 0;
 }
 
 class HexLoad : public ::testing::Test {
@@ -174,12 +175,46 @@ TEST_F(HexLoad, CtrlZEndsTheFileEvenInsideALine)
     EXPECT_EQ(Memory.HighestAddress, 2);
 }
 
-TEST_F(HexLoad, OnlyTheEndRecordLeavesEverythingAndResetsHighestAddress)
+// Besides storing what it can, a load says what it met: a file without a single data record is no
+// Intel-HEX file and changes nothing; damage is named by its first line and counted.
+TEST_F(HexLoad, NamesDamageAndRefusesAFileWithoutData)
 {
-    Memory.HighestAddress = 500;
-    ASSERT_TRUE(Load(":00000001FF\r\n").Ok);
-    EXPECT_EQ(std::count(Memory.Buffer.begin(), Memory.Buffer.end(), 0xEE), BufferSize);
-    EXPECT_EQ(Memory.HighestAddress, 0);
+    const std::string good = Record(0, 0x10, {1, 2, 3, 4}), end = ":00000001FF";
+    struct TCase {
+        std::string Text;
+        std::string Error;   // after the file's name
+        std::string Warning; // after the file's name
+    };
+    const TCase cases[] = {
+        {good + "\r\n" + end + "\r\n", "", ""},
+        {good + "\n\n \t\r\n" + end + "  \n\x1A", "", ""},
+        {"hello\n", " is not an Intel-HEX file: it holds no data record", ""},
+        {":10000000ZZ\n", " is not an Intel-HEX file: it holds no data record", ""},
+        {"", " is not an Intel-HEX file: it holds no data record", ""},
+        {end + "\n", " holds no data record, only the end-of-file record", ""},
+        {":0400100001020304E3\n" + end, "", ": line 1 is damaged (wrong checksum)"},
+        {good + "\njunk\n:0100200011XX\n" + end, "",
+         ": 2 lines are damaged, the first is line 2 (not an Intel-HEX record)"},
+        {good + "\n" + good.substr(0, 13), "",
+         ": line 2 is damaged (not an Intel-HEX record); the end-of-file record is missing: the file may be cut off"},
+        {good + std::string(600, '0') + "\n" + end, "", ": line 1 is damaged (not an Intel-HEX record)"},
+        {Record(0, 0x2000, {1}) + "\n" + end, "", ": none of its data lies within the 8192 bytes of code memory"},
+    };
+    const std::string name = Dir.File("in.hex");
+    for (const TCase &c : cases) {
+        Memory = FilledBuffer(0xEE);
+        Memory.HighestAddress = 500;
+        const TFileResult result = Load(c.Text);
+        EXPECT_EQ(result.Ok, c.Error.empty()) << c.Text;
+        EXPECT_EQ(result.Error, c.Error.empty() ? "" : name + c.Error) << c.Text;
+        EXPECT_EQ(result.Warning, c.Warning.empty() ? "" : name + c.Warning) << c.Text;
+        if (!result.Ok) {
+            EXPECT_EQ(std::count(Memory.Buffer.begin(), Memory.Buffer.end(), 0xEE), BufferSize) << c.Text;
+            EXPECT_EQ(Memory.HighestAddress, 500) << c.Text;
+        }
+    }
+    ASSERT_TRUE(Load(":0400100001020304E3\n").Ok);
+    EXPECT_EQ(BufferBytes(Memory, 16, 4), "\x01\x02\x03\x04") << "a damaged record is loaded all the same";
 }
 
 TEST_F(HexLoad, LineEndsDoNotChangeTheResult)
@@ -310,8 +345,9 @@ TEST(HexReader, ChunkSizeDoesNotChangeTheResult)
     ASSERT_EQ(expected.Buffer[0x3FE], 0x05);
     ASSERT_EQ(expected.Buffer[0x20], 0xEE);
 
-    for (std::size_t chunkSize : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{519}, std::size_t{520},
-                                  std::size_t{4096}, text.size()}) {
+    std::optional<THexFindings> findings;
+    for (std::size_t chunkSize : {text.size(), std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{519},
+                                  std::size_t{522}, std::size_t{4096}}) {
         TMemoryBuffer memory = FilledBuffer(0xEE);
         THexReader reader(memory, 1);
         for (std::size_t at = 0; at < text.size(); at += chunkSize)
@@ -320,7 +356,11 @@ TEST(HexReader, ChunkSizeDoesNotChangeTheResult)
         EXPECT_TRUE(reader.Ended());
         EXPECT_EQ(memory.Buffer, expected.Buffer) << "chunks of " << chunkSize;
         EXPECT_EQ(memory.HighestAddress, expected.HighestAddress) << "chunks of " << chunkSize;
+        EXPECT_EQ(reader.Findings(), findings.value_or(reader.Findings())) << "chunks of " << chunkSize;
+        findings = reader.Findings();
     }
+    EXPECT_EQ(findings->DamagedLines, 6) << "the long line, the CR inside, the two cut ones, \":\", the 700 zeros";
+    EXPECT_EQ(findings->FirstDamagedLine, 2);
 }
 
 TEST(HexWriter, WritesUpperCaseSixteenByteRecordsAndTheEndRecord)

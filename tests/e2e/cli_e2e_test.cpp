@@ -6,6 +6,7 @@
 #include "sim/sim_image.h"
 
 #include "shell_run.h"
+#include "spawned_process.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <regex>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -46,6 +50,15 @@ protected:
         return Shell(std::string(KORVEL_BINARY_DIR) + "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() +
                          " --port " + portOption + " " + args,
                      Dir);
+    }
+
+    // korvel-cli started beside the test, with its streams in Dir/out.txt and Dir/err.txt.
+    std::unique_ptr<TProcess> StartCli(const std::string &port, const std::vector<std::string> &args)
+    {
+        std::vector<std::string> argv{std::string(KORVEL_BINARY_DIR) + "/src/app/korvel-cli", "--settings",
+                                      (Dir / "korvel.ini").string(), "--port", port};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return std::make_unique<TProcess>(argv, std::vector<std::string>{}, Dir / "err.txt", Dir / "out.txt");
     }
 
     // srec_cat's own binary of an Intel-HEX file over the chip's 8 KiB: holes up to the file's last
@@ -217,12 +230,136 @@ TEST_F(CliTest, DataMemoryCommandsNeedAnAT89S8252)
 TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
 {
     std::ofstream(Dir / "plain.txt") << "not a folder";
-    TRun run = Cli("write-code " + (Dir / "plain.txt").string(), "sim:" + (Dir / "plain.txt/chip.sim").string());
-    EXPECT_EQ(run.Code, 3);
-    EXPECT_NE(run.Err.find("plain.txt/chip.sim"), std::string::npos) << run.Err;
-    run = Cli("--trace " + (Dir / "plain.txt/t.vcd").string() + " detect");
+    for (const std::string &command : {std::string("detect"), "write-code " + (Dir / "plain.txt").string()}) {
+        const TRun run = Cli(command, "sim:" + (Dir / "plain.txt/chip.sim").string());
+        EXPECT_EQ(run.Code, 3) << command;
+        EXPECT_EQ(run.Err, "korvel-cli: Virtual chip image " + (Dir / "plain.txt/chip.sim").string() + ": Not a directory\n");
+        EXPECT_EQ(run.Out, "") << "said before any result";
+    }
+    TRun run = Cli("--trace " + (Dir / "plain.txt/t.vcd").string() + " detect");
     EXPECT_EQ(run.Code, 3);
     EXPECT_NE(run.Err.find("t.vcd"), std::string::npos) << run.Err;
+}
+
+// A file that is no Intel-HEX, or one damaged or cut off, never reaches the chip unattended: the run
+// ends with exit 3 and says why, and the chip keeps what it held. --lenient takes what can be read.
+TEST_F(CliTest, DamagedIntelHexFilesAreRefusedUnlessLenient)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << "\x02\x01\x30"; // the reset vector's jump
+    ASSERT_EQ(Cli("write-code " + (Dir / "fw.bin").string()).Code, 0);
+    const auto chip = ReadBytes(Dir / "chip.sim");
+    const std::string record = ":03000000020130CA\n", end = ":00000001FF\n";
+    const struct {
+        const char *Name;
+        std::string Text;
+        std::string Said; // after "korvel-cli: " and the file's path
+    } cases[] = {
+        {"text.hex", "hello, world\n", " is not an Intel-HEX file: it holds no data record\n"},
+        {"zz.hex", ":10000000ZZ\n", " is not an Intel-HEX file: it holds no data record\n"},
+        {"empty.hex", "", " is not an Intel-HEX file: it holds no data record\n"},
+        {"sum.hex", ":03000000020131CA\n" + end, ": line 1 is damaged (wrong checksum)\n"},
+        {"cut.hex", record + ":030003", ": line 2 is damaged (not an Intel-HEX record); the end-of-file record is "
+                                       "missing: the file may be cut off\n"},
+        {"noend.hex", record, ": the end-of-file record is missing: the file may be cut off\n"},
+    };
+    const std::string refused = "korvel-cli: the file is refused, the chip is left as it is (--lenient uses what can "
+                                "be read of it)\n";
+    for (const auto &c : cases) {
+        const std::string file = (Dir / c.Name).string();
+        std::ofstream(file, std::ios::binary) << c.Text;
+        for (const char *command : {"write-code ", "verify-code "}) {
+            const TRun run = Cli(command + file);
+            EXPECT_EQ(run.Code, 3) << command << c.Name;
+            EXPECT_EQ(run.Err.substr(0, run.Err.find(refused)), "korvel-cli: " + file + c.Said) << command << c.Name;
+            EXPECT_EQ(ReadBytes(Dir / "chip.sim"), chip) << command << c.Name;
+        }
+    }
+    const TRun run = Cli("--lenient write-code " + (Dir / "sum.hex").string());
+    EXPECT_EQ(run.Code, 0) << run.Err;
+    EXPECT_EQ(run.Err, "korvel-cli: warning: " + (Dir / "sum.hex").string() + ": line 1 is damaged (wrong checksum)\n");
+    EXPECT_EQ(TSimImage::Load((Dir / "chip.sim").string()).Code[2], 0x31);
+}
+
+// The last level of rst, sck and mosi in a line trace, e.g. "rst=0 sck=1 mosi=1".
+std::string LastLevels(const fs::path &vcd)
+{
+    std::map<char, char> last{{'r', '?'}, {'c', '?'}, {'o', '?'}};
+    std::istringstream lines(ReadText(vcd));
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() == 2 && last.count(line[1]))
+            last[line[1]] = line[0];
+    return std::string("rst=") + last['r'] + " sck=" + last['c'] + " mosi=" + last['o'];
+}
+
+// The first signal stops a run between two instructions: the lines go to rest, the port closes as at
+// a normal end (the virtual chip's image is kept), the run says how far it got and exits 5. The
+// signal comes once the run shows it is under way: a progress line, or the first line toggled.
+TEST_F(CliTest, ASignalStopsTheRunBetweenTwoInstructionsAndSaysHowFarItGot)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    // Six seconds of writes; a write delay above 20 ms is waited on the host by the ftdi port too.
+    std::string bytes(256, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<char>(i * 7 + 1);
+    const std::string file = (Dir / "fw.bin").string(), image = (Dir / "chip.sim").string();
+    std::ofstream(file, std::ios::binary) << bytes;
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    const std::string pty = ::ptsname(master);
+    const std::regex byteWritten("(^|\n)[1-9][0-9]* %\n");
+    const std::function<bool()> writing = [&] { return std::regex_search(ReadText(Dir / "err.txt"), byteWritten); };
+    const struct {
+        std::string Port, Command;
+        std::function<bool()> UnderWay;
+        std::string Said; // all of stderr after the progress lines; a write says where it stopped
+    } cases[] = {
+        {"sim:" + image, "write-code", writing, "korvel-cli: Stopped at $"},
+        {"sim-ftdi:" + image, "write-code", writing, "korvel-cli: Stopped at $"},
+        {pty, "erase", [&] { return ReadText(Dir / "err.txt").find("0 %\n") != std::string::npos; },
+         "korvel-cli: Stopped during the erase: the chip may be partly erased (erase it again)\n"},
+        {pty, "lines", [&] { return ReadText(Dir / "out.txt").find("TXD on") != std::string::npos; },
+         "korvel-cli: Stopped: the lines are at rest\n"},
+    };
+    for (const auto &c : cases) {
+        const bool write = c.Command == "write-code";
+        if (write)
+            TSimImage::Erased(TChipKind::AT89S8252).Save(image);
+        const fs::path vcd = Dir / "stop.vcd";
+        std::vector<std::string> args{"--trace", vcd.string(), "--write-delay", "25", c.Command};
+        if (write)
+            args.push_back(file);
+        auto run = StartCli(c.Port, args);
+        ASSERT_TRUE(WaitUntil(c.UnderWay)) << c.Port << " " << c.Command;
+        run->Signal(SIGINT);
+        EXPECT_EQ(run->Wait(std::chrono::seconds(10)), 5) << c.Port << " " << c.Command;
+        const std::string err = ReadText(Dir / "err.txt");
+        const std::string said = err.substr(std::min(err.find("korvel-cli: "), err.size()));
+        EXPECT_EQ(said.substr(0, write ? c.Said.size() : std::string::npos), c.Said) << c.Port << " " << c.Command;
+        EXPECT_EQ(LastLevels(vcd), "rst=0 sck=1 mosi=1") << c.Port << " " << c.Command;
+        if (!write)
+            continue;
+        unsigned at = 0;
+        ASSERT_EQ(std::sscanf(said.c_str(), "korvel-cli: Stopped at $%4X of $00FF: the chip holds a partly", &at), 1)
+            << said;
+        const std::vector<std::uint8_t> code = TSimImage::Load(image).Code;
+        EXPECT_EQ(std::string(code.begin(), code.begin() + at + 8), bytes.substr(0, at) + std::string(8, '\xFF'))
+            << c.Port << ": written up to $" << at << ", not beyond";
+    }
+    ::close(master);
+}
+
+// A run that does not stop at once is ended by a second signal, here in the middle of a write
+// delay of ten seconds.
+TEST_F(CliTest, ASecondSignalEndsTheRunAtOnce)
+{
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << "\x12\x34";
+    auto run = StartCli("sim:" + (Dir / "chip.sim").string(), {"--write-delay", "10000", "write-code", (Dir / "fw.bin").string()});
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(Dir / "err.txt").find("0 %\n") != std::string::npos; }));
+    run->Signal(SIGINT);
+    run->Signal(SIGTERM);
+    const std::optional<int> status = run->Wait(std::chrono::seconds(5));
+    EXPECT_TRUE(status == 128 + SIGINT || status == 128 + SIGTERM) << status.value_or(-1);
 }
 
 TEST_F(CliTest, LockBitOneBlocksWritesUntilErase)

@@ -1,6 +1,7 @@
 // The GUI program as a process, the way an IDE and a user meet it: a copy of korvel in a scratch
 // folder with its own settings file, offscreen, programming the virtual chip.
 #include "shell_run.h"
+#include "spawned_process.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <spawn.h>
@@ -20,62 +22,10 @@
 #include <unistd.h>
 #include <vector>
 
-extern char **environ;
-
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-class TProcess {
-public:
-    TProcess(const std::vector<std::string> &args, const std::vector<std::string> &env, const fs::path &log)
-    {
-        std::vector<char *> argv, envp;
-        for (const auto &a : args)
-            argv.push_back(const_cast<char *>(a.c_str()));
-        argv.push_back(nullptr);
-        // Ahead of the inherited environment, whose own DISPLAY or QT_QPA_PLATFORM would win otherwise.
-        for (const auto &e : env)
-            envp.push_back(const_cast<char *>(e.c_str()));
-        for (char **e = environ; *e; ++e)
-            envp.push_back(*e);
-        envp.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-    }
-    ~TProcess()
-    {
-        if (Pid > 0 && !Status) {
-            ::kill(Pid, SIGKILL);
-            Wait(5s);
-        }
-    }
-
-    // The exit status, or nothing when the process still runs after `timeout`.
-    std::optional<int> Wait(std::chrono::milliseconds timeout)
-    {
-        const auto end = std::chrono::steady_clock::now() + timeout;
-        while (!Status && std::chrono::steady_clock::now() < end) {
-            int status = 0;
-            if (::waitpid(Pid, &status, WNOHANG) == Pid)
-                Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-            else
-                std::this_thread::sleep_for(20ms);
-        }
-        return Status;
-    }
-    void Signal(int signal) { ::kill(Pid, signal); }
-    pid_t Id() const { return Pid; }
-
-private:
-    pid_t Pid = -1;
-    std::optional<int> Status;
-};
 
 // A private X server (Xvfb on the first free display) for the tests that press keys in the window.
 class TXServer {
@@ -118,17 +68,6 @@ public:
 private:
     pid_t Pid = -1;
 };
-
-template <typename TPredicate> bool WaitUntil(TPredicate done, std::chrono::milliseconds timeout = 20s)
-{
-    const auto end = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 class KorvelProcessTest : public testing::Test {
 protected:
@@ -230,17 +169,31 @@ protected:
     }
 
     // Nothing of a dialog is left, and `window` opens its menu with its Alt key. A window just given
-    // the focus may not take keys yet, so the key is tried twice.
+    // the focus may not take keys yet, so the key is tried again until the menu opens.
     void OpenMenu(const TProcess &korvel, int windows, const std::string &window, const std::string &key)
     {
         std::this_thread::sleep_for(300ms); // a popup left behind would show by now
         EXPECT_EQ(Shown(korvel), windows) << "a popup stayed on screen";
         EXPECT_TRUE(WaitUntil([&] { return Focused(window); })) << window;
-        for (int tries = 0; tries < 2 && Shown(korvel) == windows; ++tries) {
+        // A menu stays off while an operation ends, a little after the chip's image was written.
+        const auto end = std::chrono::steady_clock::now() + 20s;
+        while (Shown(korvel) == windows && std::chrono::steady_clock::now() < end) {
             X("xdotool key " + key);
             WaitUntil([&] { return Shown(korvel) > windows; }, 3s);
         }
         EXPECT_EQ(Shown(korvel), windows + 1) << key << " opened no menu";
+    }
+
+    // Presses `key` while `pending` holds, again after each press left unanswered for two seconds: a
+    // window just given the focus, or a button an ending operation still holds off, may not take it.
+    bool PressWhile(const std::string &key, const std::function<bool()> &pending)
+    {
+        return WaitUntil([&] {
+            if (!pending())
+                return true;
+            X("xdotool key " + key);
+            return WaitUntil([&] { return !pending(); }, 2s);
+        });
     }
 
     std::string Display;
@@ -278,6 +231,47 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
     EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 4);
     EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
+}
+
+// Batch mode programs unattended, so a file that is no Intel-HEX, or one damaged or cut off, is refused
+// with exit 3 and the chip keeps what it held. The cases run side by side, each a copy of the program
+// in a folder of its own (its settings, its chip, its single-instance lock).
+TEST_F(KorvelProcessTest, BatchModeRefusesADamagedIntelHexFileAndLeavesTheChipAlone)
+{
+    WriteSettings("PortName=sim\r\n");
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << "\x02\x01\x30";
+    ASSERT_EQ(Cli("--port sim:" + (Dir / "korvel.ini.sim").string() + " write-code " + (Dir / "fw.bin").string()).Code, 0);
+    const std::string chip = ReadText(Dir / "korvel.ini.sim");
+    const std::pair<std::string, std::string> cases[] = {
+        {"hello, world\n", " is not an Intel-HEX file: it holds no data record"},
+        {":10000000ZZ\n", " is not an Intel-HEX file: it holds no data record"},
+        {"", " is not an Intel-HEX file: it holds no data record"},
+        {":03000000020131CA\n:00000001FF\n", ": line 1 is damaged (wrong checksum)"},
+        {":03000000020130CA\n:030003", ": line 2 is damaged (not an Intel-HEX record); the end-of-file record is "
+                                       "missing: the file may be cut off"},
+    };
+    std::vector<std::unique_ptr<TProcess>> runs;
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path folder = Dir / ("case" + std::to_string(i));
+        fs::create_directories(folder / "run");
+        fs::permissions(folder / "run", fs::perms::owner_all);
+        fs::copy_file(Dir / "korvel", folder / "korvel");
+        fs::copy_file(Dir / "korvel.ini", folder / "korvel.ini");
+        fs::copy_file(Dir / "korvel.ini.sim", folder / "korvel.ini.sim");
+        std::ofstream(folder / "fw.hex", std::ios::binary) << cases[i].first;
+        runs.push_back(std::make_unique<TProcess>(
+            std::vector<std::string>{(folder / "korvel").string(), (folder / "fw.hex").string()},
+            std::vector<std::string>{"QT_QPA_PLATFORM=offscreen", "XDG_RUNTIME_DIR=" + (folder / "run").string()},
+            folder / "stderr.txt"));
+    }
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const fs::path folder = Dir / ("case" + std::to_string(i));
+        EXPECT_EQ(runs[i]->Wait(30s), 3) << cases[i].first;
+        EXPECT_NE(ReadText(folder / "stderr.txt").find("korvel: " + (folder / "fw.hex").string() + cases[i].second),
+                  std::string::npos)
+            << ReadText(folder / "stderr.txt");
+        EXPECT_EQ(ReadText(folder / "korvel.ini.sim"), chip) << cases[i].first;
+    }
 }
 
 TEST_F(KorvelProcessTest, ASecondStartIsRefusedWhileTheFirstRuns)
@@ -354,15 +348,10 @@ TEST_F(KorvelDesktopTest, FastRedoAfterTheStartAndAfterAChipEraseLeavesTheFileIn
     const std::string verify = "verify-code " + (Dir / "fw.bin").string();
     auto korvel = Start({});
     ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel Vers 20030210"); }));
-    // A window just given the focus may not take keys yet: Redo is pressed again until it ran.
+    // Redo has run when the chip's image is written anew.
     auto redo = [&] {
         const ino_t before = ImageInode();
-        for (int tries = 0; tries < 3; ++tries) {
-            X("xdotool key alt+r");
-            if (WaitUntil([&] { return ImageInode() != 0 && ImageInode() != before; }, 5s))
-                return true;
-        }
-        return false;
+        return PressWhile("alt+r", [&] { return ImageInode() == 0 || ImageInode() == before; });
     };
 
     ASSERT_TRUE(redo());
@@ -373,7 +362,7 @@ TEST_F(KorvelDesktopTest, FastRedoAfterTheStartAndAfterAChipEraseLeavesTheFileIn
     OpenMenu(*korvel, 1, "Korvel Vers 20030210", "alt+d");
     X("xdotool key Down Down Down Down Down Down Down Return"); // the eighth command: Chip Erase
     ASSERT_TRUE(WaitUntil([&] { return Focused("Attention"); }));
-    X("xdotool key Return");
+    ASSERT_TRUE(PressWhile("Return", [&] { return Focused("Attention"); }));
     ASSERT_TRUE(WaitForNewImage(beforeErase));
     ASSERT_EQ(Cli(verify).Code, 2) << "erased";
 

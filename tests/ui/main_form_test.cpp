@@ -153,7 +153,7 @@ TEST_F(MainFormTest, RedoReloadsTheLastFileWithItsReaderAndWritesIt)
     EXPECT_FALSE(Form->OperationRunning());
 
     WriteFile("fw.bin", std::string("\x11\x22\x33", 3));
-    WriteFile("fw.txt", ":02000000AABB99\r\n");
+    WriteFile("fw.txt", ":02000000AABB99\r\n:00000001FF\r\n");
     const struct {
         const char *File, *Type;
         bool Fast;
@@ -182,6 +182,46 @@ TEST_F(MainFormTest, RedoReloadsTheLastFileWithItsReaderAndWritesIt)
     QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
     EXPECT_TRUE(error.Text.contains("fw.txt"));
     EXPECT_FALSE(Form->OperationRunning());
+}
+
+// A damaged Intel-HEX file loads with a warning that names its first damaged line; Redo, which writes
+// at one click, asks first and writes nothing when the question is cancelled.
+TEST_F(MainFormTest, DamagedHexFileLoadsWithAWarningAndRedoAsksBeforeWritingIt)
+{
+    Start();
+    const std::string name = (Dir / "cut.hex").string();
+    WriteFile("cut.hex", ":0400100001020304E2\r\n:0400140005");
+    QStringList seen;
+    QMessageBox::StandardButton answer = QMessageBox::Cancel;
+    QTimer boxes; // answers message boxes only, past the file dialog
+    boxes.setInterval(10);
+    QObject::connect(&boxes, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (!box || !box->isVisible())
+            return;
+        seen << box->windowTitle() + ": " + box->text();
+        (box->button(answer) ? box->button(answer) : box->button(QMessageBox::Ok))->click();
+    });
+    boxes.start();
+    AnswerFileDialog(QString::fromStdString(name));
+    ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
+    const QString warning = QString::fromStdString(name + ": line 2 is damaged (not an Intel-HEX record); the "
+                                                          "end-of-file record is missing: the file may be cut off\n");
+    ASSERT_TRUE(WaitUntil([&] { return !seen.isEmpty(); }));
+    EXPECT_EQ(seen, QStringList{"Warning: " + warning + "The buffer holds what could be read of it."});
+    EXPECT_EQ(Form->Memory.Buffer[0x13], 4);
+    EXPECT_EQ(Form->Memory.Buffer[0x14], 5);
+    EXPECT_EQ(Form->Settings.LastFilename, name);
+
+    for (const QMessageBox::StandardButton button : {QMessageBox::Cancel, QMessageBox::Ok}) {
+        seen.clear();
+        answer = button;
+        QTest::mouseClick(Form->RedoButton, Qt::LeftButton);
+        EXPECT_EQ(seen, QStringList{"Warning: " + warning + "Write what could be read of it to the chip?"});
+        WaitForOperation();
+        EXPECT_EQ(Form->Status.OperationCode, button == QMessageBox::Ok ? opWriteCode : opIdle);
+        EXPECT_EQ(Chip().Contents().Code[0x14], button == QMessageBox::Ok ? 5 : 0xFF);
+    }
 }
 
 TEST_F(MainFormTest, ClosingDuringAWriteStopsItPromptly)
