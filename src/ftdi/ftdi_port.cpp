@@ -419,7 +419,7 @@ bool TFtdiPort::Measure()
     if (!seconds)
         return false;
     if (*seconds > (1 + RateTolerance) / asked) {
-        baud = std::clamp(static_cast<int>(std::floor(baud * asked * *seconds)), 1, FastestLibFtdiBaud);
+        baud = std::clamp(static_cast<int>(std::lround(baud * asked * *seconds)), 1, FastestLibFtdiBaud);
         if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period()))
             return false;
     }

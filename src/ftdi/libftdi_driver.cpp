@@ -128,6 +128,22 @@ bool ParseDescription(const std::string &text, TWanted &wanted)
     return true;
 }
 
+// A device of the kind the string asks for, before its index or serial number is looked at.
+bool OfKind(const TWanted &wanted, libusb_device *device)
+{
+    libusb_device_descriptor d{};
+    if (libusb_get_device_descriptor(device, &d) != 0)
+        return false;
+    switch (wanted.Kind) {
+    case 0:
+        return d.idVendor == FtdiVendor &&
+               std::find(std::begin(FtdiProducts), std::end(FtdiProducts), d.idProduct) != std::end(FtdiProducts);
+    case 'd':
+        return libusb_get_bus_number(device) == wanted.Bus && libusb_get_device_address(device) == wanted.Address;
+    default: return d.idVendor == wanted.Vendor && d.idProduct == wanted.Product;
+    }
+}
+
 std::string StringDescriptor(libusb_device_handle *handle, std::uint8_t index)
 {
     unsigned char text[128] = "";
@@ -247,7 +263,7 @@ private:
         return false;
     }
 
-    libusb_device *Find(const TWanted &wanted, libusb_device **list, ssize_t count);
+    static libusb_device *Find(const TWanted &wanted, libusb_device **list, ssize_t count);
     TFtdiOpenResult Diagnose(libusb_device *device);
     void Describe(TFtdiOpenResult &result, libusb_device *device);
     bool Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback);
@@ -296,7 +312,7 @@ TFtdiOpenResult TLibFtdiDriver::Open(const std::string &description, int interfa
     if (!device) {
         result = {TFtdiOpenStatus::NotFound, "device not found"};
         for (ssize_t i = 0; i < count; ++i)
-            if (const std::string node = DeviceNode(list[i]); NodeRefused(node))
+            if (const std::string node = DeviceNode(list[i]); OfKind(wanted, list[i]) && NodeRefused(node))
                 result = {TFtdiOpenStatus::AccessDenied, node};
     } else if (const std::string tty = FtdiTtyInUse(libusb_get_bus_number(device), libusb_get_device_address(device),
                                                     std::max(interfaceIndex, 1) - 1);
@@ -319,31 +335,21 @@ libusb_device *TLibFtdiDriver::Find(const TWanted &wanted, libusb_device **list,
 {
     unsigned long index = wanted.Index;
     for (ssize_t i = 0; i < count; ++i) {
-        libusb_device_descriptor d{};
-        if (libusb_get_device_descriptor(list[i], &d) != 0)
+        if (!OfKind(wanted, list[i]))
             continue;
-        bool match = false;
-        switch (wanted.Kind) {
-        case 0:
-            match = d.idVendor == FtdiVendor &&
-                    std::find(std::begin(FtdiProducts), std::end(FtdiProducts), d.idProduct) != std::end(FtdiProducts);
-            break;
-        case 'd':
-            match = libusb_get_bus_number(list[i]) == wanted.Bus && libusb_get_device_address(list[i]) == wanted.Address;
-            break;
-        case 'i': match = d.idVendor == wanted.Vendor && d.idProduct == wanted.Product && index-- == 0; break;
-        case 's':
-            if (d.idVendor == wanted.Vendor && d.idProduct == wanted.Product) {
-                libusb_device_handle *handle = nullptr;
-                if (libusb_open(list[i], &handle) == 0) {
-                    match = StringDescriptor(handle, d.iSerialNumber) == wanted.Serial;
-                    libusb_close(handle);
-                }
-            }
-            break;
+        if (wanted.Kind == 'i' && index-- != 0)
+            continue;
+        if (wanted.Kind == 's') {
+            libusb_device_descriptor d{};
+            libusb_device_handle *handle = nullptr;
+            if (libusb_get_device_descriptor(list[i], &d) != 0 || libusb_open(list[i], &handle) != 0)
+                continue;
+            const bool match = StringDescriptor(handle, d.iSerialNumber) == wanted.Serial;
+            libusb_close(handle);
+            if (!match)
+                continue;
         }
-        if (match)
-            return list[i];
+        return list[i];
     }
     return nullptr;
 }
