@@ -185,7 +185,7 @@ std::string TFtdiPort::Setup()
     const bool ready = Control(Chip->SetBitMode(0, false)) && Control(Chip->SetLatencyTimer(UartLatencyMs)) &&
                        Control(Chip->SetFlowControlOff()) && Control(Chip->SetBaudRate(Params.Baud)) &&
                        SendUart(Levels, OutputPins);
-    Written = false;
+    Written = ParamsPending = false;
     Received.clear();
     Requests.clear();
     Answers.clear();
@@ -290,7 +290,7 @@ void TFtdiPort::Lose(const std::string &why)
     if (Mode == TMode::Closed)
         return;
     std::string reason = Chip->Error();
-    if (reason.empty() || reason == "all fine") // libftdi's words from an earlier call that went well
+    if (reason.empty())
         reason = "the cable did not answer";
     Lost = true;
     LostText = why.empty() ? "the FTDI device " + Name + " stopped answering: " + reason : why;
@@ -307,7 +307,9 @@ void TFtdiPort::SetLineParams(const TLineParams &params)
     std::lock_guard guard(Lock);
     Params = params;
     if (Mode == TMode::Uart)
-        Control(Chip->SetBaudRate(params.Baud)) && Control(Chip->SetLineProperty(params, !(Levels & FtdiPin::Txd)));
+        Control(Chip->SetBaudRate(params.Baud)) && SendUart(Levels, FtdiPin::Txd);
+    else
+        ParamsPending = Mode == TMode::BitBang;
 }
 
 // ---- levels ----
@@ -411,7 +413,7 @@ bool TFtdiPort::Measure()
         if (m.Result == TMeasuredPeriod::TResult::Measured)
             return m.Seconds;
         if (m.Result == TMeasuredPeriod::TResult::Unsteady)
-            Lose("the FTDI chip's (" + Device.Chip + ") sample rate could not be measured: repeated "
+            Lose("the sample rate of the FTDI chip (" + Device.Chip + ") could not be measured: repeated "
                  "measurements disagreed by more than 10% (is the USB bus busy?)");
         return std::nullopt;
     };
@@ -528,8 +530,10 @@ bool TFtdiPort::EnterUart()
     if (differ && !SendUart(Levels, differ))
         return false;
     UartLevels = registers; // as far as a chip that drops them goes
-    if (!Control(Chip->SetBitMode(0, false)) || (differ && !SendUart(Levels, differ)))
+    const std::uint8_t again = ParamsPending ? differ | FtdiPin::Txd : differ;
+    if (!Control(Chip->SetBitMode(0, false)) || (again && !SendUart(Levels, again)))
         return false;
+    ParamsPending = false;
     if (!Control(Chip->SetBaudRate(Params.Baud)) || !Control(Chip->SetLatencyTimer(UartLatencyMs)) ||
         !Control(Chip->StartReading()))
         return false;
@@ -583,7 +587,6 @@ bool TFtdiPort::Take()
     }
     const bool on = Answers.front();
     Answers.pop_front();
-    ++Counters.Samples;
     return on;
 }
 
@@ -622,12 +625,9 @@ void TFtdiPort::Send()
     std::vector<std::uint8_t> in(Waveform.size());
     const double samples = static_cast<double>(Waveform.size());
     ++Counters.Transfers;
-    Counters.BytesOut += Waveform.size();
     Counters.StreamSeconds += samples * Period;
     const bool transferred =
         Chip->Transfer(Waveform.data(), in.data(), Waveform.size(), samples * Period * TransferSlack + TransferMargin);
-    if (transferred)
-        Counters.BytesIn += in.size();
     const bool ok = transferred && EchoMatches(Waveform, in);
     const std::uint64_t end = Sent + Waveform.size();
     while (!Requests.empty() && Requests.front().ReadIndex < end) {

@@ -28,21 +28,12 @@
 
 struct TSettings;
 
-// What the port has cost so far, for the benchmark's model of a USB cable.
+// What the port has cost so far, for the benchmark and the line trace.
 struct TFtdiStats {
     std::uint64_t Transfers = 0;       // bulk round trips of the waveform
-    std::uint64_t ControlRequests = 0; // mode, rate, line and latency settings
-    std::uint64_t BytesOut = 0;
-    std::uint64_t BytesIn = 0;
-    double StreamSeconds = 0;   // the samples sent, at their measured rate
-    double HostWaitSeconds = 0; // waits made on the host after sending
-    std::uint64_t Samples = 0;  // deferred input samples served
-
-    // Every round trip at the given latency, plus the stream and the host's waits.
-    double ModelledSeconds(double latencySeconds) const
-    {
-        return static_cast<double>(Transfers + ControlRequests) * latencySeconds + StreamSeconds + HostWaitSeconds;
-    }
+    std::uint64_t ControlRequests = 0; // mode, rate, line and latency settings, modem status
+    double StreamSeconds = 0;          // the samples sent, at their measured rate
+    double HostWaitSeconds = 0;        // waits made on the host after sending
 };
 
 // The sample rate found at open: what the port asked for, what the chip made, and the value libftdi
@@ -158,6 +149,7 @@ private:
     bool Lost = false;
     std::string Received;
     bool Written = false; // bytes handed to the UART since the last switch into bit-bang mode
+    bool ParamsPending = false; // line parameters changed in bit-bang mode, for the UART to take
 
     std::uint8_t Levels = 0xFF;     // what TXD, RTS and DTR are to carry; a set bit is a high pin
     std::uint8_t UartLevels = 0xFF; // what the UART's registers hold, as last set in UART mode

@@ -207,30 +207,43 @@ public:
     {
         if (syncBitBang)
             StopReading();
-        return Ok(ftdi_set_bitmode(Context.get(), outputs, syncBitBang ? BITMODE_SYNCBB : BITMODE_RESET));
+        return Call([&](ftdi_context *c) {
+            return ftdi_set_bitmode(c, outputs, syncBitBang ? BITMODE_SYNCBB : BITMODE_RESET);
+        });
     }
-    bool SetBaudRate(int baud) override { return Ok(ftdi_set_baudrate(Context.get(), baud)); }
+    bool SetBaudRate(int baud) override
+    {
+        return Call([&](ftdi_context *c) { return ftdi_set_baudrate(c, baud); });
+    }
     bool SetLineProperty(const TLineParams &params, bool breakOn) override
     {
         const ftdi_parity_type parity = params.Parity == 'E' ? EVEN : params.Parity == 'O' ? ODD : NONE;
-        return Ok(ftdi_set_line_property2(Context.get(), params.Databits == 7 ? BITS_7 : BITS_8,
-                                          params.Stopbits == 2 ? STOP_BIT_2 : STOP_BIT_1, parity,
-                                          breakOn ? BREAK_ON : BREAK_OFF));
+        return Call([&](ftdi_context *c) {
+            return ftdi_set_line_property2(c, params.Databits == 7 ? BITS_7 : BITS_8,
+                                           params.Stopbits == 2 ? STOP_BIT_2 : STOP_BIT_1, parity,
+                                           breakOn ? BREAK_ON : BREAK_OFF);
+        });
     }
     bool SetModemControl(bool dtr, bool rts) override
     {
-        return Ok(ftdi_setdtr_rts(Context.get(), dtr ? 1 : 0, rts ? 1 : 0));
+        return Call([&](ftdi_context *c) { return ftdi_setdtr_rts(c, dtr ? 1 : 0, rts ? 1 : 0); });
     }
-    bool SetFlowControlOff() override { return Ok(ftdi_setflowctrl(Context.get(), SIO_DISABLE_FLOW_CTRL)); }
+    bool SetFlowControlOff() override
+    {
+        return Call([](ftdi_context *c) { return ftdi_setflowctrl(c, SIO_DISABLE_FLOW_CTRL); });
+    }
     bool SetLatencyTimer(int ms) override
     {
-        return Ok(ftdi_set_latency_timer(Context.get(), static_cast<unsigned char>(ms)));
+        return Call([&](ftdi_context *c) { return ftdi_set_latency_timer(c, static_cast<unsigned char>(ms)); });
     }
-    bool PurgeReceived() override { return Ok(ftdi_tciflush(Context.get())); }
+    bool PurgeReceived() override
+    {
+        return Call([](ftdi_context *c) { return ftdi_tciflush(c); });
+    }
     std::optional<std::uint16_t> ModemStatus() override
     {
         unsigned short status = 0;
-        if (!Ok(ftdi_poll_modem_status(Context.get(), &status)))
+        if (!Call([&](ftdi_context *c) { return ftdi_poll_modem_status(c, &status); }))
             return std::nullopt;
         return status;
     }
@@ -245,17 +258,16 @@ public:
     std::vector<TFtdiDeviceInfo> Devices() override;
 
 private:
-    bool Ok(int result)
+    // One of libftdi's calls on the open device; its error text in plain words, never the "all fine"
+    // an earlier call left behind.
+    template <class TCall> bool Call(TCall call)
     {
-        if (!IsOpen) {
-            LastError = "the device is not open";
-            return false;
-        }
-        if (result >= 0)
+        if (!IsOpen)
+            return Fail("the device is not open");
+        if (call(Context.get()) >= 0)
             return true;
         const char *text = ftdi_get_error_string(Context.get());
-        LastError = text && *text && std::strcmp(text, "all fine") != 0 ? text : "the chip did not answer a request";
-        return false;
+        return Fail(text && *text && std::strcmp(text, "all fine") != 0 ? text : "the chip did not answer a request");
     }
     bool Fail(const std::string &reason)
     {
@@ -405,6 +417,8 @@ void TLibFtdiDriver::Close()
 
 bool TLibFtdiDriver::Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback)
 {
+    if (!bulk.Transfer)
+        return Fail("libusb could not allocate a transfer");
     if (bulk.Buffer.size() < size)
         bulk.Buffer.resize(size);
     libusb_fill_bulk_transfer(bulk.Transfer, Context->usb_dev, static_cast<unsigned char>(endpoint),
@@ -519,9 +533,10 @@ bool TLibFtdiDriver::Transfer(const std::uint8_t *out, std::uint8_t *in, std::si
 
 bool TLibFtdiDriver::Write(const std::uint8_t *data, std::size_t size)
 {
-    if (!IsOpen)
-        return Fail("the device is not open");
-    return Ok(ftdi_write_data(Context.get(), data, static_cast<int>(size)));
+    return Call([&](ftdi_context *c) {
+        const int written = ftdi_write_data(c, data, static_cast<int>(size));
+        return written == static_cast<int>(size) ? written : -1;
+    });
 }
 
 void LIBUSB_CALL TLibFtdiDriver::UartRead(libusb_transfer *transfer)
@@ -584,10 +599,8 @@ int TLibFtdiDriver::Read(std::uint8_t *data, std::size_t size)
             return -1;
         }
     } else if (Arrived.empty()) {
-        const int got = ftdi_read_data(Context.get(), data, static_cast<int>(size));
-        if (got < 0)
-            Ok(got);
-        return got < 0 ? -1 : got;
+        int got = 0;
+        return Call([&](ftdi_context *c) { return got = ftdi_read_data(c, data, static_cast<int>(size)); }) ? got : -1;
     }
     const std::size_t count = std::min(size, Arrived.size());
     std::memcpy(data, Arrived.data(), count);
