@@ -421,9 +421,19 @@ bool TFtdiPort::Measure()
     if (!seconds)
         return false;
     if (*seconds > (1 + RateTolerance) / asked) {
-        baud = std::clamp(static_cast<int>(std::lround(baud * asked * *seconds)), 1, FastestLibFtdiBaud);
+        const int first = baud;
+        const double slow = *seconds;
+        baud = std::clamp(static_cast<int>(std::lround(baud * asked * slow)), 1, FastestLibFtdiBaud);
         if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period()))
             return false;
+        // Not what was asked for either: the chip pauses rather than clocks slowly (a USB bus that
+        // cannot keep up), and a higher rate would only shorten the samples between the pauses.
+        if (std::abs(*seconds * asked - 1) > RateTolerance) {
+            baud = first;
+            seconds = slow;
+            if (!Control(Chip->SetBaudRate(baud)))
+                return false;
+        }
     }
     Measured = {Device.Chip, wanted.SampleRate, 1 / *seconds, baud};
     if (*seconds < (1 - RateTolerance) / asked) {

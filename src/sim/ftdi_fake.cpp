@@ -196,7 +196,7 @@ std::uint8_t TFtdiFake::ReadPins()
 void TFtdiFake::Clock(std::uint8_t byte, bool drive)
 {
     const double period = 1.0 / SampleRate();
-    Elapsed += period;
+    Elapsed += UsbSamplesPerSecond > 0 ? std::max(period, 1.0 / UsbSamplesPerSecond) : period;
     SampleSeconds += period;
     ReadQueue.push_back(ReadPins());
     ++SampleCount;

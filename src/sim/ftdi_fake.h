@@ -6,7 +6,8 @@
 //   then drives the byte, so the bytes read run one behind the bytes written (AN232R-01).
 // - Samples per second: 16 times the baud-rate generator, which libftdi sets to four times the rate
 //   it is given while its context knows of a bit-bang mode. RateFactor scales that for chips that
-//   clock otherwise (1/4, 1/16 or 1/64 as fast, or twice as fast).
+//   clock otherwise (1/4, 1/16 or 1/64 as fast, or twice as fast). USB keeps up with any rate, unless
+//   UsbSamplesPerSecond caps it: then the chip pauses between samples.
 // - A pin that is no output in the bit-bang mask floats high (the chip's pull-ups).
 // - The latch keeps the last byte written in bit-bang mode across UART mode and across opens; at
 //   power-up it holds 00. LatchWhileInput: whether a byte written while a pin is an input
@@ -77,6 +78,7 @@ public:
     TFtdiOpenResult OpenAnswer;           // a refusal, or the chip an open finds
     std::vector<TFtdiDeviceInfo> Present; // what Devices lists
     double RateFactor = 1.0;
+    double UsbSamplesPerSecond = 0; // 0: no limit
     TLatchReading LatchWhileInput = TLatchReading::Taken;
     TModemReading ModemInBitBang = TModemReading::Kept;
     bool Ttl = false;

@@ -260,12 +260,20 @@ TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
 
 // Chips that make fewer samples than the documents' fastest reading are asked for more, so that an
 // operation still takes barely longer than its waits; one that makes more is refused, as its waits
-// would be too short.
+// would be too short. A chip that pauses because USB cannot keep up is not asked for more: that
+// would only shorten its samples between the pauses.
 TEST(FtdiPort, TheSampleRateIsMeasuredAndWaitsFollowIt)
 {
     TSettings settings = Quick();
     settings.ResetDelay1 = settings.ResetDelay2 = 10.0;
     settings.WriteDelay = 3.0;
+    {
+        TCable paused(settings, [](TFtdiFake &fake) { fake.UsbSamplesPerSecond = 80000; });
+        ASSERT_TRUE(paused.Opened);
+        EXPECT_EQ(paused.Port->Rate().LibFtdiBaud, 1875);
+        EXPECT_NEAR(paused.Port->Rate().Measured, 80000, 800);
+        EXPECT_TRUE(paused.Detect());
+    }
     for (const double factor : {1.0, 1 / 4.0, 1 / 16.0, 1 / 64.0, 2.0}) {
         SCOPED_TRACE(factor);
         TCable cable(settings, [factor](TFtdiFake &fake) { fake.RateFactor = factor; });
