@@ -95,7 +95,6 @@ public:
     TFtdiRate Rate() const;
     // Where the waveform has got to, in microseconds of the chip's own timing (for the line trace).
     std::int64_t WaveformMicroseconds() const;
-    TFtdiDriver &Driver() { return *Chip; }
 
 private:
     class TBitBangLines;

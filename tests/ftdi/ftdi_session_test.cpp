@@ -1,6 +1,6 @@
 // The ftdi port as the programs use it, on the fake cable: every operation against the serial back
-// end, the terminal's UART between operations, the line levels across the mode switches, and the
-// faults.
+// end, the terminal's UART between operations, the line levels across the mode switches under every
+// reading of the chip, and the faults.
 #include "operation_outcome.h"
 #include "ftdi/ftdi_port.h"
 #include "link/adapter_presets.h"
@@ -17,7 +17,6 @@
 #include <array>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
