@@ -11,7 +11,7 @@ _korvel_cli()
     local IFS=$'\n'
     case $prev in
         --port)
-            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""sim-pl2303$IFS""ftdi$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
+            COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""sim-pl2303$IFS""ftdi$IFS""ftdi-ttl$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
             return ;;
         --device)
             COMPREPLY=($(compgen -W "8252${IFS}53" -- "$cur"))

@@ -612,9 +612,12 @@ std::string TCli::PortLabel() const
     return Settings.PortName.empty() ? Port.DeviceName() : Settings.PortName;
 }
 
-// What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303".
+// What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303"; for a
+// cable's FTDI chip driven directly, the sample rate measured when it opened.
 void TCli::DescribePort()
 {
+    if (const TFtdiPort *ftdi = Session->Ftdi(); ftdi && !Opt.Quiet)
+        Out << FtdiRateLine(ftdi->Rate()) << '\n';
     if (!Described())
         return;
     const TTtyDriver &tty = Session->Driver();

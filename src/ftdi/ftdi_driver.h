@@ -3,6 +3,7 @@
 #pragma once
 #include "link/tty_device.h"
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -21,15 +22,35 @@ struct TFtdiDeviceInfo {
     std::string Problem; // why the strings could not be read (e.g. no permission); empty when they were
 };
 
-enum class TFtdiOpenStatus { Ok, NotFound, AccessDenied, Busy, NoBitBang, Failed };
+// TtyBusy: the kernel's terminal device of the chip (Detail) is open in a program that detaching
+// the driver would hang up.
+enum class TFtdiOpenStatus { Ok, NotFound, AccessDenied, Busy, TtyBusy, NoBitBang, Failed };
+
+// The eight UART pins by RS232 name, as bit-bang mode numbers them (FTDI AN232R-01); the EEPROM's
+// inversion bits use the same order.
+namespace FtdiPin {
+constexpr std::uint8_t Txd = 0x01, Rxd = 0x02, Rts = 0x04, Cts = 0x08, Dtr = 0x10, Dsr = 0x20, Dcd = 0x40, Ri = 0x80;
+}
+
+// libftdi's modem status: the chip's modem-status byte below, its line-status byte above.
+namespace FtdiStatus {
+constexpr std::uint16_t Cts = 0x10, Dsr = 0x20, Ri = 0x40, Dcd = 0x80, TransmitterEmpty = 0x4000;
+}
 
 struct TFtdiOpenResult {
     TFtdiOpenStatus Status = TFtdiOpenStatus::Ok;
     std::string Detail; // the library's own words, a device node, the chip's name
+    // What was opened, when Status is Ok.
+    std::string Chip = "FT232R";
+    std::uint8_t Pins = 0xFF;     // the pins the chip has (an FT230X lacks DTR, DSR, DCD and RI)
+    std::uint8_t Inverted = 0;    // the pins its EEPROM inverts in UART mode
+    int Bus = 0, Address = 0;     // a new address means the cable was plugged in again
 };
 
 class TFtdiDriver {
 public:
+    using TClock = std::chrono::steady_clock;
+
     virtual ~TFtdiDriver() = default;
 
     // description: libftdi's device string ("d:bus/dev", "i:vendor:product[:index]",
@@ -52,12 +73,19 @@ public:
     virtual std::optional<std::uint16_t> ModemStatus() = 0;
 
     // Synchronous bit-bang: writes size bytes and reads the size pin samples that come back with them,
-    // as one bulk round trip.
-    virtual bool Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size) = 0;
-    // UART mode: sends every byte, or reads what has arrived (at most size; -1 on failure).
+    // as one bulk round trip, given up (both directions cancelled) after timeoutSeconds.
+    virtual bool Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds) = 0;
+    // UART mode: sends every byte, or reads what has arrived (at most size; -1 on failure). Between
+    // StartReading and StopReading a read stays pending, so the chip's small buffer never has to hold
+    // what arrives between two Reads.
     virtual bool Write(const std::uint8_t *data, std::size_t size) = 0;
     virtual int Read(std::uint8_t *data, std::size_t size) = 0;
+    virtual bool StartReading() = 0;
+    virtual void StopReading() = 0;
 
+    // Why the last call failed, in plain words.
     virtual std::string Error() const = 0;
     virtual std::vector<TFtdiDeviceInfo> Devices() = 0;
+    // The clock the chip's samples are timed on: the host's for a cable, a virtual one for the fake.
+    virtual TClock::time_point Now() { return TClock::now(); }
 };

@@ -3,131 +3,63 @@
 #include "settings/settings.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 
 namespace {
 
-constexpr std::uint8_t PinTxd = 0x01;
-constexpr std::uint8_t PinRts = 0x04;
-constexpr std::uint8_t PinDtr = 0x10;
-constexpr std::uint8_t OutputPins = PinTxd | PinRts | PinDtr;
-// CTS D3, DSR D5, DCD D6, RI D7, in the order of the link's input lines.
-constexpr std::uint8_t InputPins[4] = {0x08, 0x20, 0x40, 0x80};
-// The same lines in libftdi's modem status (UART mode).
-constexpr std::uint16_t StatusBits[4] = {0x10, 0x20, 0x80, 0x40};
+constexpr std::uint8_t OutputPins = FtdiPin::Txd | FtdiPin::Rts | FtdiPin::Dtr;
+// TXD, RTS, DTR in the order of the link's output lines; CTS, DSR, DCD, RI in that of its inputs.
+constexpr std::uint8_t LinePins[3] = {FtdiPin::Txd, FtdiPin::Rts, FtdiPin::Dtr};
+constexpr std::uint8_t InputPins[4] = {FtdiPin::Cts, FtdiPin::Dsr, FtdiPin::Dcd, FtdiPin::Ri};
+constexpr std::uint16_t StatusBits[4] = {FtdiStatus::Cts, FtdiStatus::Dsr, FtdiStatus::Dcd, FtdiStatus::Ri};
+constexpr const char *OutputNames[3] = {"TXD", "RTS", "DTR"};
+constexpr const char *InputNames[4] = {"CTS", "DSR", "DCD", "RI"};
 
 // Longer waits are made on the host after sending what is queued; shorter ones are idle samples,
 // which keep the chip's own timing exact and need no round trip.
 constexpr double IdleWaitLimit = 0.020;
 // A transfer this large goes out even though nothing waits for it.
 constexpr std::size_t MaxWaveform = 32 * 1024;
-// The chip sends what it has sampled after at most this many milliseconds, so a short transfer
-// comes back at once instead of after the default 16 ms.
-constexpr int LatencyTimerMs = 1;
+// In bit-bang mode the chip sends what it has sampled after at most this many milliseconds, so a
+// short transfer comes back at once; in UART mode a longer timer fills its packets, so that the
+// reads kept pending on the host last between two polls of the terminal.
+constexpr int BitBangLatencyMs = 1;
+constexpr int UartLatencyMs = 16;
+// How far the measured rate may stray from the one asked for before the port acts on it.
+constexpr double RateTolerance = 0.10;
+// The chip's transmit buffer, for the longest wait until the UART has sent what it was given.
+constexpr int TransmitBuffer = 256;
+// libftdi takes rates up to a quarter of the FT232R's 3 MBd generator in bit-bang mode.
+constexpr int FastestLibFtdiBaud = 750000;
+// A transfer may take this much longer than its samples before it counts as unanswered.
+constexpr double TransferSlack = 1.5;
+constexpr double TransferMargin = 0.5;
+// The slowest chip the documents allow makes a 64th of the samples asked for.
+constexpr int SlowestReading = 64;
 
-// The chip clocks bit-bang samples at 16 times its baud rate (AN232R-01), and libftdi programs the
-// chip with four times the rate it is given while a bit-bang mode is on: a rate r gives 64 r samples
-// per second. The baud-rate generator divides 3 MHz by n (up to 16383); taking n among the divisors
-// of 750000 keeps libftdi's argument (750000 / n) whole, so nothing is rounded to a faster rate.
-constexpr int SampleClock = 48000000;
-constexpr int LibFtdiClock = SampleClock / 64;
-constexpr int SlowestDivisor = 15625; // the largest divisor of 750000 the generator takes
+const char *const OutOfStep = "the FTDI cable's samples came back out of step";
 
 } // namespace
 
-bool IsFtdiPortName(const std::string &name)
+std::string FtdiRateLine(const TFtdiRate &rate)
 {
-    return name == "ftdi" || name.rfind("ftdi:", 0) == 0 || name.rfind("ftdi@", 0) == 0;
+    char text[160];
+    std::snprintf(text, sizeof text, "FTDI chip %s: %.0f samples/s measured, %d asked for (libftdi baud %d)",
+                  rate.Chip.c_str(), rate.Measured, rate.Asked, rate.LibFtdiBaud);
+    return text;
 }
 
-TFtdiName ParseFtdiName(const std::string &name)
-{
-    TFtdiName parsed;
-    std::string rest = name.substr(std::min<std::size_t>(4, name.size()));
-    const std::size_t n = rest.size();
-    if (n >= 2 && rest[n - 2] == '@') {
-        const int letter = std::toupper(static_cast<unsigned char>(rest[n - 1]));
-        if (letter >= 'A' && letter <= 'D') {
-            parsed.Interface = letter - 'A' + 1;
-            rest.resize(n - 2);
-        }
-    }
-    if (!rest.empty() && rest[0] == ':')
-        parsed.Description = rest.substr(1);
-    return parsed;
-}
-
-std::string FtdiPortString(const TFtdiDeviceInfo &device)
-{
-    char text[64];
-    if (device.Serial.empty())
-        std::snprintf(text, sizeof text, "ftdi:d:%03d/%03d", device.Bus, device.Address);
-    else
-        std::snprintf(text, sizeof text, "ftdi:s:0x%04x:0x%04x:", device.Vendor, device.Product);
-    return text + device.Serial;
-}
-
-// A multi-port chip's terminal devices are its interfaces A, B, ... in the order of their numbers.
-std::string FtdiPortStringFor(const TTtyDriver &tty)
-{
-    if (tty.Kind != TTtyKind::Usb || tty.Driver != "ftdi_sio")
-        return {};
-    TFtdiDeviceInfo device;
-    device.Vendor = tty.Vendor;
-    device.Product = tty.Product;
-    device.Bus = tty.Bus;
-    device.Address = tty.Address;
-    device.Serial = tty.Serial;
-    std::string name = FtdiPortString(device);
-    if (tty.Interfaces > 1 && tty.Interface >= 0 && tty.Interface < 4)
-        name += std::string("@") + static_cast<char>('A' + tty.Interface);
-    return name;
-}
-
-// "ftdi:s:0x0403:0x6001:A50285BI  FTDI FT232R USB UART (vendor 0x0403, product 0x6001, serial
-// A50285BI, bus 001 device 005)"; a dual or quad chip adds the interface suffixes it takes.
-std::string FtdiDeviceLine(const TFtdiDeviceInfo &device)
-{
-    char ids[48];
-    std::snprintf(ids, sizeof ids, "vendor 0x%04x, product 0x%04x", device.Vendor, device.Product);
-    char place[32];
-    std::snprintf(place, sizeof place, "bus %03d device %03d", device.Bus, device.Address);
-    std::string line = FtdiPortString(device) + "  ";
-    if (!device.Manufacturer.empty())
-        line += device.Manufacturer + " ";
-    if (!device.Description.empty())
-        line += device.Description + " ";
-    line += "(" + std::string(ids) + (device.Serial.empty() ? "" : ", serial " + device.Serial) + ", " + place + ")";
-    if (device.Product == 0x6010)
-        line += ", interfaces @A @B";
-    else if (device.Product == 0x6011)
-        line += ", interfaces @A @B @C @D";
-    if (!device.Problem.empty())
-        line += ": " + device.Problem;
-    return line;
-}
-
-TBitBangRate BitBangRateFor(double clockDelayMs)
-{
-    const double period = std::max(1.0 / DefaultSampleRate, clockDelayMs / 2000.0);
-    auto divisor = static_cast<int>(std::min<double>(std::ceil(period * SampleClock - 1e-6), SlowestDivisor));
-    while (LibFtdiClock % divisor != 0)
-        ++divisor;
-    return {SampleClock / divisor, LibFtdiClock / divisor};
-}
-
-// ---- the ISP link's view: every call claims bit-bang mode ----
+// ---- the ISP link's view: every call claims bit-bang mode, with the levels of the link ----
 
 class TFtdiPort::TBitBangLines final : public TLineInterface {
 public:
     explicit TBitBangLines(TFtdiPort &port) : Port(port) {}
 
-    void SetBreak(bool level) override { Set(Port.BreakOn, level, PinTxd); }
-    void SetRts(bool level) override { Set(Port.RtsOn, level, PinRts); }
-    void SetDtr(bool level) override { Set(Port.DtrOn, level, PinDtr); }
+    void SetBreak(bool level) override { Set(0, level); }
+    void SetRts(bool level) override { Set(1, level); }
+    void SetDtr(bool level) override { Set(2, level); }
     bool GetCTS() override { return Read(0); }
     bool GetDSR() override { return Read(1); }
     bool GetRLSD() override { return Read(2); }
@@ -135,8 +67,8 @@ public:
     void QueueSample(int line) override
     {
         std::lock_guard guard(Port.Lock);
-        Port.EnterBitBang();
-        Port.Queue(line);
+        if (Port.EnterBitBang())
+            Port.Queue(line, Port.Target.Ttl);
     }
     bool TakeSample() override
     {
@@ -152,18 +84,20 @@ public:
     bool PortLost() const override { return Port.PortLost(); }
 
 private:
-    void Set(bool &line, bool level, std::uint8_t pin)
+    // An asserted line is a low pin behind a transceiver, a high one on a TTL cable.
+    void Set(int line, bool level)
     {
         std::lock_guard guard(Port.Lock);
-        line = level;
+        Port.SetPin(LinePins[line], level == Port.Target.Ttl);
         if (Port.EnterBitBang())
-            Port.Drive(pin);
+            Port.Drive(LinePins[line]);
     }
     bool Read(int line)
     {
         std::lock_guard guard(Port.Lock);
-        Port.EnterBitBang();
-        Port.Queue(line);
+        if (!Port.EnterBitBang())
+            return false;
+        Port.Queue(line, Port.Target.Ttl);
         return Port.Take();
     }
 
@@ -200,6 +134,7 @@ std::string OpenMessage(const TFtdiOpenResult &result, const TFtdiName &target)
         return "the FTDI device is in use by another program" +
                (target.Interface ? std::string(", or has no interface @") + static_cast<char>('A' + target.Interface - 1)
                                  : std::string());
+    case TFtdiOpenStatus::TtyBusy: return "busy: " + result.Detail + " is open in another program";
     case TFtdiOpenStatus::NoBitBang:
         return "the FTDI chip (" + result.Detail +
                ") has no synchronous bit-bang mode: use its serial device (/dev/ttyUSBn) instead";
@@ -222,33 +157,77 @@ bool TFtdiPort::Open(const TLineParams &params)
         OpenProblem = OpenMessage(result, Target);
         return false;
     }
+    // A cable plugged in again has lost its latch; the same one keeps it across a close.
+    if (result.Bus != Device.Bus || result.Address != Device.Address)
+        LatchKnown = 0;
+    Device = result;
     Params = params;
-    BreakOn = false; // as a terminal device opens: the stored break is not applied
-    const bool ready = Control(Chip->SetLatencyTimer(LatencyTimerMs)) && Control(Chip->SetFlowControlOff()) &&
-                       Control(Chip->SetBaudRate(params.Baud)) && Control(Chip->SetLineProperty(params, BreakOn)) &&
-                       Control(Chip->SetModemControl(DtrOn, RtsOn));
-    if (!ready) {
-        OpenProblem = Chip->Error();
-        Chip->Close();
-        return false;
-    }
+    OpenProblem = Setup();
+    if (OpenProblem.empty())
+        return true;
+    Chip->StopReading();
+    Chip->Close();
+    Mode = TMode::Closed;
+    Lost = false;
+    LostText.clear();
+    return false;
+}
+
+// The chip may still be in bit-bang mode (a process killed, a port lost), so the mode is reset before
+// anything else. The lines go to rest at once: the UART's registers then hold the levels every
+// switch from and to bit-bang mode is made at.
+std::string TFtdiPort::Setup()
+{
+    if (std::string problem = WiringProblem(Device); !problem.empty())
+        return problem;
     Mode = TMode::Uart;
-    LatchKnown = false;
+    Levels = RestLevels();
+    const bool ready = Control(Chip->SetBitMode(0, false)) && Control(Chip->SetLatencyTimer(UartLatencyMs)) &&
+                       Control(Chip->SetFlowControlOff()) && Control(Chip->SetBaudRate(Params.Baud)) &&
+                       SendUart(Levels, OutputPins);
+    Written = ParamsPending = false;
     Received.clear();
     Requests.clear();
     Answers.clear();
-    return true;
+    Measured = {};
+    if (ready && Measure() && EnterUart())
+        return {};
+    return LostText;
 }
 
-// The kernel's driver gets the chip back as a UART, with the lines where they are.
+// A line the wiring needs must exist on the chip, and a line its EEPROM inverts in UART mode would
+// change level at every switch (whether the inversion holds in bit-bang mode is not documented).
+std::string TFtdiPort::WiringProblem(const TFtdiOpenResult &chip) const
+{
+    const std::pair<int, const char *> outputs[] = {
+        {Cfg.Scl_Line, "SCL"}, {Cfg.Mosi_Line, "MOSI"}, {Cfg.Reset_Line, "RESET"}};
+    std::vector<std::pair<std::uint8_t, std::string>> used;
+    for (const auto &[line, function] : outputs)
+        if (line >= 0 && line <= 2)
+            used.emplace_back(LinePins[line], std::string(OutputNames[line]) + " pin, which the settings wire to " + function);
+    if (Cfg.Miso_Line >= 0 && Cfg.Miso_Line <= 3)
+        used.emplace_back(InputPins[Cfg.Miso_Line],
+                          std::string(InputNames[Cfg.Miso_Line]) + " pin, which the settings wire to MISO");
+    for (const auto &[pin, what] : used)
+        if (!(chip.Pins & pin))
+            return "the " + chip.Chip + " has no " + what + ": choose another line in the parameters";
+    for (const auto &[pin, what] : used)
+        if (chip.Inverted & pin)
+            return "the " + chip.Chip + "'s EEPROM inverts the " + what +
+                   ": clear the inversion in the EEPROM (ftdi_eeprom) or use another cable";
+    return {};
+}
+
 void TFtdiPort::Close()
 {
     std::lock_guard guard(Lock);
     if (Mode == TMode::Closed)
         return;
     EnterUart();
-    if (Mode != TMode::Closed)
+    if (Mode != TMode::Closed) {
+        Chip->StopReading();
         Chip->Close();
+    }
     Mode = TMode::Closed;
 }
 
@@ -282,6 +261,12 @@ TFtdiStats TFtdiPort::Stats() const
     return Counters;
 }
 
+TFtdiRate TFtdiPort::Rate() const
+{
+    std::lock_guard guard(Lock);
+    return Measured;
+}
+
 std::int64_t TFtdiPort::WaveformMicroseconds() const
 {
     std::lock_guard guard(Lock);
@@ -300,16 +285,21 @@ bool TFtdiPort::Control(bool ok)
 
 // A failed request means the chip is gone (unplugged) or wedged: the port closes, every later call
 // does nothing, and the reason waits for whoever reports the operation's end.
-void TFtdiPort::Lose()
+void TFtdiPort::Lose(const std::string &why)
 {
     if (Mode == TMode::Closed)
         return;
+    std::string reason = Chip->Error();
+    if (reason.empty())
+        reason = "the cable did not answer";
     Lost = true;
-    LostText = "the FTDI device " + Name + " stopped answering (unplugged?): " + Chip->Error();
+    LostText = why.empty() ? "the FTDI device " + Name + " stopped answering: " + reason : why;
+    Chip->StopReading();
     Chip->Close();
     Mode = TMode::Closed;
     Waveform.clear();
     SampleOpen = false;
+    LatchKnown = 0;
 }
 
 void TFtdiPort::SetLineParams(const TLineParams &params)
@@ -317,55 +307,224 @@ void TFtdiPort::SetLineParams(const TLineParams &params)
     std::lock_guard guard(Lock);
     Params = params;
     if (Mode == TMode::Uart)
-        Control(Chip->SetBaudRate(params.Baud)) && Control(Chip->SetLineProperty(params, BreakOn));
+        Control(Chip->SetBaudRate(params.Baud)) && SendUart(Levels, FtdiPin::Txd);
+    else
+        ParamsPending = Mode == TMode::BitBang;
+}
+
+// ---- levels ----
+
+std::uint8_t TFtdiPort::Pins() const
+{
+    return static_cast<std::uint8_t>(~OutputPins | Levels);
+}
+
+void TFtdiPort::SetPin(std::uint8_t pin, bool high)
+{
+    Levels = static_cast<std::uint8_t>(high ? Levels | pin : Levels & ~pin);
+}
+
+bool TFtdiPort::LinkLevel(int line) const
+{
+    return ((Levels & LinePins[line]) != 0) == Target.Ttl;
+}
+
+// Where the link's IdleLines leaves the lines: SCL high, MOSI high, RESET inactive, others off.
+std::uint8_t TFtdiPort::RestLevels() const
+{
+    std::uint8_t levels = Target.Ttl ? 0 : OutputPins;
+    auto set = [&](int line, bool level) {
+        if (line >= 0 && line <= 2)
+            levels = static_cast<std::uint8_t>(level == Target.Ttl ? levels | LinePins[line] : levels & ~LinePins[line]);
+    };
+    set(Cfg.Scl_Line, !Cfg.SCLInvert);
+    set(Cfg.Mosi_Line, !Cfg.MOSIInvert);
+    set(Cfg.Reset_Line, Cfg.RESETInvert);
+    return levels;
+}
+
+// With RESET inactive the target runs its program and may send something at any moment; at rest
+// the UART can take the lines over at the levels its registers hold, however the chip treats what
+// it is told in bit-bang mode.
+bool TFtdiPort::TargetRunsAtRest() const
+{
+    return Cfg.Reset_Line >= 0 && Cfg.Reset_Line <= 2 && LinkLevel(Cfg.Reset_Line) == Cfg.RESETInvert &&
+           Levels == RestLevels();
+}
+
+// One request for each register the pins belong to: modem control for RTS and DTR, the line
+// property (with its break) for TXD.
+bool TFtdiPort::SendUart(std::uint8_t levels, std::uint8_t pins)
+{
+    constexpr std::uint8_t modem = FtdiPin::Rts | FtdiPin::Dtr;
+    if ((pins & modem) && !Control(Chip->SetModemControl(!(levels & FtdiPin::Dtr), !(levels & FtdiPin::Rts))))
+        return false;
+    if ((pins & FtdiPin::Txd) && !Control(Chip->SetLineProperty(Params, !(levels & FtdiPin::Txd))))
+        return false;
+    const std::uint8_t set = ((pins & modem) ? modem : 0) | (pins & FtdiPin::Txd);
+    UartLevels = static_cast<std::uint8_t>((UartLevels & ~set) | (levels & set));
+    return true;
+}
+
+bool TFtdiPort::ApplyUart(std::uint8_t levels)
+{
+    return SendUart(levels, (levels ^ UartLevels) & OutputPins);
+}
+
+// ---- the sample rate ----
+
+// The lines at rest for this many samples, timed on the chip's clock; the echo is checked as in any
+// transfer.
+std::optional<double> TFtdiPort::TimedSamples(std::size_t samples, int slowestRate)
+{
+    std::vector<std::uint8_t> out(samples, Pins()), in(samples);
+    const double timeout = static_cast<double>(samples) / slowestRate * TransferSlack + TransferMargin;
+    const auto start = Chip->Now();
+    ++Counters.Transfers;
+    const bool ok = Chip->Transfer(out.data(), in.data(), samples, timeout);
+    const std::chrono::duration<double> took = Chip->Now() - start;
+    if (!ok) {
+        Lose();
+        return std::nullopt;
+    }
+    if (!EchoMatches(out, in)) {
+        Lose(OutOfStep);
+        return std::nullopt;
+    }
+    Latch = static_cast<std::uint8_t>((Latch & ~Mask) | (out.back() & Mask));
+    LatchKnown |= Mask;
+    return took.count();
+}
+
+// The documents disagree on the rate a baud value gives (by factors of 4 to 64, and the dual and H
+// chips have their own rules), so the chip is timed. A slower chip is asked for the value that gives
+// the wanted rate on it and timed again; a faster one would make every wait too short and lose
+// bytes without a word, so it is refused. Every wait is then built from the rate measured.
+bool TFtdiPort::Measure()
+{
+    const TBitBangRate wanted = BitBangRateFor(Cfg.ClockDelay);
+    int baud = wanted.LibFtdiBaud;
+    if (!SwitchToBitBang(baud))
+        return false;
+    const double asked = wanted.SampleRate;
+    auto period = [&]() -> std::optional<double> {
+        const int slowest = std::max(1, static_cast<int>(asked * baud / wanted.LibFtdiBaud) / SlowestReading);
+        const TMeasuredPeriod m = MeasureSamplePeriod([&](std::size_t n) { return TimedSamples(n, slowest); });
+        if (m.Result == TMeasuredPeriod::TResult::Measured)
+            return m.Seconds;
+        if (m.Result == TMeasuredPeriod::TResult::Unsteady)
+            Lose("the sample rate of the FTDI chip (" + Device.Chip + ") could not be measured: repeated "
+                 "measurements disagreed by more than 10% (is the USB bus busy?)");
+        return std::nullopt;
+    };
+    std::optional<double> seconds = period();
+    if (!seconds)
+        return false;
+    if (*seconds > (1 + RateTolerance) / asked) {
+        const int first = baud;
+        const double slow = *seconds;
+        baud = std::clamp(static_cast<int>(std::lround(baud * asked * slow)), 1, FastestLibFtdiBaud);
+        if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period()))
+            return false;
+        // Not what was asked for either: the chip pauses rather than clocks slowly (a USB bus that
+        // cannot keep up), and a higher rate would only shorten the samples between the pauses.
+        if (std::abs(*seconds * asked - 1) > RateTolerance) {
+            baud = first;
+            seconds = slow;
+            if (!Control(Chip->SetBaudRate(baud)))
+                return false;
+        }
+    }
+    Measured = {Device.Chip, wanted.SampleRate, 1 / *seconds, baud};
+    if (*seconds < (1 - RateTolerance) / asked) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "the FTDI chip (%s) makes %.0f samples/s where %d were asked for: its samples are too short "
+                      "for the waits the chip needs, so the cable is not used",
+                      Device.Chip.c_str(), Measured.Measured, wanted.SampleRate);
+        Lose(text);
+        return false;
+    }
+    Baud = baud;
+    Period = *seconds;
+    return true;
 }
 
 // ---- modes ----
 
-std::uint8_t TFtdiPort::Pins() const
+// The terminal's bytes still in the chip's transmit buffer would be clocked out as pin data.
+bool TFtdiPort::TransmitterEmpty()
 {
-    std::uint8_t pins = 0xFF;
-    if (BreakOn)
-        pins &= ~PinTxd;
-    if (RtsOn)
-        pins &= ~PinRts;
-    if (DtrOn)
-        pins &= ~PinDtr;
-    return pins;
+    if (!Written)
+        return true;
+    Written = false;
+    const int bits = 2 + Params.Databits + (Params.Parity == 'E' || Params.Parity == 'O' ? 1 : 0) +
+                     (Params.Stopbits == 2 ? 1 : 0);
+    const double longest = (TransmitBuffer + 1) * bits / static_cast<double>(std::max(Params.Baud, 50)) + 0.1;
+    const auto deadline = Chip->Now() + std::chrono::duration_cast<TFtdiDriver::TClock::duration>(
+                                            std::chrono::duration<double>(longest));
+    for (;;) {
+        ++Counters.ControlRequests;
+        const std::optional<std::uint16_t> status = Chip->ModemStatus();
+        if (!status) {
+            Lose();
+            return false;
+        }
+        if (*status & FtdiStatus::TransmitterEmpty)
+            return true;
+        if (Chip->Now() >= deadline) {
+            Lose("the FTDI device " + Name + " did not finish sending the terminal's text");
+            return false;
+        }
+    }
 }
 
-// Switching the mode on drives the outputs from the latch at once, so only the pins whose latch
-// already holds their level are outputs at first; the others stay inputs, held high by the chip's
-// pull-ups (a line that is off), until one byte has put their level into the latch.
+// No line may change at a switch unless the link changes it: the UART drives the lines until the
+// switch, and after it the outputs drive their latch while the other pins float high. So a pin is
+// an output from the start when its latch is known to hold the level it is to have (or the link
+// changes it now: either level is right for that moment) or when it is to be low; a pin that is to
+// stay high over an unknown latch stays an input and becomes an output the first time it is driven
+// low. Before the switch, a line the terminal moved and the link moves back is moved by the UART,
+// so that its registers keep the levels at rest.
+bool TFtdiPort::SwitchToBitBang(int baud)
+{
+    Chip->StopReading();
+    PollUart(); // what the UART has received stays for the terminal
+    if (Mode == TMode::Closed || !TransmitterEmpty())
+        return false;
+    const std::uint8_t knownRight = LatchKnown & static_cast<std::uint8_t>(~(Latch ^ Levels));
+    const std::uint8_t moved = (UartLevels ^ Levels) & OutputPins;
+    if (!ApplyUart(static_cast<std::uint8_t>((UartLevels & ~(moved & knownRight)) | (Levels & moved & knownRight))))
+        return false;
+    const std::uint8_t changing = (UartLevels ^ Levels) & OutputPins;
+    const auto mask = static_cast<std::uint8_t>((changing | knownRight | ~Levels) & OutputPins);
+    if (!Control(Chip->SetLatencyTimer(BitBangLatencyMs)) || !Control(Chip->SetBitMode(mask, true)) ||
+        !Control(Chip->PurgeReceived()) || !Control(Chip->SetBaudRate(baud)))
+        return false;
+    Mode = TMode::BitBang;
+    Mask = mask;
+    Waveform.clear();
+    Sent = 0;
+    SampleOpen = false;
+    Slack = 0;
+    return true;
+}
+
 bool TFtdiPort::EnterBitBang()
 {
     if (Mode == TMode::BitBang)
         return true;
     if (Mode == TMode::Closed)
         return false;
-    PollUart(); // what the UART has received stays for the terminal
-    if (Mode == TMode::Closed)
-        return false;
-    const auto ready = static_cast<std::uint8_t>(LatchKnown ? OutputPins & ~(Latch ^ Pins()) : 0);
-    const TBitBangRate rate = BitBangRateFor(Cfg.ClockDelay);
-    if (!Control(Chip->SetBitMode(ready, true)) || !Control(Chip->PurgeReceived()) ||
-        !Control(Chip->SetBaudRate(rate.LibFtdiBaud)))
-        return false;
-    Period = 1.0 / rate.SampleRate;
-    Mode = TMode::BitBang;
-    Waveform.clear();
-    Sent = 0;
-    SampleOpen = false;
-    Slack = 0;
-    if (ready == OutputPins)
-        return true;
-    Waveform.push_back(Pins());
-    Send();
-    return Mode == TMode::BitBang && Control(Chip->SetBitMode(OutputPins, true));
+    // The clock delay changed since the rate was measured: it asks for another rate.
+    if (Measured.Asked != BitBangRateFor(Cfg.ClockDelay).SampleRate)
+        return Measure();
+    return SwitchToBitBang(Baud);
 }
 
-// Modem control and break are set while bit-bang mode still drives the pins, so the UART takes over
-// at the same levels.
+// The levels reach the UART's registers while bit-bang mode still drives the pins, for a chip that
+// keeps them, and once more after the switch, for a chip that drops what it was told in bit-bang
+// mode; the registers hold the levels at rest nearly always, and then neither is needed.
 bool TFtdiPort::EnterUart()
 {
     if (Mode == TMode::Uart)
@@ -376,10 +535,17 @@ bool TFtdiPort::EnterUart()
         Send();
     if (Mode == TMode::Closed)
         return false;
-    Latch = Pins() & OutputPins;
-    LatchKnown = true;
-    if (!Control(Chip->SetModemControl(DtrOn, RtsOn)) || !Control(Chip->SetLineProperty(Params, BreakOn)) ||
-        !Control(Chip->SetBitMode(0, false)) || !Control(Chip->SetBaudRate(Params.Baud)))
+    const std::uint8_t differ = (UartLevels ^ Levels) & OutputPins;
+    const std::uint8_t registers = UartLevels;
+    if (differ && !SendUart(Levels, differ))
+        return false;
+    UartLevels = registers; // as far as a chip that drops them goes
+    const std::uint8_t again = ParamsPending ? differ | FtdiPin::Txd : differ;
+    if (!Control(Chip->SetBitMode(0, false)) || (again && !SendUart(Levels, again)))
+        return false;
+    ParamsPending = false;
+    if (!Control(Chip->SetBaudRate(Params.Baud)) || !Control(Chip->SetLatencyTimer(UartLatencyMs)) ||
+        !Control(Chip->StartReading()))
         return false;
     Mode = TMode::Uart;
     return true;
@@ -391,7 +557,13 @@ bool TFtdiPort::EnterUart()
 // of no length), a sample of the inputs or a second setting of the same line starts the next one.
 void TFtdiPort::Drive(std::uint8_t pin)
 {
-    if (SampleOpen && !Waveform.empty() && !(SetInSample & pin)) {
+    if (!(Mask & pin) && !(Levels & pin)) {
+        // An input until now: what was queued goes out first, then the pin drives.
+        Send();
+        if (Mode != TMode::BitBang || !Control(Chip->SetBitMode(static_cast<std::uint8_t>(Mask | pin), true)))
+            return;
+        Mask |= pin;
+    } else if (SampleOpen && !Waveform.empty() && !(SetInSample & pin)) {
         Waveform.back() = Pins();
         SetInSample |= pin;
         return;
@@ -406,10 +578,10 @@ void TFtdiPort::Drive(std::uint8_t pin)
 
 // The chip reads the pins before it drives each byte, so the state the queued bytes leave behind is
 // read with the next byte.
-void TFtdiPort::Queue(int line)
+void TFtdiPort::Queue(int line, bool highIsOn)
 {
     const std::uint8_t pin = line >= 0 && line <= 3 ? InputPins[line] : 0;
-    Requests.push_back({Sent + Waveform.size(), pin});
+    Requests.push_back({Sent + Waveform.size(), pin, highIsOn});
     SampleOpen = false;
 }
 
@@ -425,7 +597,6 @@ bool TFtdiPort::Take()
     }
     const bool on = Answers.front();
     Answers.pop_front();
-    ++Counters.Samples;
     return on;
 }
 
@@ -436,6 +607,18 @@ void TFtdiPort::Idle(double seconds)
     Slack = static_cast<double>(samples) * Period - seconds;
     if (Waveform.size() >= MaxWaveform)
         Send();
+}
+
+// Each sample shows the outputs the byte before it left (the first, the latch); an output that reads
+// otherwise means a sample added or lost on the way, a shorted line or a chip that clocks otherwise.
+bool TFtdiPort::EchoMatches(const std::vector<std::uint8_t> &out, const std::vector<std::uint8_t> &in) const
+{
+    if ((in[0] ^ Latch) & LatchKnown & Mask)
+        return false;
+    for (std::size_t i = 1; i < in.size(); ++i)
+        if ((in[i] ^ out[i - 1]) & Mask)
+            return false;
+    return true;
 }
 
 void TFtdiPort::Send()
@@ -450,42 +633,48 @@ void TFtdiPort::Send()
     if (Waveform.empty())
         return;
     std::vector<std::uint8_t> in(Waveform.size());
+    const double samples = static_cast<double>(Waveform.size());
     ++Counters.Transfers;
-    Counters.BytesOut += Waveform.size();
-    Counters.StreamSeconds += static_cast<double>(Waveform.size()) * Period;
-    const bool ok = Chip->Transfer(Waveform.data(), in.data(), Waveform.size());
-    if (ok)
-        Counters.BytesIn += in.size();
+    Counters.StreamSeconds += samples * Period;
+    const bool transferred =
+        Chip->Transfer(Waveform.data(), in.data(), Waveform.size(), samples * Period * TransferSlack + TransferMargin);
+    const bool ok = transferred && EchoMatches(Waveform, in);
     const std::uint64_t end = Sent + Waveform.size();
     while (!Requests.empty() && Requests.front().ReadIndex < end) {
         const TRequest request = Requests.front();
         Requests.pop_front();
-        Answers.push_back(ok && request.Pin && !(in[request.ReadIndex - Sent] & request.Pin));
+        const bool high = (in[request.ReadIndex - Sent] & request.Pin) != 0;
+        Answers.push_back(ok && request.Pin && high == request.HighIsOn);
     }
     Sent = end;
-    Latch = Waveform.back() & OutputPins;
+    Latch = static_cast<std::uint8_t>((Latch & ~Mask) | (Waveform.back() & Mask));
+    LatchKnown |= Mask;
     Waveform.clear();
     if (!ok)
-        Lose();
+        Lose(transferred ? OutOfStep : "");
 }
 
 void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms, TDelay delay)
 {
     SampleOpen = false;
     const double seconds = std::max(ms, 0.0) / 1000.0;
-    if (Mode == TMode::BitBang && seconds <= Slack) {
-        Slack -= seconds;
-        return;
+    if (Mode == TMode::BitBang && TargetRunsAtRest()) {
+        EnterUart(); // the target runs: what it sends now must not be lost
+    } else if (Mode == TMode::BitBang) {
+        if (seconds <= Slack) {
+            Slack -= seconds;
+            return;
+        }
+        if (seconds - Slack <= IdleWaitLimit) {
+            Idle(seconds - Slack);
+            return;
+        }
+        // One more sample proves, when it comes back, that the last change has reached the pins.
+        if (!Waveform.empty())
+            Waveform.push_back(Pins());
+        Send();
+        Slack = 0;
     }
-    if (Mode == TMode::BitBang && seconds - Slack <= IdleWaitLimit) {
-        Idle(seconds - Slack);
-        return;
-    }
-    // One more sample proves, when it comes back, that the last change has reached the pins.
-    if (!Waveform.empty())
-        Waveform.push_back(Pins());
-    Send();
-    Slack = 0;
     if (ms > 0)
         Counters.HostWaitSeconds += seconds;
     lock.unlock(); // the terminal may use the port meanwhile
@@ -495,48 +684,28 @@ void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms, TDela
 void TFtdiPort::Flush()
 {
     std::lock_guard guard(Lock);
-    Send();
+    if (Mode == TMode::BitBang && TargetRunsAtRest())
+        EnterUart();
+    else
+        Send();
 }
 
 // ---- the serial port component's calls ----
 
-void TFtdiPort::ApplyInUart(std::uint8_t pin)
-{
-    if (pin == PinTxd)
-        Control(Chip->SetLineProperty(Params, BreakOn));
-    else
-        Control(Chip->SetModemControl(DtrOn, RtsOn));
-}
-
-void TFtdiPort::SetBreak(bool level)
+// Each call is one request in UART mode, also when the level does not change.
+void TFtdiPort::SetLine(std::uint8_t pin, bool high)
 {
     std::lock_guard guard(Lock);
-    BreakOn = level;
+    SetPin(pin, high);
     if (Mode == TMode::Uart)
-        ApplyInUart(PinTxd);
+        SendUart(Levels, pin);
     else if (Mode == TMode::BitBang)
-        Drive(PinTxd);
+        Drive(pin);
 }
 
-void TFtdiPort::SetRts(bool level)
-{
-    std::lock_guard guard(Lock);
-    RtsOn = level;
-    if (Mode == TMode::Uart)
-        ApplyInUart(PinRts);
-    else if (Mode == TMode::BitBang)
-        Drive(PinRts);
-}
-
-void TFtdiPort::SetDtr(bool level)
-{
-    std::lock_guard guard(Lock);
-    DtrOn = level;
-    if (Mode == TMode::Uart)
-        ApplyInUart(PinDtr);
-    else if (Mode == TMode::BitBang)
-        Drive(PinDtr);
-}
+void TFtdiPort::SetBreak(bool level) { SetLine(FtdiPin::Txd, !level); }
+void TFtdiPort::SetRts(bool level) { SetLine(FtdiPin::Rts, !level); }
+void TFtdiPort::SetDtr(bool level) { SetLine(FtdiPin::Dtr, !level); }
 
 bool TFtdiPort::Input(int line)
 {
@@ -548,7 +717,7 @@ void TFtdiPort::QueueSample(int line)
 {
     std::lock_guard guard(Lock);
     if (Mode == TMode::BitBang) {
-        Queue(line);
+        Queue(line, false);
         return;
     }
     std::optional<std::uint16_t> status;
@@ -570,12 +739,7 @@ bool TFtdiPort::TakeSample()
 void TFtdiPort::Wait(double ms, TDelay delay)
 {
     std::unique_lock lock(Lock);
-    if (Mode == TMode::BitBang) {
-        BitBangWait(lock, ms, delay);
-        return;
-    }
-    lock.unlock();
-    delay(ms);
+    BitBangWait(lock, ms, delay);
 }
 
 // ---- data path ----
@@ -583,11 +747,16 @@ void TFtdiPort::Wait(double ms, TDelay delay)
 void TFtdiPort::PollUart()
 {
     std::uint8_t chunk[4096];
-    const int got = Chip->Read(chunk, sizeof chunk);
-    if (got < 0)
-        Lose();
-    else
+    for (;;) {
+        const int got = Chip->Read(chunk, sizeof chunk);
+        if (got < 0) {
+            Lose();
+            return;
+        }
         Received.append(reinterpret_cast<const char *>(chunk), static_cast<std::size_t>(got));
+        if (got < static_cast<int>(sizeof chunk))
+            return;
+    }
 }
 
 bool TFtdiPort::Write(const std::string &text)
@@ -595,6 +764,7 @@ bool TFtdiPort::Write(const std::string &text)
     std::lock_guard guard(Lock);
     if (!EnterUart())
         return false;
+    Written = true;
     if (Chip->Write(reinterpret_cast<const std::uint8_t *>(text.data()), text.size()))
         return true;
     Lose();

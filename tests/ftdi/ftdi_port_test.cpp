@@ -1,7 +1,9 @@
-// The ftdi port on the fake cable: names and rates, the chip's sample order, batching, waits and
-// the clock delay's half periods.
+// The ftdi port on the fake cable: names, the chip's sample order, batching, waits and the clock
+// delay's half periods, the measured sample rate, the checked echo, timeouts, the exact sample MISO
+// is read from, and chips that open in a state or with pins the port cannot use as they are.
 #include "fake_sysfs.h"
 #include "ftdi/ftdi_port.h"
+#include "ftdi/ftdi_tty.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
 #include "settings/settings.h"
@@ -11,16 +13,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <vector>
 
 namespace {
 
+// The fake's clock is virtual: the link's host waits and the presence test's sleeps move it.
+TFtdiFake *Clocked = nullptr;
 std::vector<double> HostWaits;
-void RecordWait(double ms) { HostWaits.push_back(ms); }
-void NoSleep(int) {}
+void RecordWait(double ms)
+{
+    HostWaits.push_back(ms);
+    Clocked->Advance(ms / 1000);
+}
+void ClockSleep(int ms) { Clocked->Advance(ms / 1000.0); }
 
-constexpr std::uint8_t PinTxd = 0x01, PinRts = 0x04;
+constexpr std::uint8_t PinTxd = FtdiPin::Txd, PinRts = FtdiPin::Rts, PinDtr = FtdiPin::Dtr;
 
 TSettings Quick(double clockDelay = 0.0)
 {
@@ -32,15 +41,29 @@ TSettings Quick(double clockDelay = 0.0)
 
 // A programmer on the fake cable with the default wiring: SCL on TXD, MOSI on RTS, RESET on DTR.
 struct TCable {
-    explicit TCable(double clockDelay = 0.0) : Settings(Quick(clockDelay))
+    explicit TCable(TSettings settings, const std::function<void(TFtdiFake &)> &prepare = {},
+                    const std::string &name = "ftdi")
+        : Settings(settings)
     {
         auto fake = std::make_unique<TFtdiFake>(Chip, Settings);
-        Fake = fake.get();
-        Port = std::make_unique<TFtdiPort>(std::move(fake), "ftdi", Settings);
+        Fake = Clocked = fake.get();
+        Fake->SetHostTime(false);
+        if (prepare)
+            prepare(*Fake);
+        Port = std::make_unique<TFtdiPort>(std::move(fake), name, Settings);
         Link = std::make_unique<TIspLink>(Port->BitBang(), Settings, &RecordWait);
-        Commands = std::make_unique<TDeviceCommands>(*Link, &NoSleep);
+        Commands = std::make_unique<TDeviceCommands>(*Link, &ClockSleep);
         HostWaits.clear();
-        EXPECT_TRUE(Port->Open({9600, 'N', 8, 1})) << Port->OpenError();
+        Opened = Port->Open({9600, 'N', 8, 1});
+    }
+    explicit TCable(double clockDelay = 0.0) : TCable(Quick(clockDelay)) {}
+
+    // Programming Enable and the presence test, as an operation begins.
+    bool Detect()
+    {
+        Link->StartProgramming();
+        Commands->ProgrammingEnable();
+        return Commands->DetectDevice();
     }
 
     TSettings Settings;
@@ -49,6 +72,7 @@ struct TCable {
     std::unique_ptr<TFtdiPort> Port;
     std::unique_ptr<TIspLink> Link;
     std::unique_ptr<TDeviceCommands> Commands;
+    bool Opened = false;
 };
 
 TEST(FtdiNames, NamesRatesAndListingLines)
@@ -57,17 +81,21 @@ TEST(FtdiNames, NamesRatesAndListingLines)
         const char *Name;
         const char *Description;
         int Interface;
-    } names[] = {{"ftdi", "", 0},
-                 {"ftdi@b", "", 2},
-                 {"ftdi:i:0x0403:0x6010@D", "i:0x0403:0x6010", 4},
-                 {"ftdi:s:0x0403:0x6001:A5@Z", "s:0x0403:0x6001:A5@Z", 0},
-                 {"ftdi:d:001/005", "d:001/005", 0}};
+        bool Ttl;
+    } names[] = {{"ftdi", "", 0, false},
+                 {"ftdi@b", "", 2, false},
+                 {"ftdi:i:0x0403:0x6010@D", "i:0x0403:0x6010", 4, false},
+                 {"ftdi:s:0x0403:0x6001:A5@Z", "s:0x0403:0x6001:A5@Z", 0, false},
+                 {"ftdi:d:001/005", "d:001/005", 0, false},
+                 {"ftdi-ttl", "", 0, true},
+                 {"ftdi-ttl:s:0x0403:0x6015:X1@A", "s:0x0403:0x6015:X1", 1, true}};
     for (const auto &n : names) {
         EXPECT_TRUE(IsFtdiPortName(n.Name)) << n.Name;
         EXPECT_EQ(ParseFtdiName(n.Name).Description, n.Description) << n.Name;
         EXPECT_EQ(ParseFtdiName(n.Name).Interface, n.Interface) << n.Name;
+        EXPECT_EQ(ParseFtdiName(n.Name).Ttl, n.Ttl) << n.Name;
     }
-    for (const char *other : {"sim", "sim-ftdi", "/dev/ttyUSB0", "ftdix"})
+    for (const char *other : {"sim", "sim-ftdi", "/dev/ttyUSB0", "ftdix", "ftdi-ttlx"})
         EXPECT_FALSE(IsFtdiPortName(other)) << other;
 
     // Rates are 48 MHz over a divisor of 750000, never above the default, each sample at least half
@@ -81,7 +109,6 @@ TEST(FtdiNames, NamesRatesAndListingLines)
         const TBitBangRate rate = BitBangRateFor(r.ClockDelay);
         EXPECT_EQ(rate.SampleRate, r.SampleRate) << r.ClockDelay;
         EXPECT_EQ(rate.LibFtdiBaud, r.LibFtdiBaud) << r.ClockDelay;
-        EXPECT_EQ(rate.LibFtdiBaud * 64, rate.SampleRate) << "libftdi times four, the chip sixteen times over";
     }
 
     TFtdiDeviceInfo cable{0x0403, 0x6001, 1, 5, "FTDI", "FT232R USB UART", "A50285BI", ""};
@@ -108,6 +135,27 @@ TEST(FtdiNames, TheNameThatDrivesACablesTerminalDeviceDirectly)
     }
 }
 
+// Detaching ftdi_sio would hang up a program reading the chip's terminal device; the tree's device
+// sits at bus 1, address 7.
+TEST(FtdiTty, FindsTheChipsTerminalDeviceAndWhoHoldsItOpen)
+{
+    TFakeSysfs tree;
+    tree.AddUsb({"ttyUSB1", "ftdi_sio", "0403", "6010", "FT2X", 1, 2});
+    const std::string sys = tree.Sys();
+    EXPECT_EQ(FtdiTtys(1, 7, 1, sys), std::vector<std::string>{"ttyUSB1"});
+    EXPECT_EQ(FtdiTtys(1, 7, -1, sys), std::vector<std::string>{"ttyUSB1"});
+    EXPECT_TRUE(FtdiTtys(1, 7, 0, sys).empty()) << "interface A has no terminal device here";
+    EXPECT_TRUE(FtdiTtys(1, 8, 1, sys).empty());
+
+    const std::filesystem::path proc = std::filesystem::path(sys).parent_path() / "proc";
+    std::filesystem::create_directories(proc / "4711/fd");
+    std::filesystem::create_directories(proc / "self/fd"); // not a process number
+    std::filesystem::create_symlink("/dev/ttyUSB1", proc / "self/fd/3");
+    EXPECT_EQ(FtdiTtyInUse(1, 7, 1, sys, proc.string()), "");
+    std::filesystem::create_symlink("/dev/ttyUSB1", proc / "4711/fd/5");
+    EXPECT_EQ(FtdiTtyInUse(1, 7, 1, sys, proc.string()), "/dev/ttyUSB1");
+}
+
 // AN232R-01: the chip reads the pins first and then drives the byte just received.
 TEST(FtdiFake, ReadsThePinsBeforeItDrivesEachByte)
 {
@@ -118,7 +166,7 @@ TEST(FtdiFake, ReadsThePinsBeforeItDrivesEachByte)
     ASSERT_TRUE(fake.SetBitMode(0x15, true));
     const std::uint8_t out[3] = {0x15, 0x00, 0x11};
     std::uint8_t in[3] = {};
-    ASSERT_TRUE(fake.Transfer(out, in, 3));
+    ASSERT_TRUE(fake.Transfer(out, in, 3, 1.0));
     EXPECT_EQ(in[0] & 0x15, 0x00) << "the latch starts at 00";
     EXPECT_EQ(in[1] & 0x15, 0x15);
     EXPECT_EQ(in[2] & 0x15, 0x00);
@@ -127,6 +175,7 @@ TEST(FtdiFake, ReadsThePinsBeforeItDrivesEachByte)
 TEST(FtdiPort, ReadsSentAheadComeBackInOneTransfer)
 {
     TCable cable;
+    ASSERT_TRUE(cable.Opened) << cable.Port->OpenError();
     TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
     for (std::size_t i = 0; i < image.Code.size(); ++i)
         image.Code[i] = static_cast<std::uint8_t>(i * 7 + 3);
@@ -144,10 +193,12 @@ TEST(FtdiPort, ReadsSentAheadComeBackInOneTransfer)
     EXPECT_EQ(cable.Chip.Counters().DecodedOf(TInstruction::ReadCode), 128u);
 }
 
+// While RESET holds the target, waits are idle samples up to 20 ms and a send and a host wait beyond;
+// once the lines are at rest, a wait hands the chip to the UART, where what the target sends is kept.
 TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
 {
     TCable cable;
-    cable.Link->SclHigh();
+    cable.Link->StartProgramming();
     const std::int64_t start = cable.Port->WaveformMicroseconds();
     cable.Link->Wait(0.0);
     cable.Link->Wait(0.005); // within the sample the change already lasts
@@ -155,7 +206,7 @@ TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
     cable.Link->Wait(3.0);
     const std::int64_t idle = cable.Port->WaveformMicroseconds() - start;
     EXPECT_GE(idle, 3000 - 9);
-    EXPECT_LE(idle, 3000);
+    EXPECT_LE(idle, 3000 + 9);
     const TFtdiStats queued = cable.Port->Stats();
     EXPECT_TRUE(HostWaits.empty()) << "a write delay needs no round trip";
 
@@ -163,7 +214,12 @@ TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
     const TFtdiStats sent = cable.Port->Stats();
     EXPECT_EQ(sent.Transfers, queued.Transfers + 1);
     EXPECT_EQ(HostWaits, std::vector<double>{200.0});
-    EXPECT_DOUBLE_EQ(sent.HostWaitSeconds, 0.2);
+    EXPECT_TRUE(cable.Fake->InBitBang());
+
+    cable.Link->EndProgramming();
+    EXPECT_TRUE(cable.Fake->InBitBang()) << "SCL and MOSI are not at rest yet";
+    cable.Link->IdleLines();
+    EXPECT_FALSE(cable.Fake->InBitBang());
 }
 
 // Every SCK half period and every MOSI setup before a rising edge lasts at least half the clock
@@ -173,32 +229,218 @@ TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
 {
     for (const double clockDelay : {0.0, 0.05, 0.4, 0.6}) {
         TCable cable(clockDelay);
-        cable.Link->StartProgramming();
-        cable.Commands->ProgrammingEnable();
-        EXPECT_TRUE(cable.Commands->DetectDevice()) << clockDelay;
+        const std::size_t opened = cable.Fake->PinHistory().size();
+        EXPECT_TRUE(cable.Detect()) << clockDelay;
         cable.Link->EndProgramming();
-        EXPECT_EQ(cable.Fake->SampleRate(), BitBangRateFor(clockDelay).SampleRate);
+        EXPECT_EQ(cable.Port->Rate().Asked, BitBangRateFor(clockDelay).SampleRate);
         const double half = std::max(clockDelay / 2000.0, 1.0 / DefaultSampleRate) - 1e-9;
         const auto &history = cable.Fake->PinHistory();
         double lastSck = -1, lastMosi = -1;
         int edges = 0;
-        for (std::size_t i = 1; i < history.size(); ++i) {
+        for (std::size_t i = opened; i < history.size(); ++i) {
             const auto changed = static_cast<std::uint8_t>(history[i].Pins ^ history[i - 1].Pins);
             const double t = history[i].Seconds;
             if (changed & PinTxd) {
                 ++edges;
-                if (lastSck >= 0)
+                if (lastSck >= 0) {
                     ASSERT_GE(t - lastSck, half) << "SCK at " << clockDelay << " ms";
+                }
                 const bool rising = !(history[i].Pins & PinTxd); // break on: SCL high
-                if (rising && lastMosi >= 0)
+                if (rising && lastMosi >= 0) {
                     ASSERT_GE(t - lastMosi, half) << "MOSI setup at " << clockDelay << " ms";
+                }
                 lastSck = t;
             }
             if (changed & PinRts)
                 lastMosi = t;
         }
-        EXPECT_EQ(edges, 7 * 24 * 2) << "Programming Enable and the presence test, all sent";
+        EXPECT_EQ(edges, 1 + 7 * 24 * 2) << "SCL low from rest, Programming Enable and the presence test";
     }
+}
+
+// Chips that make fewer samples than the documents' fastest reading are asked for more, so that an
+// operation still takes barely longer than its waits; one that makes more is refused, as its waits
+// would be too short. A chip that pauses because USB cannot keep up is not asked for more: that
+// would only shorten its samples between the pauses.
+TEST(FtdiPort, TheSampleRateIsMeasuredAndWaitsFollowIt)
+{
+    TSettings settings = Quick();
+    settings.ResetDelay1 = settings.ResetDelay2 = 10.0;
+    settings.WriteDelay = 3.0;
+    {
+        TCable paused(settings, [](TFtdiFake &fake) { fake.UsbSamplesPerSecond = 80000; });
+        ASSERT_TRUE(paused.Opened);
+        EXPECT_EQ(paused.Port->Rate().LibFtdiBaud, 1875);
+        EXPECT_NEAR(paused.Port->Rate().Measured, 80000, 800);
+        EXPECT_TRUE(paused.Detect());
+    }
+    for (const double factor : {1.0, 1 / 4.0, 1 / 16.0, 1 / 64.0, 2.0}) {
+        SCOPED_TRACE(factor);
+        TCable cable(settings, [factor](TFtdiFake &fake) { fake.RateFactor = factor; });
+        if (factor > 1) {
+            EXPECT_FALSE(cable.Opened);
+            EXPECT_EQ(cable.Port->OpenError(), "the FTDI chip (FT232R) makes 240000 samples/s where 120000 were asked "
+                                               "for: its samples are too short for the waits the chip needs, so the "
+                                               "cable is not used");
+            continue;
+        }
+        ASSERT_TRUE(cable.Opened) << cable.Port->OpenError();
+        EXPECT_NEAR(cable.Port->Rate().Measured, 120000, 1200);
+        const auto start = cable.Fake->Now();
+        ASSERT_TRUE(cable.Detect());
+        constexpr int bytes = 128;
+        for (int address = 0; address < bytes; ++address)
+            cable.Commands->WriteCodeByte(static_cast<std::uint16_t>(address), static_cast<std::uint8_t>(address));
+        cable.Link->EndProgramming();
+        const std::chrono::duration<double> took = cable.Fake->Now() - start;
+        // StartProgramming, the presence test's three writes and 30 ms of sleeps, the bytes, the end.
+        const double waits = (10 + 3 * 3 + 30 + bytes * 3 + 10 + 10) / 1000.0;
+        EXPECT_LE(took.count() / waits, 1.15);
+        EXPECT_EQ(cable.Chip.Contents().Code[bytes - 1], bytes - 1);
+        EXPECT_EQ(cable.Chip.Counters().WritesLost, 0u);
+    }
+}
+
+// Each sample echoes the outputs written one sample before: a sample added or lost on the way, or a
+// line shorted, ends the operation with a message, never with wrong bytes.
+TEST(FtdiPort, SamplesOutOfStepStopTheOperation)
+{
+    const std::pair<const char *, std::function<void(TFtdiFake &)>> faults[] = {
+        {"a sample added", [](TFtdiFake &f) { f.AddSample(0, 40); }},
+        {"a sample lost", [](TFtdiFake &f) { f.DropSample(0, 40); }},
+        {"RTS shorted low", [](TFtdiFake &f) { f.ShortPin(PinRts, false); }},
+    };
+    for (const auto &[name, fault] : faults) {
+        SCOPED_TRACE(name);
+        TCable cable;
+        ASSERT_TRUE(cable.Opened);
+        cable.Link->StartProgramming();
+        cable.Link->Flush();
+        fault(*cable.Fake);
+        EXPECT_FALSE(cable.Detect());
+        EXPECT_TRUE(cable.Port->PortLost());
+        EXPECT_EQ(cable.Port->LostReason(), "the FTDI cable's samples came back out of step");
+    }
+}
+
+// A chip that stops answering (not unplugged) ends a transfer after its samples' time and a margin,
+// both directions given up, instead of hanging.
+TEST(FtdiPort, AWedgedChipTimesOut)
+{
+    TCable cable;
+    ASSERT_TRUE(cable.Opened);
+    cable.Link->StartProgramming();
+    cable.Fake->WedgeAfter(0);
+    EXPECT_FALSE(cable.Detect());
+    EXPECT_EQ(cable.Port->LostReason().rfind("the FTDI device ftdi stopped answering: no answer within ", 0), 0u)
+        << cable.Port->LostReason();
+    const double asked = cable.Fake->Timeouts().back();
+    EXPECT_GT(asked, 0.5);
+    EXPECT_LT(asked, 1.0);
+}
+
+// MISO is the sample taken just before SCL falls: with half periods of idle samples as with half
+// periods the host waits, only an input that is on at exactly that sample reads as a 1.
+TEST(FtdiPort, MisoIsTheSampleJustBeforeTheFallingEdge)
+{
+    for (const double clockDelay : {0.0, 50.0}) {
+        for (const int offset : {-1, 0, 1}) {
+            SCOPED_TRACE(testing::Message() << clockDelay << " ms, sample " << offset);
+            TCable cable(clockDelay);
+            cable.Link->StartProgramming();
+            cable.Link->SetMosi(false);
+            cable.Link->Flush();
+            // SCL high is the next sample; a half period of ClockDelay 0 adds none, one of 25 ms is
+            // made on the host after one sample more; then the MISO sample follows.
+            const std::uint64_t at = cable.Fake->Samples() + (clockDelay > 0 ? 2 : 1) + offset;
+            cable.Fake->ScriptInput(0, [at](std::uint64_t sample) { return sample == at; });
+            cable.Link->SclHigh();
+            cable.Link->Wait(clockDelay / 2);
+            EXPECT_EQ(cable.Link->ReadMiso(), offset == 0);
+            EXPECT_EQ(HostWaits.size(), clockDelay > 0 ? 1u : 0u);
+        }
+    }
+}
+
+// A chip left in bit-bang mode by a killed process or a lost port, with libftdi's context still
+// believing in bit-bang mode, is a UART again after the next open: text leaves as text at the baud
+// rate asked for, and no line moves.
+TEST(FtdiPort, OpenResetsAChipLeftInBitBang)
+{
+    const std::pair<const char *, std::function<void(TCable &)>> leftovers[] = {
+        {"a killed process", [](TCable &c) { c.Fake->LeaveInBitBang(0x15, 0x10); }},
+        {"a lost port", [](TCable &c) {
+             c.Link->StartProgramming();
+             c.Fake->UnplugAfter(0);
+             c.Link->Flush();
+         }},
+    };
+    for (const auto &[name, leave] : leftovers) {
+        SCOPED_TRACE(name);
+        TCable cable;
+        leave(cable);
+        ASSERT_TRUE(cable.Port->Open({19200, 'N', 8, 1})) << cable.Port->OpenError();
+        const std::size_t states = cable.Fake->PinHistory().size();
+        EXPECT_TRUE(cable.Port->Write("PRINT 1\r"));
+        EXPECT_EQ(cable.Fake->Sent(), "PRINT 1\r");
+        EXPECT_EQ(cable.Fake->UartBaud(), 19200);
+        EXPECT_EQ(cable.Fake->PinHistory().size(), states);
+    }
+}
+
+// The terminal may take the UART in the middle of an operation (during a chip reset): the lines
+// keep the levels the link left, whether or not the chip kept the modem control it was told in
+// bit-bang mode.
+TEST(FtdiPort, TheUartTakesOverAtTheLinksLevels)
+{
+    for (const auto modem : {TFtdiFake::TModemReading::Kept, TFtdiFake::TModemReading::Dropped}) {
+        TCable cable(Quick(), [modem](TFtdiFake &fake) { fake.ModemInBitBang = modem; });
+        cable.Link->StartProgramming(); // SCL low, MOSI low, RESET active: TXD, RTS high, DTR low
+        ASSERT_TRUE(cable.Port->Write("x"));
+        EXPECT_FALSE(cable.Fake->InBitBang());
+        EXPECT_EQ(cable.Fake->PinHistory().back().Pins, PinTxd | PinRts);
+    }
+}
+
+// Pins the chip lacks, or inverts in its EEPROM, cannot serve the wiring; a TTL-level cable carries
+// every level the other way round and works when named so.
+TEST(FtdiPort, TheCableMustServeTheWiring)
+{
+    const struct {
+        const char *Chip;
+        std::uint8_t Pins, Inverted;
+        int Scl, Mosi, Reset, Miso;
+        const char *Says; // empty: opens
+    } cases[] = {
+        {"FT230X", 0x0F, 0, 0, 1, 2, 0, "the FT230X has no DTR pin, which the settings wire to RESET: choose another line"},
+        {"FT230X", 0x0F, 0, 1, 9, 0, 1, "the FT230X has no DSR pin, which the settings wire to MISO"},
+        {"FT230X", 0x0F, 0, 1, 9, 0, 0, ""},
+        {"FT232R", 0xFF, FtdiPin::Rts, 0, 1, 2, 0, "the FT232R's EEPROM inverts the RTS pin, which the settings wire to MOSI"},
+        {"FT232R", 0xFF, FtdiPin::Rxd, 0, 1, 2, 0, ""},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Says);
+        TSettings settings = Quick();
+        settings.Scl_Line = c.Scl;
+        settings.Mosi_Line = c.Mosi;
+        settings.Reset_Line = c.Reset;
+        settings.Miso_Line = c.Miso;
+        TCable cable(settings, [&c](TFtdiFake &fake) {
+            fake.OpenAnswer.Chip = c.Chip;
+            fake.OpenAnswer.Pins = c.Pins;
+            fake.OpenAnswer.Inverted = c.Inverted;
+        });
+        EXPECT_EQ(cable.Opened, *c.Says == '\0');
+        EXPECT_EQ(cable.Port->OpenError().rfind(c.Says, 0), 0u) << cable.Port->OpenError();
+        EXPECT_FALSE(cable.Fake->IsOpen() && !cable.Opened);
+    }
+
+    TCable ttl(Quick(), [](TFtdiFake &fake) { fake.Ttl = true; }, "ftdi-ttl");
+    ASSERT_TRUE(ttl.Opened);
+    EXPECT_TRUE(ttl.Detect());
+    EXPECT_EQ(ttl.Fake->PinHistory().back().Pins & PinDtr, PinDtr) << "RESET active: DTR on, a high TTL pin";
+    TCable wrong(Quick(), [](TFtdiFake &fake) { fake.Ttl = true; });
+    EXPECT_FALSE(wrong.Detect());
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // The ftdi port as the programs use it, on the fake cable: every operation against the serial back
-// end, the terminal's UART between operations, the line levels across the mode switches, and the
-// faults.
+// end, the terminal's UART between operations, the line levels across the mode switches under every
+// reading of the chip, and the faults.
 #include "operation_outcome.h"
 #include "ftdi/ftdi_port.h"
 #include "link/adapter_presets.h"
@@ -14,12 +14,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
+
+// The fake's clock is virtual where a test says so: the presence test's sleeps need not pass.
+void NoSleep(int) {}
 
 class FtdiSessionTest : public testing::Test {
 protected:
@@ -120,48 +123,128 @@ TEST_F(FtdiSessionTest, AWriteFasterThanTheChipLosesBytesThatVerifyFinds)
     EXPECT_FALSE(outcome.Lines.empty());
 }
 
-// Between operations the terminal has the UART at its baud rate; each operation takes bit-bang
-// mode back, and neither switch moves a line.
-TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableBetweenOperations)
+// The link's line requests, passed on and noted as the pin levels they ask for (a line that is on
+// is a low pin behind the cable's transceiver).
+class TRequestedPins final : public TLineInterface {
+public:
+    TRequestedPins(TLineInterface &lines, std::vector<std::pair<std::uint8_t, bool>> &noted) : Lines(lines), Noted(noted) {}
+
+    void SetBreak(bool level) override { Note(FtdiPin::Txd, level), Lines.SetBreak(level); }
+    void SetRts(bool level) override { Note(FtdiPin::Rts, level), Lines.SetRts(level); }
+    void SetDtr(bool level) override { Note(FtdiPin::Dtr, level), Lines.SetDtr(level); }
+    bool GetCTS() override { return Lines.GetCTS(); }
+    bool GetDSR() override { return Lines.GetDSR(); }
+    bool GetRLSD() override { return Lines.GetRLSD(); }
+    bool GetRI() override { return Lines.GetRI(); }
+    void QueueSample(int line) override { Lines.QueueSample(line); }
+    bool TakeSample() override { return Lines.TakeSample(); }
+    void Wait(double ms, TDelay delay) override { Lines.Wait(ms, delay); }
+    void Flush() override { Lines.Flush(); }
+    bool PortLost() const override { return Lines.PortLost(); }
+
+private:
+    void Note(std::uint8_t pin, bool level) { Noted.emplace_back(pin, !level); }
+
+    TLineInterface &Lines;
+    std::vector<std::pair<std::uint8_t, bool>> &Noted;
+};
+
+// A pin's levels with repeats left out.
+std::vector<bool> Changes(bool first, const std::vector<bool> &levels)
 {
-    for (const char *preset : {"QZ3NT", "Atmel", "PonyProg"}) {
-        SCOPED_TRACE(preset);
-        ApplyAdapterPreset(*FindAdapterPreset(preset), Settings);
-        Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
-        Com.SetBaud(19200);
-        ASSERT_EQ(Open(), "");
-        TIspLink(Session.Lines(), Settings).IdleLines();
-        Session.Lines().Flush();
-        ASSERT_TRUE(Fake->InBitBang());
-        const std::size_t restStates = Fake->PinHistory().size();
+    std::vector<bool> changes{first};
+    for (const bool level : levels)
+        if (level != changes.back())
+            changes.push_back(level);
+    return changes;
+}
 
-        Com.SetEndOfResponse(">");
-        Fake->Receive("READY\r\n>");
-        std::string answer;
-        Com.Read(answer);
-        Com.SetEndOfResponse("");
-        EXPECT_EQ(answer, "READY\r\n>");
-        EXPECT_FALSE(Fake->InBitBang());
-        EXPECT_EQ(Fake->UartBaud(), 19200);
-        EXPECT_EQ(Fake->LineParams().Databits, 8);
-        EXPECT_EQ(Fake->LineParams().Parity, 'N');
-        EXPECT_EQ(Fake->PinHistory().size(), restStates) << "the UART took over at the same levels";
+// Between operations the terminal has the UART at its baud rate; each operation takes bit-bang mode
+// back. Whichever way the chip treats its latch and the modem control set in bit-bang mode, the
+// switches move no line: RESET and SCL change only where the link or the terminal asks, across
+// opens (the first one puts the lines at rest), operations, the terminal and a close. The text the terminal sends just before an
+// operation leaves as text, not as pin data.
+TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
+{
+    using TLatch = TFtdiFake::TLatchReading;
+    using TModem = TFtdiFake::TModemReading;
+    for (const char *preset : {"", "QZ3NT", "Atmel", "PonyProg"})
+        for (const TLatch latch : {TLatch::Taken, TLatch::Ignored})
+            for (const TModem modem : {TModem::Kept, TModem::Dropped}) {
+                SCOPED_TRACE(testing::Message() << "preset " << preset << ", latch " << int(latch) << ", modem "
+                                                << int(modem));
+                Settings = QuickSettings();
+                Settings.PortName = "ftdi";
+                if (*preset)
+                    ApplyAdapterPreset(*FindAdapterPreset(preset), Settings);
+                Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
+                Com.SetBaud(19200);
+                TVirtualChip chip(TChipKind::AT89S8252);
+                PrepareChip(chip);
+                TPortSession session(Com, Settings);
+                session.SetFtdiDrivers([&] {
+                    auto fake = std::make_unique<TFtdiFake>(chip, Settings);
+                    fake->SetHostTime(false);
+                    fake->LatchWhileInput = latch;
+                    fake->ModemInBitBang = modem;
+                    Fake = fake.get();
+                    return fake;
+                });
+                std::string error;
+                ASSERT_EQ(session.Open({}, error), TOpenResult::Ok) << error;
+                const std::size_t opened = Fake->PinHistory().size();
+                std::vector<std::pair<std::uint8_t, bool>> requested;
+                TRequestedPins lines(session.Lines(), requested);
+                auto operation = [&] {
+                    TOutcome outcome;
+                    outcome.Memory.HighestAddress = -1;
+                    TIspLink(lines, Settings).IdleLines();
+                    TProgContext context{outcome.Status, outcome.Memory, Settings, lines, outcome,
+                                         [&] { session.Drain(); }, &NoSleep};
+                    TProgRunner runner(context);
+                    ASSERT_TRUE(runner.StartOperation(opVerifyCode));
+                    runner.WaitForEnd();
+                    EXPECT_TRUE(outcome.Status.DeviceFound);
+                    EXPECT_FALSE(Fake->InBitBang()) << "the UART listens once the target runs";
+                };
+                operation();
 
-        TOutcome outcome;
-        outcome.Memory.HighestAddress = -1;
-        RunOnCable(opVerifyCode, outcome); // the presence test, then the drain
-        EXPECT_TRUE(outcome.Status.DeviceFound);
-        EXPECT_FALSE(Fake->InBitBang());
-        const auto &history = Fake->PinHistory();
-        EXPECT_EQ(history.back().Pins, history[restStates - 1].Pins) << "back at rest";
+                Com.SetEndOfResponse(">");
+                Fake->Receive("READY\r\n>");
+                std::string answer;
+                Com.Read(answer);
+                Com.SetEndOfResponse("");
+                EXPECT_EQ(answer, "READY\r\n>");
+                EXPECT_EQ(Fake->UartBaud(), 19200);
+                EXPECT_EQ(Fake->LineParams().Databits, 8);
+                if (Settings.Reset_Line != 0) {
+                    Com.SetBreak(false); // as the terminal does before sending a key
+                    requested.emplace_back(FtdiPin::Txd, true);
+                }
+                ASSERT_TRUE(Com.Write("LIST\r\n"));
+                operation();
+                EXPECT_EQ(Fake->Sent(), "LIST\r\n");
+                Com.Close();
+                ASSERT_EQ(session.Open({}, error), TOpenResult::Ok) << error;
+                operation();
+                Com.Close();
+                EXPECT_FALSE(Fake->InBitBang());
+                EXPECT_FALSE(session.Lines().PortLost());
 
-        if (Settings.Reset_Line != 0)
-            Com.SetBreak(false); // as the terminal does before sending a key
-        ASSERT_TRUE(Com.Write("LIST\r\n"));
-        EXPECT_FALSE(Fake->InBitBang()) << "clearing the break stays in UART mode";
-        EXPECT_EQ(Fake->Sent().substr(Fake->Sent().size() - 6), "LIST\r\n");
-        Com.Close();
-    }
+                const auto &history = Fake->PinHistory();
+                for (const int line : {Settings.Reset_Line, Settings.Scl_Line}) {
+                    const std::uint8_t pin = std::array{FtdiPin::Txd, FtdiPin::Rts, FtdiPin::Dtr}[line];
+                    // The first open puts the lines at rest, and no more.
+                    std::vector<bool> asked{(history[opened - 1].Pins & pin) != 0}, seen;
+                    for (const auto &[p, high] : requested)
+                        if (p == pin)
+                            asked.push_back(high);
+                    for (const auto &state : history)
+                        seen.push_back((state.Pins & pin) != 0);
+                    const bool first = seen.front();
+                    EXPECT_EQ(Changes(first, seen), Changes(first, asked)) << (line == Settings.Reset_Line ? "RESET" : "SCL");
+                }
+            }
 }
 
 TEST_F(FtdiSessionTest, FaultsEndWithAClearMessageAndKeepTheBuffer)
@@ -173,6 +256,7 @@ TEST_F(FtdiSessionTest, FaultsEndWithAClearMessageAndKeepTheBuffer)
     } refusals[] = {{TFtdiOpenStatus::NotFound, "", "no FTDI device matches s:0x0403:0x6001:KV1"},
                     {TFtdiOpenStatus::AccessDenied, "/dev/bus/usb/001/007", "udev rule"},
                     {TFtdiOpenStatus::Busy, "unable to claim usb device", "in use by another program"},
+                    {TFtdiOpenStatus::TtyBusy, "/dev/ttyUSB0", "busy: /dev/ttyUSB0 is open in another program"},
                     {TFtdiOpenStatus::NoBitBang, "FT232BM", "FT232BM) has no synchronous bit-bang mode"}};
     Settings.PortName = "ftdi:s:0x0403:0x6001:KV1";
     for (const auto &r : refusals) {
@@ -203,7 +287,7 @@ TEST_F(FtdiSessionTest, FaultsEndWithAClearMessageAndKeepTheBuffer)
                                 [](std::uint8_t b) { return b == 0x5A; }));
         EXPECT_TRUE(std::all_of(outcome.Memory.LastProgrammed.begin(), outcome.Memory.LastProgrammed.end(),
                                 [](std::uint8_t b) { return b == 0xA5; }));
-        EXPECT_NE(Session.TakeLostReason().find("stopped answering (unplugged?)"), std::string::npos);
+        EXPECT_EQ(Session.TakeLostReason(), "the FTDI device ftdi:s:0x0403:0x6001:KV1 stopped answering: the cable was unplugged");
         EXPECT_EQ(Session.TakeLostReason(), "") << "said once";
     }
 }

@@ -1,6 +1,6 @@
-// The terminal window on a USB cable's FTDI chip (the fake cable): what the target sends shows, a
-// typed key leaves through the chip's UART, and an operation in between takes the chip into
-// bit-bang mode and hands it back.
+// The terminal window on a USB cable's FTDI chip (the fake cable, on its virtual clock): what the
+// target sends shows, also a long burst at a high baud rate and a banner right after an operation,
+// and a typed key leaves through the chip's UART after an operation had it in bit-bang mode.
 #include "ftdi/ftdi_port.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
@@ -17,37 +17,95 @@
 
 namespace {
 
-TEST(DebugFormFtdi, TalksThroughTheCableAroundAnOperation)
+class DebugFormFtdi : public testing::Test {
+protected:
+    void Open(int baud)
+    {
+        Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
+        auto owned = std::make_unique<TFtdiFake>(Chip, Settings);
+        Fake = owned.get();
+        Fake->SetHostTime(false);
+        Port = std::make_unique<TFtdiPort>(std::move(owned), "ftdi", Settings);
+        Com.SetShowErrors(false);
+        Com.SetPortName("ftdi");
+        Com.AttachBackEnd(Port.get());
+        Com.SetBaud(baud);
+        ASSERT_TRUE(Com.Open()) << Port->OpenError();
+        Form = std::make_unique<TDebugForm>(Com, Settings, Status);
+        Form->Timer1->stop();
+        Form->show();
+    }
+    // The terminal's polls, 50 ms apart on the cable's clock.
+    void Poll(double seconds)
+    {
+        for (double t = 0; t < seconds; t += 0.05) {
+            Fake->Advance(0.05);
+            Form->Timer1Timer();
+        }
+    }
+    void TearDown() override
+    {
+        Form.reset();
+        Com.AttachBackEnd(nullptr);
+    }
+
+    TSettings Settings;
+    TVirtualChip Chip{TChipKind::AT89S8252};
+    TFtdiFake *Fake = nullptr;
+    std::unique_ptr<TFtdiPort> Port;
+    T_QCCom32 Com;
+    TProgStatus Status;
+    std::unique_ptr<TDebugForm> Form;
+};
+
+TEST_F(DebugFormFtdi, TalksThroughTheCableAroundAnOperation)
 {
-    TSettings settings;
-    settings.ResetDelay1 = settings.ResetDelay2 = 0.1;
-    TVirtualChip chip(TChipKind::AT89S8252);
-    auto owned = std::make_unique<TFtdiFake>(chip, settings);
-    TFtdiFake &fake = *owned;
-    TFtdiPort port(std::move(owned), "ftdi", settings);
-    T_QCCom32 com;
-    com.SetShowErrors(false);
-    com.SetPortName("ftdi");
-    com.AttachBackEnd(&port);
-    com.SetBaud(2400);
-    ASSERT_TRUE(com.Open()) << port.OpenError();
-    TProgStatus status;
-    TDebugForm form(com, settings, status);
-    form.Timer1->stop();
-    form.show();
+    Open(2400);
+    Fake->Receive("READY\r\n>");
+    Form->Timer1Timer();
+    EXPECT_EQ(ConsoleText(*Form->Console1), "READY\n>\n");
 
-    fake.Receive("READY\r\n>");
-    form.Timer1Timer();
-    EXPECT_EQ(ConsoleText(*form.Console1), "READY\n>\n");
+    TIspLink(Port->BitBang(), Settings).StartProgramming();
+    ASSERT_TRUE(Fake->InBitBang());
+    QTest::keyClick(Form->Console1, 'k');
+    Form->Timer1Timer();
+    EXPECT_FALSE(Fake->InBitBang());
+    EXPECT_EQ(Fake->Sent(), "k");
+    EXPECT_EQ(Fake->UartBaud(), 2400);
+    EXPECT_FALSE(Port->PortLost());
+}
 
-    TIspLink(port.BitBang(), settings).IdleLines(); // what the main window does before an operation
-    ASSERT_TRUE(fake.InBitBang());
-    QTest::keyClick(form.Console1, 'k');
-    form.Timer1Timer();
-    EXPECT_FALSE(fake.InBitBang());
-    EXPECT_EQ(fake.Sent(), "k");
-    EXPECT_EQ(fake.UartBaud(), 2400);
-    EXPECT_FALSE(port.PortLost());
+// The chip holds little of what arrives; a read kept pending on the host takes the rest between
+// two polls.
+TEST_F(DebugFormFtdi, A64KiBBurstAt115200BaudArrivesWhole)
+{
+    Open(115200);
+    std::string burst, shown;
+    for (int line = 0; burst.size() < 64 * 1024; ++line) {
+        const std::string text = "line " + std::to_string(line) + std::string(56 - std::to_string(line).size(), '.');
+        burst += text + "\r\n";
+        shown += text + "\n";
+    }
+    Fake->ReceiveAt(0, burst, 115200);
+    Poll(burst.size() * 10.0 / 115200 + 0.2);
+    EXPECT_EQ(Fake->BytesLost(), 0u);
+    EXPECT_EQ(ConsoleText(*Form->Console1), shown + "\n");
+}
+
+// The target talks as soon as a reset lets it run: the port listens from the operation's last line
+// change on.
+TEST_F(DebugFormFtdi, ABannerRightAfterAChipResetArrives)
+{
+    Open(9600);
+    TIspLink link(Port->BitBang(), Settings);
+    link.SclLow(); // what the chip reset operation does, start to end
+    link.PulseReset();
+    link.SclHigh();
+    link.SetMosi(true);
+    link.EndProgramming();
+    Fake->ReceiveAt(0.010, "BASIC V1.1\r\n", 9600);
+    Poll(0.1);
+    EXPECT_EQ(ConsoleText(*Form->Console1), "BASIC V1.1\n\n");
 }
 
 } // namespace
