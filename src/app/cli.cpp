@@ -2,6 +2,7 @@
 
 #include "app/cli_options.h"
 #include "buffer/binary_file.h"
+#include "buffer/chip_kind.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "ftdi/ftdi_port.h"
@@ -333,7 +334,9 @@ int TCli::RunOperation()
 {
     const TCommandPlan plan = PlanOf(Opt.Command);
     Status.LockBitsByte = Opt.LockBitsByte;
-    const bool fast = Opt.Command == TCliCommand::WriteCodeFast;
+    // A chip that is erased before every write has nothing to compare with.
+    const bool fast = Opt.Command == TCliCommand::WriteCodeFast &&
+                      InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
     if (fast && !ReadChipIntoLastProgrammed())
         return Finish(plan.Title, {});
     Execute(plan.Code, plan.Idle && !fast);
@@ -368,11 +371,13 @@ int TCli::Finish(const char *title, const std::string &note)
         return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
     }
     const TFinishMessage message = FinishMessage(Status);
-    // The presence test writes a byte and reads it back, which a locked chip refuses; only an
-    // erase, which needs no presence test, unlocks it.
+    // The three-byte chips' presence test writes a byte and reads it back, which a locked chip
+    // refuses; only an erase, which needs no presence test, unlocks it.
+    const bool silent = Status.Detection.Result == TPresence::NoDevice;
     if (!Status.DeviceFound && Status.OperationCode != opChipReset)
-        return Fail(ExitNoDevice, message.Text + " (a chip whose Lock Bit 1 is set fails this test too: "
-                                                 "korvel-cli erase clears the lock bits)");
+        return Fail(ExitNoDevice, message.Text + (silent ? " (a chip whose Lock Bit 1 is set fails this test too: "
+                                                           "korvel-cli erase clears the lock bits)"
+                                                         : ""));
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
             return ExitUsage;
@@ -533,6 +538,8 @@ int TCli::Detect()
 {
     DescribePort();
     const int result = RunOperation();
+    if (result == ExitOk && !Opt.Quiet && InstructionSetOf(Settings.Device) == TInstructionSet::FourByte)
+        Out << ChipAnswerText(Status.Detection) << '\n';
     if (Described() && !Status.PortLost)
         DescribeCost(Session->Settle()->Stats().RequestMs());
     return result;
@@ -550,9 +557,11 @@ int TCli::ListFtdiDevices()
 
 // The AT89S53 takes the data memory instructions for code memory accesses above 8 KiB, so writing
 // its "data memory" would overwrite code; the GUI offers these two commands for the AT89S8252 only.
+// The AT89S51 and AT89S52 have no data instructions at all, so not even a verify.
 bool TCli::CheckDataMemory()
 {
-    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData;
+    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData ||
+                      (Opt.Command == TCliCommand::VerifyData && DataRangeSize(Settings.Device) == 0);
     if (data && Settings.Device != 0) {
         Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
         return false;

@@ -1,6 +1,8 @@
 // The values the programming thread shares with its front end. Plain polled values, no locks: each is
 // written by one side and read by the other, so atomics are all the exclusion they need.
 #pragma once
+#include "link/detection.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -33,4 +35,7 @@ struct TProgStatus {
     std::atomic<bool> StopRequested{false};
     // The port stopped working during the operation (a USB cable pulled out): nothing read was kept.
     std::atomic<bool> PortLost{false};
+    // What the presence test met. Written by the thread before its front-end steps and read by them
+    // or after the thread ended, so it needs no atomics.
+    TDetection Detection;
 };

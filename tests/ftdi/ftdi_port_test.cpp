@@ -197,7 +197,7 @@ TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
             if (changed & PinRts)
                 lastMosi = t;
         }
-        EXPECT_EQ(edges, 7 * 24 * 2) << "Programming Enable and the presence test, all sent";
+        EXPECT_EQ(edges, 9 * 24 * 2) << "Programming Enable and the presence test, all sent";
     }
 }
 

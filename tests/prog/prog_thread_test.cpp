@@ -127,7 +127,7 @@ TEST_F(ProgThreadTest, ReadCodeFillsTheCodeSizeAndNothingAbove)
     EXPECT_FALSE(Ui.BusyAtRefresh);
     EXPECT_FALSE(Ui.Finish.Show) << "a read ends silently";
     EXPECT_EQ(Drains, 1);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 3);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 5);
 }
 
 // A verify's first step waits for the front end, so a blocked front end holds the operation there.
@@ -276,7 +276,7 @@ TEST_F(ProgThreadTest, EraseNeedsNoPresenceTestAndClearsTheLockBits)
     Run(opWriteLockBits);
     Run(opChipErase);
     EXPECT_EQ(Decoded(TInstruction::ChipErase), 1u);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 3u) << "only the lock operation's presence test read";
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 5u) << "only the lock operation's presence test read";
     EXPECT_EQ(ChipCode(), std::vector<std::uint8_t>(8192, 0xFF));
     EXPECT_EQ(Target.Chip().Contents().LockBits, 0);
     EXPECT_FALSE(Ui.Finish.Show);
