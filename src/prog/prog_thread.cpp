@@ -12,7 +12,24 @@
 
 namespace {
 
+// The three-byte chips get the second after an erase and after lock bits that they always got. The
+// four-byte chips get the erase time of their datasheets; their lock modes had a write cycle each.
 constexpr int EraseAndLockWaitMs = 1000;
+
+bool ThreeByteChip(int device)
+{
+    return InstructionSetOf(device) == TInstructionSet::ThreeByte;
+}
+
+int EraseWaitMs(int device)
+{
+    return ThreeByteChip(device) ? EraseAndLockWaitMs : ChipInfo(ChipKindForDevice(device)).EraseMs;
+}
+
+int LockWaitMs(int device)
+{
+    return ThreeByteChip(device) ? EraseAndLockWaitMs : 0;
+}
 
 constexpr int StopCheckMs = 10;
 
@@ -111,8 +128,7 @@ bool TProgThread::Prologue(bool lockedWillDo)
     if (found || (lockedWillDo && status.Detection.Result == TPresence::Locked))
         return true;
     Link.EndProgramming();
-    const bool threeByte = InstructionSetOf(Ctx.Settings.Device) == TInstructionSet::ThreeByte;
-    if (status.Detection.Result == TPresence::NoDevice && threeByte)
+    if (status.Detection.Result == TPresence::NoDevice && ThreeByteChip(Ctx.Settings.Device))
         ProbeFourByteChip();
     status.DeviceFound = false;
     // Whatever answers next time may be another chip, or this one half written by the failed test.
@@ -237,7 +253,7 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
 void TProgThread::EraseBeforeWrite()
 {
     Device.ChipErase();
-    Sleep(ChipInfo(ChipKindForDevice(Ctx.Settings.Device)).EraseMs);
+    Sleep(EraseWaitMs(Ctx.Settings.Device));
 }
 
 void TProgThread::VerifyLoop(bool code)
@@ -276,7 +292,7 @@ void TProgThread::ChipErase()
     Link.StartProgramming();
     Device.ProgrammingEnable();
     Device.ChipErase();
-    Sleep(EraseAndLockWaitMs);
+    Sleep(EraseWaitMs(Ctx.Settings.Device));
     Link.EndProgramming();
 }
 
@@ -287,7 +303,7 @@ void TProgThread::WriteLockBits()
     if (!Prologue(true))
         return;
     Device.WriteLockBits(Ctx.Status.LockBitsByte);
-    Sleep(EraseAndLockWaitMs);
+    Sleep(LockWaitMs(Ctx.Settings.Device));
     Link.EndProgramming();
 }
 
