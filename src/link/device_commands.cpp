@@ -160,7 +160,7 @@ TPendingByte TDeviceCommands::QueueReadCodePage(std::uint16_t address)
     Link.SendByte(FourByte::AddressHigh(address, Kind()));
     TPendingByte first = Link.QueueReceiveByte();
     for (int i = 1; i < PageBytes(); ++i)
-        Link.QueueReceiveByte();
+        Link.QueueReceiveMore();
     return first;
 }
 
