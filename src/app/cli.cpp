@@ -373,7 +373,8 @@ int TCli::Finish(const char *title, const std::string &note)
     const TFinishMessage message = FinishMessage(Status);
     // The three-byte chips' presence test writes a byte and reads it back, which a locked chip
     // refuses; only an erase, which needs no presence test, unlocks it.
-    const bool silent = Status.Detection.Result == TPresence::NoDevice;
+    const bool silent = Status.Detection.Result == TPresence::NoDevice &&
+                        InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
     if (!Status.DeviceFound && Status.OperationCode != opChipReset)
         return Fail(ExitNoDevice, message.Text + (silent ? " (a chip whose Lock Bit 1 is set fails this test too: "
                                                            "korvel-cli erase clears the lock bits)"
