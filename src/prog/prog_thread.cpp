@@ -6,6 +6,7 @@
 #include "prog/prog_ui.h"
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
@@ -37,7 +38,14 @@ constexpr int StopCheckMs = 10;
 // streams its waveform needs one round trip per chunk rather than one per byte. A page read is one
 // chunk of its own, as long as a page.
 constexpr int ReadChunk = 128;
-constexpr int LargestChunk = 256;
+
+constexpr int LargestChunk()
+{
+    int largest = ReadChunk;
+    for (const TChipInfo &chip : ChipTable)
+        largest = std::max(largest, chip.PageSize);
+    return largest;
+}
 
 } // namespace
 
@@ -263,7 +271,7 @@ void TProgThread::VerifyLoop(bool code)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    std::array<std::uint8_t, LargestChunk> chip{};
+    std::array<std::uint8_t, LargestChunk()> chip{};
     for (int first = 0; first <= last && !Stopping();) {
         const int read = ReadAhead(code, first, last + 1, chip.data());
         // What a lost port answered is no answer: no difference is reported from it.

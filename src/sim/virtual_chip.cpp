@@ -31,7 +31,7 @@ bool IsRead(TInstruction kind)
            kind == TInstruction::ReadLockBits || kind == TInstruction::ReadSignature;
 }
 
-// Only these two kinds cannot be told apart by the programmer.
+// The AT89S8252 and AT89S53: no signature, so the programmer cannot tell the one from the other.
 bool ThreeByte(TChipKind kind) { return ChipInfo(kind).Instructions == TInstructionSet::ThreeByte; }
 
 bool ImageExists(const std::string &path)
@@ -48,9 +48,9 @@ TVirtualChip::TVirtualChip(TChipKind kind, std::string imagePath)
     if (ImageExists(ImagePath)) {
         TSimImage stored = TSimImage::Load(ImagePath);
         if (stored.Kind != kind && ThreeByte(stored.Kind) && ThreeByte(kind))
-        throw TSimImageError("Virtual chip image " + ImagePath + " holds an " + ChipKindName(stored.Kind) +
-                             ", not an " + ChipKindName(kind) +
-                             ": select that device or remove the file to start with an erased chip");
+            throw TSimImageError("Virtual chip image " + ImagePath + " holds an " + ChipKindName(stored.Kind) +
+                                 ", not an " + ChipKindName(kind) +
+                                 ": select that device or remove the file to start with an erased chip");
         Memory = std::move(stored);
     }
     WriteCycle = std::chrono::microseconds(ChipInfo(Memory.Kind).WriteCycleUs);
@@ -156,7 +156,7 @@ void TVirtualChip::ClockIn(bool mosi)
 // The bit shown after a falling edge is the one the next rising edge belongs to.
 void TVirtualChip::ShiftOut()
 {
-    const std::uint8_t out = Decided && BitCount >= ReplyFrom ? Reply : Filler;
+    const std::uint8_t out = Decided ? Reply : Filler;
     MisoLevel = ((out >> (7 - BitCount % 8)) & 1) != 0;
 }
 
@@ -205,11 +205,8 @@ void TVirtualChip::Decide()
     Pending = FourByte() ? DecodeFourByte() : Decode(Bytes[0], Bytes[1]);
     PendingFate = Judge(Pending);
     Decided = true;
-    ReplyFrom = BitCount;
     const bool answers = IsRead(Pending.Kind) || (FourByte() && Pending.Kind == TInstruction::ProgrammingEnable);
     Reply = PendingFate == TFate::Obeyed && answers ? ReadReply(Pending) : Filler;
-    if (FourByte() && Pending.Kind != TInstruction::ReadPage)
-        ReplyFrom = 24;
 }
 
 // ---- decoding ----

@@ -168,9 +168,8 @@ private:
     std::array<std::uint8_t, 4> Bytes{}; // the first bytes of it; a page's data bytes are not kept
     TDecoded Pending;
     TFate PendingFate = TFate::Ignored;
-    bool Decided = false;
+    bool Decided = false; // from then on MISO shifts out Reply, until the instruction ends
     std::uint8_t Reply = 0;
-    int ReplyFrom = 16; // the bit count from which MISO shifts out Reply
     bool MisoLevel = false;
     std::uint64_t BytesSeen = 0;
 
