@@ -14,7 +14,7 @@ _korvel_cli()
             COMPREPLY=($(compgen -W "sim$IFS""sim-empty$IFS""sim-ftdi$IFS""sim-pl2303$IFS""ftdi$IFS""ftdi-ttl$IFS$(compgen -G '/dev/tty[SUA]*'; compgen -G '/dev/serial/by-id/*'; korvel-cli list-ftdi 2>/dev/null | cut -d' ' -f1)" -- "$cur"))
             return ;;
         --device)
-            COMPREPLY=($(compgen -W "8252${IFS}53" -- "$cur"))
+            COMPREPLY=($(compgen -W "8252${IFS}53${IFS}51${IFS}52" -- "$cur"))
             return ;;
         --preset)
             COMPREPLY=($(compgen -W "QR2MW${IFS}QZ3NT${IFS}Atmel${IFS}KV31${IFS}PonyProg" -- "$cur"))

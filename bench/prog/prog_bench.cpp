@@ -37,10 +37,10 @@ struct TBench {
         runner.StartOperation(code);
         runner.WaitForEnd();
         const double bytes = 8192;
-        // StartProgramming, the presence test (four writes and 30 ms of sleeps), the loop's writes and
-        // the operation's own EndProgramming.
-        const double waitsMs = Settings.ResetDelay1 + 4 * Settings.WriteDelay + 30 + writes * Settings.WriteDelay +
-                               Settings.ResetDelay1 + Settings.ResetDelay2;
+        // StartProgramming, the presence test (three writes, 40 ms of sleeps and a read of 8 bits that
+        // wait 10 ms each), the loop's writes and the operation's own EndProgramming.
+        const double waitsMs = Settings.ResetDelay1 + 3 * Settings.WriteDelay + 40 + 80 +
+                               writes * Settings.WriteDelay + Settings.ResetDelay1 + Settings.ResetDelay2;
         const double requests = static_cast<double>(Target.Chip().Counters().LineRequests - requestsBefore);
         std::printf("%-14s %7.3f s, %7.1f ms of waits: ratio %5.2f; %5.1f line requests per byte\n", name,
                     Status.ElapsedSeconds.load(), waitsMs, Status.ElapsedSeconds * 1000.0 / waitsMs, requests / bytes);

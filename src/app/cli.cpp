@@ -3,6 +3,7 @@
 #include "app/cli_options.h"
 #include "app/stop_signals.h"
 #include "buffer/binary_file.h"
+#include "buffer/chip_kind.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "ftdi/ftdi_port.h"
@@ -399,7 +400,9 @@ int TCli::RunOperation()
 {
     const TCommandPlan plan = PlanOf(Opt.Command);
     Status.LockBitsByte = Opt.LockBitsByte;
-    const bool fast = Opt.Command == TCliCommand::WriteCodeFast;
+    // A chip that is erased before every write has nothing to compare with.
+    const bool fast = Opt.Command == TCliCommand::WriteCodeFast &&
+                      InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
     if (fast && !ReadChipIntoLastProgrammed())
         return TStopSignals::Requested() ? Stopped(opVerifyCode, TStopPhase::ChipReadBeforeFastWrite)
                                          : Finish(plan.Title, {});
@@ -484,16 +487,18 @@ int TCli::Finish(const char *title, const std::string &note)
         return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
     }
     const TFinishMessage message = FinishMessage(Status);
-    // The presence test writes a byte and reads it back, which a locked chip refuses; only an
-    // erase, which needs no presence test, unlocks it.
+    // What the port itself did wrong explains the failure better than a guess about the chip. The
+    // three-byte chips' presence test writes a byte and reads it back, which a locked chip refuses;
+    // only an erase, which needs no presence test, unlocks it.
     if (!Status.DeviceFound && Status.OperationCode != opChipReset) {
-        // What the port itself did wrong explains the failure better than a guess about the chip.
         const std::string notes = Joined(Session->PortNotes(), "; ");
-        return Fail(ExitNoDevice, message.Text + " (" +
-                                      (notes.empty() ? "a chip whose Lock Bit 1 is set fails this test too: "
-                                                       "korvel-cli erase clears the lock bits"
-                                                     : notes) +
-                                      ")");
+        const bool silent = Status.Detection.Result == TPresence::NoDevice &&
+                            InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
+        if (!notes.empty())
+            return Fail(ExitNoDevice, message.Text + " (" + notes + ")");
+        return Fail(ExitNoDevice, message.Text + (silent ? " (a chip whose Lock Bit 1 is set fails this test too: "
+                                                           "korvel-cli erase clears the lock bits)"
+                                                         : ""));
     }
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
@@ -696,6 +701,8 @@ int TCli::Detect()
 {
     DescribePort();
     const int result = RunOperation();
+    if (result == ExitOk && !Opt.Quiet && InstructionSetOf(Settings.Device) == TInstructionSet::FourByte)
+        Out << ChipAnswerText(Status.Detection) << '\n';
     if (Described() && Status.DeviceFound)
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
@@ -751,9 +758,11 @@ int TCli::ListFtdiDevices()
 
 // The AT89S53 takes the data memory instructions for code memory accesses above 8 KiB, so writing
 // its "data memory" would overwrite code; the GUI offers these two commands for the AT89S8252 only.
+// The AT89S51 and AT89S52 have no data instructions at all, so not even a verify.
 bool TCli::CheckDataMemory()
 {
-    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData;
+    const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData ||
+                      (Opt.Command == TCliCommand::VerifyData && DataRangeSize(Settings.Device) == 0);
     if (data && Settings.Device != 0) {
         Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
         return false;

@@ -1,5 +1,6 @@
 #include "app/cli_options.h"
 
+#include "buffer/chip_kind.h"
 #include "link/adapter_presets.h"
 
 #include <algorithm>
@@ -90,11 +91,13 @@ bool ApplyOption(const std::string &name, const std::string &value, TCliOptions 
         }
         options.Port = value;
     } else if (name == "--device") {
-        if (value != "8252" && value != "53") {
-            error = "--device takes 8252 or 53";
+        const auto chip = std::find_if(ChipTable.begin(), ChipTable.end(),
+                                       [&value](const TChipInfo &info) { return value == info.CliName; });
+        if (chip == ChipTable.end()) {
+            error = "--device takes 8252, 53, 51 or 52";
             return false;
         }
-        options.Device = value == "53" ? 1 : 0;
+        options.Device = static_cast<int>(chip->Kind);
     } else if (name == "--preset") {
         if (!FindAdapterPreset(value)) {
             error = "unknown preset \"" + value + "\" (QR2MW, QZ3NT, Atmel, KV31, PonyProg)";
@@ -185,12 +188,14 @@ std::string CliUsage()
     return "Usage: korvel-cli [options] COMMAND [FILE]\n"
            "\n"
            "Commands:\n"
-           "  detect                 test whether a chip answers\n"
+           "  detect                 test whether a chip answers (an AT89S51 or AT89S52 also\n"
+           "                         shows its signature and lock mode)\n"
            "  read-code FILE         read code memory into FILE\n"
            "  read-data FILE         read data memory (EEPROM, AT89S8252 only) into FILE\n"
-           "  write-code FILE        write FILE to code memory\n"
+           "  write-code FILE        write FILE to code memory (an AT89S51 or AT89S52 is erased\n"
+           "                         first)\n"
            "  write-code-fast FILE   read the chip over FILE's extent, then write only the bytes\n"
-           "                         that differ\n"
+           "                         that differ (on an AT89S51 or AT89S52: as write-code)\n"
            "  write-data FILE        write FILE to data memory (AT89S8252 only)\n"
            "  verify-code FILE       compare code memory with FILE\n"
            "  verify-data FILE       compare data memory with FILE\n"
@@ -210,7 +215,7 @@ std::string CliUsage()
            "                                s:VENDOR:PRODUCT:SERIAL (sim-ftdi[:IMAGE]: the virtual\n"
            "                                chip behind a simulated FTDI cable); ftdi-ttl...: the\n"
            "                                same for a TTL-level cable (no RS232 transceiver)\n"
-           "  --device 8252|53              AT89S8252 or AT89S53\n"
+           "  --device 8252|53|51|52        AT89S8252, AT89S53, AT89S51 or AT89S52\n"
            "  --preset NAME                 adapter wiring: QR2MW, QZ3NT, Atmel, KV31, PonyProg\n"
            "  --settings FILE               settings file (default: the one korvel uses)\n"
            "  --trace FILE.vcd              record the lines into a VCD file\n"

@@ -27,7 +27,7 @@ struct TCliOptions {
     std::uint8_t LockBitsByte = 0xE7;
     // N, a device path, sim[:IMAGE], ftdi[:STRING][@A..D], sim-ftdi[:IMAGE], sim-pl2303[:IMAGE]
     std::optional<std::string> Port;
-    std::optional<int> Device;       // 0 AT89S8252, 1 AT89S53
+    std::optional<int> Device;       // the Device setting: 0 AT89S8252, 1 AT89S53, 2 AT89S51, 3 AT89S52
     std::optional<std::string> Preset;
     std::optional<std::string> SettingsFile;
     std::string Trace;

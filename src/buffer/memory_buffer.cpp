@@ -1,17 +1,24 @@
 #include "buffer/memory_buffer.h"
 
+#include "buffer/chip_kind.h"
+
 #include <algorithm>
+
+namespace {
+constexpr int UnknownDeviceCodeSize = 16;
+} // namespace
 
 int CodeMemorySize(int device)
 {
-    switch (device) {
-    case 0:
-        return 8192;
-    case 1:
-        return 12288;
-    default:
-        return 16;
-    }
+    const TChipInfo *chip = ChipForDevice(device);
+    return chip ? chip->CodeSize : UnknownDeviceCodeSize;
+}
+
+// The AT89S53 and unknown values keep the range they always had, whatever a data instruction
+// reaches there.
+int DataRangeSize(int device)
+{
+    return InstructionSetOf(device) == TInstructionSet::FourByte ? 0 : DataMemorySize;
 }
 
 void TMemoryBuffer::FillBuffer(std::uint8_t value, int device)
@@ -23,6 +30,6 @@ void TMemoryBuffer::FillBuffer(std::uint8_t value, int device)
 // own beginning with its tail, and a verify would compare the tail with the start.
 int TMemoryBuffer::WriteRangeLast(bool code, int device) const
 {
-    const int memoryLast = (code ? CodeMemorySize(device) : DataMemorySize) - 1;
+    const int memoryLast = (code ? CodeMemorySize(device) : DataRangeSize(device)) - 1;
     return WholeDevice ? memoryLast : std::min(HighestAddress, memoryLast);
 }

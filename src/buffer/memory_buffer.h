@@ -1,5 +1,5 @@
-// The memory image of the target chip and the geometry of the two supported chips. The owner (the
-// main window, or the command-line tool) holds one TMemoryBuffer for the whole run.
+// The memory image of the target chip and the geometry of the chips in the chip table. The owner
+// (the main window, or the command-line tool) holds one TMemoryBuffer for the whole run.
 #pragma once
 #include <array>
 #include <cstdint>
@@ -7,9 +7,12 @@
 constexpr int BufferSize = 12288;
 constexpr int DataMemorySize = 2048;
 
-// Device kind 0 = AT89S8252, 1 = AT89S53; any other value (a hand-edited settings file) gets a
-// 16-byte code memory so that a wrong value can never reach beyond a real chip.
+// The code memory of the chip the Device setting names; any other value (a hand-edited settings
+// file) gets 16 bytes so that a wrong value can never reach beyond a real chip.
 int CodeMemorySize(int device);
+// The data memory the data operations cover: 2048 bytes as ever, none on the chips whose
+// instructions have no data memory at all.
+int DataRangeSize(int device);
 
 struct TMemoryBuffer {
     std::array<std::uint8_t, BufferSize> Buffer{};

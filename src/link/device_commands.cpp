@@ -3,13 +3,19 @@
 #include "link/isp_link.h"
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <thread>
 
 namespace {
 
 constexpr int At89s53Device = 1;
 constexpr int DetectSleepMs = 10;
+// How long each bit of the check read waits before MISO is read: longer than any settle a cable's
+// driver needs (and four times the one the settings ask for), so that what it reads is the chip's.
+constexpr int LongSettleMs = 10;
+constexpr int LongSettleFactor = 4;
 
 void ThreadSleep(int ms)
 {
@@ -35,9 +41,38 @@ std::uint8_t DataAddressByte1(std::uint16_t address, TAccess access)
     return byte1 | (access == TAccess::Read ? 0x05 : 0x06);
 }
 
+std::uint8_t FourByte::AddressHigh(std::uint16_t address, TChipKind kind)
+{
+    return static_cast<std::uint8_t>((address >> 8) & (kind == TChipKind::AT89S51 ? 0x0F : 0x1F));
+}
+
+int LockModeOfByte(std::uint8_t lockBitsByte)
+{
+    if (!(lockBitsByte & 0x20))
+        return 4;
+    if (!(lockBitsByte & 0x40))
+        return 3;
+    return lockBitsByte & 0x80 ? 1 : 2;
+}
+
 TDeviceCommands::TDeviceCommands(TIspLink &link, TSleep sleep)
     : Link(link), Sleep(sleep ? sleep : &ThreadSleep)
 {
+}
+
+TChipKind TDeviceCommands::Kind() const
+{
+    return ChipKindForDevice(Link.Settings().Device);
+}
+
+bool TDeviceCommands::FourByteChip() const
+{
+    return InstructionSetOf(Link.Settings().Device) == TInstructionSet::FourByte;
+}
+
+int TDeviceCommands::PageBytes() const
+{
+    return ChipInfo(Kind()).PageSize;
 }
 
 TPendingByte TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t byte2)
@@ -45,6 +80,12 @@ TPendingByte TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t b
     Link.SendByte(byte1);
     Link.SendByte(byte2);
     return Link.QueueReceiveByte();
+}
+
+TPendingByte TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3)
+{
+    Link.SendByte(byte1);
+    return ReadInstruction(byte2, byte3);
 }
 
 void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value)
@@ -55,6 +96,13 @@ void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, s
     Link.Wait(Link.Settings().WriteDelay);
 }
 
+void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3,
+                                       std::uint8_t value)
+{
+    Link.SendByte(byte1);
+    WriteInstruction(byte2, byte3, value);
+}
+
 // The plain sleep is no wait on the lines: what the link still holds must reach the chip first.
 void TDeviceCommands::Pause(int ms)
 {
@@ -62,29 +110,58 @@ void TDeviceCommands::Pause(int ms)
     Sleep(ms);
 }
 
-void TDeviceCommands::ProgrammingEnable()
+std::uint8_t TDeviceCommands::ProgrammingEnable()
 {
-    TakeByte(ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1]));
+    const TPendingByte answer = FourByteChip()
+                                    ? ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1], 0x00)
+                                    : ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1]);
+    LastEcho = TakeByte(answer);
+    return LastEcho;
 }
 
 void TDeviceCommands::ChipErase()
 {
-    TakeByte(ReadInstruction(ChipEraseBytes[0], ChipEraseBytes[1]));
+    if (FourByteChip())
+        TakeByte(ReadInstruction(ProgrammingEnableBytes[0], FourByte::EraseByte2, 0x00));
+    else
+        TakeByte(ReadInstruction(ChipEraseBytes[0], ChipEraseBytes[1]));
 }
 
 void TDeviceCommands::WriteLockBits(std::uint8_t lockBitsByte)
 {
-    TakeByte(ReadInstruction(LockBitsOpcode, lockBitsByte));
+    if (!FourByteChip()) {
+        TakeByte(ReadInstruction(LockBitsOpcode, lockBitsByte));
+        return;
+    }
+    // A mode sent while the one before is still being written would be lost, and with it every
+    // higher one, since the chip takes them only in order.
+    const double cycleMs = std::max(Link.Settings().WriteDelay, ChipInfo(Kind()).WriteCycleUs / 1000.0);
+    for (int mode = 2; mode <= LockModeOfByte(lockBitsByte); ++mode) {
+        TakeByte(ReadInstruction(LockBitsOpcode, FourByte::LockModeByte2(mode), 0x00));
+        Link.Wait(cycleMs);
+    }
 }
 
 TPendingByte TDeviceCommands::QueueReadCodeByte(std::uint16_t address)
 {
+    if (FourByteChip())
+        return ReadInstruction(FourByte::ReadCode, FourByte::AddressHigh(address, Kind()), address & 0xFF);
     return ReadInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Read), address & 0xFF);
 }
 
 TPendingByte TDeviceCommands::QueueReadDataByte(std::uint16_t address)
 {
     return ReadInstruction(DataAddressByte1(address, TAccess::Read), address & 0xFF);
+}
+
+TPendingByte TDeviceCommands::QueueReadCodePage(std::uint16_t address)
+{
+    Link.SendByte(FourByte::ReadPage);
+    Link.SendByte(FourByte::AddressHigh(address, Kind()));
+    TPendingByte first = Link.QueueReceiveByte();
+    for (int i = 1; i < PageBytes(); ++i)
+        Link.QueueReceiveMore();
+    return first;
 }
 
 std::uint8_t TDeviceCommands::TakeByte(TPendingByte pending)
@@ -99,7 +176,10 @@ std::uint8_t TDeviceCommands::ReadCodeByte(std::uint16_t address)
 
 void TDeviceCommands::WriteCodeByte(std::uint16_t address, std::uint8_t value)
 {
-    WriteInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Write), address & 0xFF, value);
+    if (FourByteChip())
+        WriteInstruction(FourByte::WriteCode, FourByte::AddressHigh(address, Kind()), address & 0xFF, value);
+    else
+        WriteInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Write), address & 0xFF, value);
 }
 
 std::uint8_t TDeviceCommands::ReadDataByte(std::uint16_t address)
@@ -112,21 +192,117 @@ void TDeviceCommands::WriteDataByte(std::uint16_t address, std::uint8_t value)
     WriteInstruction(DataAddressByte1(address, TAccess::Write), address & 0xFF, value);
 }
 
+TSignature TDeviceCommands::ReadSignature()
+{
+    TSignature signature{};
+    for (std::uint8_t i = 0; i < signature.size(); ++i)
+        signature[i] = TakeByte(ReadInstruction(FourByte::ReadSignature, i, 0x00));
+    return signature;
+}
+
+std::uint8_t TDeviceCommands::ReadLockBits()
+{
+    return TakeByte(ReadInstruction(FourByte::ReadLockBits, 0x00, 0x00));
+}
+
+// A three-byte read of code byte 0 whose every bit waits long before MISO is read, with a plain
+// sleep: it costs no processor, and a streaming port sends what it holds before each.
+std::uint8_t TDeviceCommands::ReadSlowly(std::uint16_t address)
+{
+    const TSettings &settings = Link.Settings();
+    const double asked = settings.PortSettle.value_or(0) * LongSettleFactor;
+    const int settleMs = std::max(LongSettleMs, static_cast<int>(std::ceil(asked)));
+    Link.SendByte(CodeAddressByte1(address, settings.Device, TAccess::Read));
+    Link.SendByte(address & 0xFF);
+    Link.SetMosi(false);
+    std::uint8_t value = 0;
+    for (int bit = 7; bit >= 0; --bit) {
+        Link.SclHigh();
+        Pause(settleMs);
+        if (Link.ReadMiso())
+            value |= static_cast<std::uint8_t>(1u << bit);
+        Link.SclLow();
+        Link.Wait(settings.ClockDelay / 2);
+    }
+    return value;
+}
+
 bool TDeviceCommands::DetectDevice()
 {
-    const std::uint8_t saved = ReadCodeByte(0);
+    Found = {};
+    Found.Expected = Kind();
+    if (FourByteChip())
+        DetectBySignature(LastEcho);
+    else
+        DetectByWriting();
+    return Found.Found();
+}
+
+// The byte is read twice before anything is written, the second time with a long settle: a port
+// whose inputs show MISO later than its settle reads the bit before, and writing back what it read
+// would change the chip's first instruction.
+void TDeviceCommands::DetectByWriting()
+{
+    Found.QuickRead = ReadCodeByte(0);
+    Found.Held = ReadSlowly(0);
+    if (Found.QuickRead != Found.Held) {
+        Found.Result = TPresence::InputsLate;
+        return;
+    }
+    Found.Result = TPresence::Found;
     for (const std::uint8_t probe : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
         WriteCodeByte(0, probe);
         Pause(DetectSleepMs);
-        const bool answered = ReadCodeByte(0) == probe;
-        if (!answered) {
-            // A chip that answered only partly must not be left with address 0 changed.
-            WriteCodeByte(0, saved);
-            return false;
+        if (ReadCodeByte(0) != probe) {
+            Found.Result = TPresence::NoDevice;
+            break;
         }
         if (probe == 0x00)
             Pause(DetectSleepMs);
     }
-    WriteCodeByte(0, saved);
+    // Also a chip that answered only partly must not be left with address 0 changed.
+    WriteCodeByte(0, Found.Held);
+    Pause(DetectSleepMs);
+    Found.ReadBack = ReadCodeByte(0);
+    if (Found.ReadBack != Found.Held)
+        Found.Result = TPresence::CodeByteChanged;
+}
+
+void TDeviceCommands::DetectBySignature(std::uint8_t echo)
+{
+    if (echo != FourByte::EnableEcho)
+        return;
+    JudgeSignature(Kind());
+}
+
+void TDeviceCommands::JudgeSignature(TChipKind expected)
+{
+    Found.Signature = ReadSignature();
+    Found.LockBits = ReadLockBits();
+    const std::optional<TChipKind> kind = ChipWithSignature(Found.Signature);
+    // A signature that shows the maker's code was read, whatever chip it names.
+    const bool hidden = Found.Signature[0] != SignatureMaker;
+    if (kind)
+        Found.Result = *kind == expected ? TPresence::Found : TPresence::OtherChip;
+    else if (hidden && LockModeOf(Found.LockBits, false).has_value())
+        Found.Result = TPresence::Locked;
+    else
+        Found.Result = TPresence::UnknownSignature;
+}
+
+bool TDeviceCommands::ProbeFourByteChip()
+{
+    const std::uint8_t echo = TakeByte(ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1], 0x00));
+    if (echo != FourByte::EnableEcho)
+        return false;
+    const TDetection before = Found;
+    Found = {};
+    Found.Expected = Kind();
+    JudgeSignature(Kind());
+    // Only a signature names the chip; a locked or unknown one stays what the three-byte test found.
+    if (Found.Result != TPresence::OtherChip) {
+        Found = before;
+        return false;
+    }
     return true;
 }

@@ -86,8 +86,13 @@ std::uint8_t TIspLink::ReceiveByte()
 
 TPendingByte TIspLink::QueueReceiveByte()
 {
-    const TPendingByte pending{IsInputLine(Cfg.Miso_Line), Cfg.MISOInvert};
     SetMosi(false);
+    return QueueReceiveMore();
+}
+
+TPendingByte TIspLink::QueueReceiveMore()
+{
+    const TPendingByte pending{IsInputLine(Cfg.Miso_Line), Cfg.MISOInvert};
     for (int bit = 7; bit >= 0; --bit) {
         SclHigh();
         Wait(Cfg.ClockDelay / 2);

@@ -34,6 +34,8 @@ public:
     std::uint8_t ReceiveByte();
     // ReceiveByte in two halves: the clocking now, the value when it is needed.
     TPendingByte QueueReceiveByte();
+    // The next byte received straight after one: MOSI is still low, so only SCL moves.
+    TPendingByte QueueReceiveMore();
     std::uint8_t TakeByte(TPendingByte pending);
 
     void StartProgramming();

@@ -1,6 +1,8 @@
 // The values the programming thread shares with its front end. Plain polled values, no locks: each is
 // written by one side and read by the other, so atomics are all the exclusion they need.
 #pragma once
+#include "link/detection.h"
+
 #include <atomic>
 #include <cstdint>
 
@@ -36,4 +38,7 @@ struct TProgStatus {
     // The last index of the range the operation's loop has dealt with; -1 before the first. Says how
     // far a stopped operation got.
     std::atomic<int> Position{-1};
+    // What the presence test met. Written by the thread before its front-end steps and read by them
+    // or after the thread ended, so it needs no atomics.
+    TDetection Detection;
 };

@@ -1,23 +1,51 @@
 #include "prog/prog_thread.h"
 
+#include "buffer/chip_kind.h"
 #include "buffer/memory_buffer.h"
 #include "link/precise_delay.h"
 #include "prog/prog_ui.h"
 #include "settings/settings.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 
 namespace {
 
+// The three-byte chips get the second after an erase and after lock bits that they always got. The
+// four-byte chips get the erase time of their datasheets; their lock modes had a write cycle each.
 constexpr int EraseAndLockWaitMs = 1000;
+
+bool ThreeByteChip(int device)
+{
+    return InstructionSetOf(device) == TInstructionSet::ThreeByte;
+}
+
+int EraseWaitMs(int device)
+{
+    return ThreeByteChip(device) ? EraseAndLockWaitMs : ChipInfo(ChipKindForDevice(device)).EraseMs;
+}
+
+int LockWaitMs(int device)
+{
+    return ThreeByteChip(device) ? EraseAndLockWaitMs : 0;
+}
 
 constexpr int StopCheckMs = 10;
 
 // Reads are sent this many at a time and their bytes collected afterwards, so that a port that
-// streams its waveform needs one round trip per chunk rather than one per byte.
+// streams its waveform needs one round trip per chunk rather than one per byte. A page read is one
+// chunk of its own, as long as a page.
 constexpr int ReadChunk = 128;
+
+constexpr int LargestChunk()
+{
+    int largest = ReadChunk;
+    for (const TChipInfo &chip : ChipTable)
+        largest = std::max(largest, chip.PageSize);
+    return largest;
+}
 
 } // namespace
 
@@ -39,6 +67,7 @@ void TProgThread::Execute()
     const auto code = static_cast<TOperationCode>(status.OperationCode.load());
     status.Busy = true;
     status.PortLost = false;
+    status.Detection = {};
     Link.SclLow();
     status.VerifyDifferences = false;
     StartTiming();
@@ -94,19 +123,36 @@ void TProgThread::RunOperation(TOperationCode code)
     }
 }
 
-// Enters programming mode and tests for a chip; on failure the operation ends here.
-bool TProgThread::Prologue()
+// Enters programming mode and tests for a chip; on failure the operation ends here. lockedWillDo: a
+// chip whose lock mode hides its signature is good enough (for more lock bits).
+bool TProgThread::Prologue(bool lockedWillDo)
 {
-    Ctx.Status.DeviceFound = true;
+    TProgStatus &status = Ctx.Status;
+    status.DeviceFound = true;
     Link.StartProgramming();
     Device.ProgrammingEnable();
-    if (Device.DetectDevice())
+    const bool found = Device.DetectDevice();
+    status.Detection = Device.Detection();
+    if (found || (lockedWillDo && status.Detection.Result == TPresence::Locked))
         return true;
     Link.EndProgramming();
-    Ctx.Status.DeviceFound = false;
+    if (status.Detection.Result == TPresence::NoDevice && ThreeByteChip(Ctx.Settings.Device))
+        ProbeFourByteChip();
+    status.DeviceFound = false;
     // Whatever answers next time may be another chip, or this one half written by the failed test.
     Ctx.Memory.ForgetLastProgrammed();
     return false;
+}
+
+// An AT89S51 or AT89S52 where the settings name an older chip says which it is, rather than nothing.
+void TProgThread::ProbeFourByteChip()
+{
+    if (Stopping() || Lost())
+        return;
+    Link.StartProgramming();
+    if (Device.ProbeFourByteChip())
+        Ctx.Status.Detection = Device.Detection();
+    Link.EndProgramming();
 }
 
 void TProgThread::UpdateProgress(int index, int last)
@@ -121,6 +167,8 @@ void TProgThread::UpdateProgress(int index, int last)
 // when a stop came in between).
 int TProgThread::ReadAhead(bool code, int first, int end, std::uint8_t *into)
 {
+    if (code && Device.ReadsPages())
+        return ReadPage(first, end, into);
     std::array<TPendingByte, ReadChunk> pending;
     int queued = 0;
     for (int i = first; i < end && queued < ReadChunk && !Stopping(); ++i) {
@@ -133,6 +181,21 @@ int TProgThread::ReadAhead(bool code, int first, int end, std::uint8_t *into)
     return queued;
 }
 
+// One instruction for the page that starts at first; a page that reaches beyond end is read whole,
+// as the chip sends it, and only its bytes below end are kept.
+int TProgThread::ReadPage(int first, int end, std::uint8_t *into)
+{
+    const TPendingByte pending = Device.QueueReadCodePage(static_cast<std::uint16_t>(first));
+    const int page = Device.PageBytes();
+    const int kept = std::min(page, end - first);
+    for (int k = 0; k < page; ++k) {
+        const std::uint8_t byte = Device.TakeByte(pending);
+        if (k < kept)
+            into[k] = byte;
+    }
+    return kept;
+}
+
 // The buffer takes the bytes only when all of them have come: a read cut short by a lost port
 // leaves it as it was.
 void TProgThread::ReadLoop(bool code)
@@ -140,7 +203,7 @@ void TProgThread::ReadLoop(bool code)
     if (!Prologue())
         return;
     auto image = Ctx.Memory.Buffer;
-    const int size = code ? CodeMemorySize(Ctx.Settings.Device) : DataMemorySize;
+    const int size = code ? CodeMemorySize(Ctx.Settings.Device) : DataRangeSize(Ctx.Settings.Device);
     // The code read divides by its last index, the data read by the memory size.
     const int divisor = code ? size - 1 : DataMemorySize;
     for (int first = 0; first < size && !Stopping();) {
@@ -167,11 +230,19 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
         memory.ForgetLastProgrammed();
     if (!Prologue())
         return;
+    // A chip that cannot set a bit by writing is erased first, and then holds FF everywhere: what it
+    // held before, and the last image, no longer count.
+    const bool eraseFirst = code && last >= 0 && !ChipInfo(ChipKindForDevice(Ctx.Settings.Device)).AutoErase;
+    if (eraseFirst) {
+        EraseBeforeWrite();
+        onlyChanged = false;
+    }
     for (int i = 0; i <= last && !Stopping() && !Lost(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         const auto address = static_cast<std::uint16_t>(i);
         const bool unchanged = i <= known && memory.Buffer[index] == memory.LastProgrammed[index];
-        if (!onlyChanged || !unchanged) {
+        const bool erased = eraseFirst && memory.Buffer[index] == 0xFF;
+        if ((!onlyChanged || !unchanged) && !erased) {
             if (code)
                 Device.WriteCodeByte(address, memory.Buffer[index]);
             else
@@ -188,6 +259,12 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
     }
 }
 
+void TProgThread::EraseBeforeWrite()
+{
+    Device.ChipErase();
+    Sleep(EraseWaitMs(Ctx.Settings.Device));
+}
+
 void TProgThread::VerifyLoop(bool code)
 {
     Ctx.Ui.ClearDifferences();
@@ -195,7 +272,7 @@ void TProgThread::VerifyLoop(bool code)
     const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
     if (!Prologue())
         return;
-    std::array<std::uint8_t, ReadChunk> chip{};
+    std::array<std::uint8_t, LargestChunk()> chip{};
     for (int first = 0; first <= last && !Stopping();) {
         const int read = ReadAhead(code, first, last + 1, chip.data());
         // What a lost port answered is no answer: no difference is reported from it.
@@ -224,7 +301,7 @@ void TProgThread::ChipErase()
     Link.StartProgramming();
     Device.ProgrammingEnable();
     Device.ChipErase();
-    Sleep(EraseAndLockWaitMs);
+    Sleep(EraseWaitMs(Ctx.Settings.Device));
     Link.EndProgramming();
 }
 
@@ -232,10 +309,10 @@ void TProgThread::WriteLockBits()
 {
     // Lock bit 1 makes every later write a no-op until an erase: nothing written after it counts.
     Ctx.Memory.ForgetLastProgrammed();
-    if (!Prologue())
+    if (!Prologue(true))
         return;
     Device.WriteLockBits(Ctx.Status.LockBitsByte);
-    Sleep(EraseAndLockWaitMs);
+    Sleep(LockWaitMs(Ctx.Settings.Device));
     Link.EndProgramming();
 }
 

@@ -40,9 +40,12 @@ public:
 private:
     void Execute();
     void RunOperation(TOperationCode code);
-    bool Prologue();
+    bool Prologue(bool lockedWillDo = false);
+    void ProbeFourByteChip();
     void ReadLoop(bool code);
     int ReadAhead(bool code, int first, int end, std::uint8_t *into);
+    int ReadPage(int first, int end, std::uint8_t *into);
+    void EraseBeforeWrite();
     void WriteLoop(bool code, bool onlyChanged);
     void VerifyLoop(bool code);
     void ChipErase();

@@ -20,7 +20,7 @@ TFinishMessage FinishMessage(const TProgStatus &status)
     if (status.PortLost)
         return {true, "The port stopped answering during the operation !", "Error", false};
     if (!status.DeviceFound)
-        return {true, "Found no device on this serial port !", "Error", false};
+        return {true, PresenceText(status.Detection), "Error", false};
     if (code != opVerifyCode && code != opVerifyData)
         return {};
     if (status.VerifyDifferences)

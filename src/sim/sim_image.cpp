@@ -1,4 +1,5 @@
 #include "sim/sim_image.h"
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -12,14 +13,25 @@ constexpr char Magic[8] = {'K', 'O', 'R', 'V', 'S', 'I', 'M', '1'};
 constexpr std::size_t HeaderSize = 12;
 constexpr std::uint8_t KnownLockBits = 0x07;
 
-std::size_t ImageSize(TChipKind kind) { return HeaderSize + CodeSize(kind) + DataSize(kind); }
+std::size_t CodeBytes(TChipKind kind) { return static_cast<std::size_t>(ChipInfo(kind).CodeSize); }
+std::size_t DataBytes(TChipKind kind) { return static_cast<std::size_t>(ChipInfo(kind).DataSize); }
+std::size_t ImageSize(TChipKind kind) { return HeaderSize + CodeBytes(kind) + DataBytes(kind); }
+
+// The largest image of any kind, plus one byte, is enough to tell "too long" without reading a huge
+// file.
+std::size_t ReadLimit()
+{
+    std::size_t largest = 0;
+    for (const TChipInfo &chip : ChipTable)
+        largest = std::max(largest, ImageSize(chip.Kind));
+    return largest + 1;
+}
 
 [[noreturn]] void Fail(const std::string &path, const std::string &reason)
 {
     throw TSimImageError("Virtual chip image " + path + ": " + reason);
 }
 
-// The largest valid image plus one byte is enough to tell "too long" without reading a huge file.
 std::vector<std::uint8_t> ReadAtMost(const std::string &path, std::size_t limit)
 {
     std::FILE *file = std::fopen(path.c_str(), "rb");
@@ -40,7 +52,7 @@ TChipKind CheckHeader(const std::string &path, const std::vector<std::uint8_t> &
 {
     if (bytes.size() < HeaderSize || std::memcmp(bytes.data(), Magic, sizeof Magic) != 0)
         Fail(path, "not a virtual chip image");
-    if (bytes[8] > 1)
+    if (bytes[8] >= ChipTable.size())
         Fail(path, "unknown chip kind " + std::to_string(bytes[8]));
     if (bytes[9] & ~KnownLockBits)
         Fail(path, "unknown lock bits " + std::to_string(bytes[9]));
@@ -75,26 +87,21 @@ std::vector<std::uint8_t> Serialise(const TSimImage &image)
 
 } // namespace
 
-std::string ChipKindName(TChipKind kind)
-{
-    return kind == TChipKind::AT89S53 ? "AT89S53" : "AT89S8252";
-}
-
 TSimImage TSimImage::Erased(TChipKind kind)
 {
-    return TSimImage{kind, 0, std::vector<std::uint8_t>(CodeSize(kind), 0xFF),
-                     std::vector<std::uint8_t>(DataSize(kind), 0xFF)};
+    return TSimImage{kind, 0, std::vector<std::uint8_t>(CodeBytes(kind), 0xFF),
+                     std::vector<std::uint8_t>(DataBytes(kind), 0xFF)};
 }
 
 TSimImage TSimImage::Load(const std::string &path)
 {
-    const std::vector<std::uint8_t> bytes = ReadAtMost(path, ImageSize(TChipKind::AT89S53) + 1);
+    const std::vector<std::uint8_t> bytes = ReadAtMost(path, ReadLimit());
     TSimImage image;
     image.Kind = CheckHeader(path, bytes);
     image.LockBits = bytes[9];
     const auto code = bytes.begin() + HeaderSize;
-    image.Code.assign(code, code + static_cast<std::ptrdiff_t>(CodeSize(image.Kind)));
-    image.Data.assign(code + static_cast<std::ptrdiff_t>(CodeSize(image.Kind)), bytes.end());
+    image.Code.assign(code, code + static_cast<std::ptrdiff_t>(CodeBytes(image.Kind)));
+    image.Data.assign(code + static_cast<std::ptrdiff_t>(CodeBytes(image.Kind)), bytes.end());
     return image;
 }
 

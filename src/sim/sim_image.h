@@ -2,13 +2,15 @@
 //
 // Format (binary, little endian where it matters):
 //   offset 0   8 bytes  "KORVSIM1" (the last character is the format version)
-//   offset 8   1 byte   chip kind: 0 = AT89S8252, 1 = AT89S53
+//   offset 8   1 byte   chip kind, as the Device setting: 0 = AT89S8252, 1 = AT89S53, 2 = AT89S51,
+//                       3 = AT89S52
 //   offset 9   1 byte   programmed lock bits: bit 0 = LB1, bit 1 = LB2, bit 2 = LB3
 //   offset 10  2 bytes  zero
-//   offset 12  the code memory (8192 or 12288 bytes), then the EEPROM (2048 bytes on the AT89S8252)
+//   offset 12  the code memory (8192, 12288, 4096 or 8192 bytes), then the EEPROM (2048 bytes on
+//              the AT89S8252)
 // The size is fixed by the kind, so a truncated or padded file is recognised, not half loaded.
 #pragma once
-#include "sim/chip_kind.h"
+#include "buffer/chip_kind.h"
 #include <cstdint>
 #include <stdexcept>
 #include <string>

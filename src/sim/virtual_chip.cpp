@@ -7,8 +7,17 @@ namespace {
 
 constexpr std::uint8_t SpecialOpcode = 0xAC;
 constexpr std::uint8_t EnableByte2 = 0x53;
+constexpr std::uint8_t EnableEcho = 0x69;
 constexpr std::uint8_t LockBit1 = 0x01;
 constexpr std::uint8_t LockBit2 = 0x02;
+constexpr std::uint8_t ReadsLocked = LockBit1 | LockBit2;
+
+// Four-byte opcodes (byte 1).
+constexpr std::uint8_t ReadCodeOpcode = 0x20;
+constexpr std::uint8_t WriteCodeOpcode = 0x40;
+constexpr std::uint8_t ReadPageOpcode = 0x30;
+constexpr std::uint8_t ReadLockBitsOpcode = 0x24;
+constexpr std::uint8_t ReadSignatureOpcode = 0x28;
 
 bool IsWrite(TInstruction kind)
 {
@@ -16,7 +25,14 @@ bool IsWrite(TInstruction kind)
            kind == TInstruction::ChipErase || kind == TInstruction::WriteLockBits;
 }
 
-bool IsRead(TInstruction kind) { return kind == TInstruction::ReadCode || kind == TInstruction::ReadData; }
+bool IsRead(TInstruction kind)
+{
+    return kind == TInstruction::ReadCode || kind == TInstruction::ReadData || kind == TInstruction::ReadPage ||
+           kind == TInstruction::ReadLockBits || kind == TInstruction::ReadSignature;
+}
+
+// The AT89S8252 and AT89S53: no signature, so the programmer cannot tell the one from the other.
+bool ThreeByte(TChipKind kind) { return ChipInfo(kind).Instructions == TInstructionSet::ThreeByte; }
 
 bool ImageExists(const std::string &path)
 {
@@ -29,14 +45,16 @@ bool ImageExists(const std::string &path)
 TVirtualChip::TVirtualChip(TChipKind kind, std::string imagePath)
     : Memory(TSimImage::Erased(kind)), ImagePath(std::move(imagePath))
 {
-    if (!ImageExists(ImagePath))
-        return;
-    TSimImage stored = TSimImage::Load(ImagePath);
-    if (stored.Kind != kind)
-        throw TSimImageError("Virtual chip image " + ImagePath + " holds an " + ChipKindName(stored.Kind) +
-                             ", not an " + ChipKindName(kind) +
-                             ": select that device or remove the file to start with an erased chip");
-    Memory = std::move(stored);
+    if (ImageExists(ImagePath)) {
+        TSimImage stored = TSimImage::Load(ImagePath);
+        if (stored.Kind != kind && ThreeByte(stored.Kind) && ThreeByte(kind))
+            throw TSimImageError("Virtual chip image " + ImagePath + " holds an " + ChipKindName(stored.Kind) +
+                                 ", not an " + ChipKindName(kind) +
+                                 ": select that device or remove the file to start with an erased chip");
+        Memory = std::move(stored);
+    }
+    WriteCycle = std::chrono::microseconds(ChipInfo(Memory.Kind).WriteCycleUs);
+    EraseTime = std::chrono::milliseconds(ChipInfo(Memory.Kind).EraseMs);
 }
 
 TVirtualChip::~TVirtualChip()
@@ -50,8 +68,9 @@ TVirtualChip::~TVirtualChip()
 
 void TVirtualChip::SetContents(const TSimImage &image)
 {
-    if (image.Kind != Memory.Kind || image.Code.size() != CodeSize(image.Kind) ||
-        image.Data.size() != DataSize(image.Kind))
+    const TChipInfo &chip = ChipInfo(image.Kind);
+    if (image.Kind != Memory.Kind || image.Code.size() != static_cast<std::size_t>(chip.CodeSize) ||
+        image.Data.size() != static_cast<std::size_t>(chip.DataSize))
         throw TSimImageError("Contents of an " + ChipKindName(image.Kind) + " given to an " +
                              ChipKindName(Memory.Kind));
     Memory = image;
@@ -107,6 +126,7 @@ void TVirtualChip::EnterProgrammingMode()
 {
     BitCount = 0;
     Bytes = {};
+    Decided = false;
     MisoLevel = (Filler & 0x80) != 0;
 }
 
@@ -126,8 +146,8 @@ void TVirtualChip::LeaveProgrammingMode()
 
 void TVirtualChip::ClockIn(bool mosi)
 {
-    std::uint8_t &byte = Bytes[static_cast<std::size_t>(BitCount / 8)];
-    byte = static_cast<std::uint8_t>((byte << 1) | (mosi ? 1 : 0));
+    if (const auto index = static_cast<std::size_t>(BitCount / 8); index < Bytes.size())
+        Bytes[index] = static_cast<std::uint8_t>((Bytes[index] << 1) | (mosi ? 1 : 0));
     ++BitCount;
     if (BitCount % 8 == 0)
         ByteComplete();
@@ -136,24 +156,57 @@ void TVirtualChip::ClockIn(bool mosi)
 // The bit shown after a falling edge is the one the next rising edge belongs to.
 void TVirtualChip::ShiftOut()
 {
-    const std::uint8_t out = BitCount >= 16 ? Reply : Filler;
+    const std::uint8_t out = Decided ? Reply : Filler;
     MisoLevel = ((out >> (7 - BitCount % 8)) & 1) != 0;
 }
 
-// The answer of a read is latched once its address is known, at the end of byte 2; so is the
-// decision whether the instruction is obeyed at all.
+bool TVirtualChip::FourByte() const
+{
+    return !ThreeByte(Memory.Kind);
+}
+
+// A page read is decided on its second byte, which holds the page; every other instruction once its
+// address is in.
+int TVirtualChip::DecisionBits() const
+{
+    if (!FourByte())
+        return 16;
+    return Bytes[0] == ReadPageOpcode ? 16 : 24;
+}
+
+int TVirtualChip::InstructionBits() const
+{
+    if (!FourByte())
+        return 24;
+    return Bytes[0] == ReadPageOpcode ? 16 + 8 * ChipInfo(Memory.Kind).PageSize : 32;
+}
+
+// Each byte of a page read's data is taken from the memory as its turn comes, as the chip's own
+// address counter does.
 void TVirtualChip::ByteComplete()
 {
     ++BytesSeen;
-    if (BitCount == 16) {
-        Pending = Decode(Bytes[0], Bytes[1]);
-        PendingFate = Judge(Pending);
-        Reply = PendingFate == TFate::Obeyed && IsRead(Pending.Kind) ? ReadReply(Pending) : Filler;
-    } else if (BitCount == 24) {
+    if (BitCount == DecisionBits())
+        Decide();
+    else if (Decided && Pending.Kind == TInstruction::ReadPage && BitCount < InstructionBits())
+        Reply = PendingFate == TFate::Obeyed ? ReadReply(Pending, BitCount / 8 - 2) : Filler;
+    if (BitCount == InstructionBits()) {
         Complete();
         BitCount = 0;
         Bytes = {};
+        Decided = false;
     }
+}
+
+// The answer of a read is latched once its address is known; so is the decision whether the
+// instruction is obeyed at all.
+void TVirtualChip::Decide()
+{
+    Pending = FourByte() ? DecodeFourByte() : Decode(Bytes[0], Bytes[1]);
+    PendingFate = Judge(Pending);
+    Decided = true;
+    const bool answers = IsRead(Pending.Kind) || (FourByte() && Pending.Kind == TInstruction::ProgrammingEnable);
+    Reply = PendingFate == TFate::Obeyed && answers ? ReadReply(Pending) : Filler;
 }
 
 // ---- decoding ----
@@ -196,29 +249,82 @@ TVirtualChip::TDecoded TVirtualChip::DecodeCode(std::uint8_t byte1, std::uint8_t
     }
 }
 
+// Byte 1 is the opcode; bytes 2 and 3 hold the code address, A12..A8 (A11..A8 on the AT89S51,
+// whose 4 KiB repeat above) and A7..A0. Lock modes come as E1..E3 in byte 2 of an AC instruction.
+TVirtualChip::TDecoded TVirtualChip::DecodeFourByte() const
+{
+    const std::uint8_t high = Memory.Kind == TChipKind::AT89S51 ? 0x0F : 0x1F;
+    const auto address = static_cast<std::uint16_t>(((Bytes[1] & high) << 8) | Bytes[2]);
+    switch (Bytes[0]) {
+    case SpecialOpcode:
+        if (Bytes[1] == EnableByte2)
+            return {TInstruction::ProgrammingEnable};
+        if ((Bytes[1] & 0xE0) == 0x80)
+            return {TInstruction::ChipErase};
+        if ((Bytes[1] & 0xFC) == 0xE0)
+            return {TInstruction::WriteLockBits};
+        return {};
+    case ReadCodeOpcode: return {TInstruction::ReadCode, TSpace::Code, address};
+    case WriteCodeOpcode: return {TInstruction::WriteCode, TSpace::Code, address};
+    case ReadPageOpcode: return {TInstruction::ReadPage, TSpace::Code, static_cast<std::uint16_t>(address & 0xFF00)};
+    case ReadLockBitsOpcode: return {TInstruction::ReadLockBits};
+    case ReadSignatureOpcode: return {TInstruction::ReadSignature, TSpace::Code, Bytes[1]};
+    default: return {};
+    }
+}
+
 TVirtualChip::TFate TVirtualChip::Judge(const TDecoded &instruction) const
 {
     if (instruction.Kind == TInstruction::Unknown)
         return TFate::Ignored;
     if (!Enabled && instruction.Kind != TInstruction::ProgrammingEnable)
         return TFate::Refused;
-    if (Busy() && !IsPolled(instruction))
+    const bool answersDuringErase = FourByte() && Erasing() && IsRead(instruction.Kind);
+    if (Busy() && !IsPolled(instruction) && !answersDuringErase)
         return TFate::Lost;
     return TFate::Obeyed;
 }
 
 bool TVirtualChip::IsPolled(const TDecoded &instruction) const
 {
-    return Polled && IsRead(instruction.Kind) && instruction.Space == Polled->Space &&
-           instruction.Address == Polled->Address;
+    return Polled && (instruction.Kind == TInstruction::ReadCode || instruction.Kind == TInstruction::ReadData) &&
+           instruction.Space == Polled->Space && instruction.Address == Polled->Address;
 }
 
-std::uint8_t TVirtualChip::ReadReply(const TDecoded &instruction) const
+bool TVirtualChip::ReadsHidden() const
 {
-    const std::uint8_t *cell = Cell(instruction.Space, instruction.Address);
-    if (!cell || (Memory.LockBits & (LockBit1 | LockBit2)) == (LockBit1 | LockBit2))
+    return (Memory.LockBits & ReadsLocked) == ReadsLocked;
+}
+
+// offset: the byte of a page read.
+std::uint8_t TVirtualChip::ReadReply(const TDecoded &instruction, int offset) const
+{
+    if (FourByte() && Erasing())
+        return 0x00;
+    switch (instruction.Kind) {
+    case TInstruction::ProgrammingEnable: return EnableEcho;
+    case TInstruction::ReadLockBits: return LockBitsAnswer();
+    case TInstruction::ReadSignature:
+        if (ReadsHidden())
+            return LockedAnswer;
+        return instruction.Address < 3 ? ChipInfo(Memory.Kind).Signature[instruction.Address] : 0xFF;
+    default: break;
+    }
+    const auto address = static_cast<std::uint16_t>(instruction.Address + offset);
+    const std::uint8_t *cell = Cell(instruction.Space, address);
+    if (!cell)
         return 0xFF;
+    if (ReadsHidden())
+        return LockedAnswer;
     return Busy() && IsPolled(instruction) ? static_cast<std::uint8_t>(*cell ^ 0x80) : *cell;
+}
+
+// xxx LB3 LB2 LB1 xx; the x bits read 0.
+std::uint8_t TVirtualChip::LockBitsAnswer() const
+{
+    const std::uint8_t programmed = Memory.LockBits & 0x07;
+    const std::uint8_t shown = ProgrammedReadsOne ? programmed : static_cast<std::uint8_t>(~programmed & 0x07);
+    return static_cast<std::uint8_t>(shown << 2);
 }
 
 // ---- execution ----
@@ -227,7 +333,7 @@ void TVirtualChip::Complete()
 {
     ++Stats.Decoded[static_cast<std::size_t>(Pending.Kind)];
     switch (PendingFate) {
-    case TFate::Obeyed: Obey(Bytes[1], Bytes[2]); break;
+    case TFate::Obeyed: Obey(Bytes[1], FourByte() ? Bytes[3] : Bytes[2]); break;
     case TFate::Refused: ++Stats.Refused; break;
     case TFate::Lost:
         ++Stats.Lost;
@@ -237,14 +343,15 @@ void TVirtualChip::Complete()
     }
 }
 
-void TVirtualChip::Obey(std::uint8_t byte2, std::uint8_t byte3)
+// value: the last byte of the instruction, the data of a write.
+void TVirtualChip::Obey(std::uint8_t byte2, std::uint8_t value)
 {
     switch (Pending.Kind) {
     case TInstruction::ProgrammingEnable: Enabled = true; break;
     case TInstruction::ChipErase: Erase(); break;
-    case TInstruction::WriteLockBits: WriteLocks(byte2); break;
+    case TInstruction::WriteLockBits: FourByte() ? WriteLockMode(byte2) : WriteLocks(byte2); break;
     case TInstruction::WriteCode:
-    case TInstruction::WriteData: WriteByte(byte3); break;
+    case TInstruction::WriteData: WriteByte(value); break;
     default: break;
     }
 }
@@ -256,6 +363,7 @@ void TVirtualChip::Erase()
     Memory.LockBits = 0;
     Dirty = true;
     Polled.reset();
+    EraseRunning = true;
     BusyUntil = Now() + EraseTime;
 }
 
@@ -268,19 +376,37 @@ void TVirtualChip::WriteLocks(std::uint8_t byte2)
     Memory.LockBits |= programmed;
     Dirty = true;
     Polled.reset();
+    EraseRunning = false;
     BusyUntil = Now() + WriteCycle;
 }
 
-// A serial-mode byte write erases the byte first by itself, so any value may replace any other. The
-// new value is stored at once; DATA polling and the lost instructions model the write cycle.
+// Mode 2, 3, 4 (E1, E2, E3) programs lock bit 1, 2, 3, but only once every lower one is programmed;
+// mode 1 (E0) programs nothing. Either way the chip takes a write cycle.
+void TVirtualChip::WriteLockMode(std::uint8_t byte2)
+{
+    const int bit = (byte2 & 0x03) - 1;
+    const auto lower = static_cast<std::uint8_t>((1u << std::max(bit, 0)) - 1);
+    if (bit >= 0 && (Memory.LockBits & lower) == lower) {
+        Memory.LockBits |= static_cast<std::uint8_t>(1u << bit);
+        Dirty = true;
+    }
+    Polled.reset();
+    EraseRunning = false;
+    BusyUntil = Now() + WriteCycle;
+}
+
+// A three-byte chip's byte write erases the byte first by itself, so any value may replace any other;
+// a four-byte chip's only clears bits. The new value is stored at once; DATA polling and the lost
+// instructions model the write cycle.
 void TVirtualChip::WriteByte(std::uint8_t value)
 {
     std::uint8_t *cell = Cell(Pending.Space, Pending.Address);
     if (!cell || (Memory.LockBits & LockBit1))
         return;
-    *cell = value;
+    *cell = ChipInfo(Memory.Kind).AutoErase ? value : static_cast<std::uint8_t>(*cell & value);
     Dirty = true;
     Polled = Pending;
+    EraseRunning = false;
     BusyUntil = Now() + WriteCycle;
 }
 

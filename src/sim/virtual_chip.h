@@ -1,23 +1,32 @@
-// An AT89S8252 or AT89S53 in serial programming mode, driven pin by pin through the virtual adapter.
+// A chip of the chip table in serial programming mode, driven pin by pin through the virtual adapter.
 //
 // It behaves as the datasheets describe the serial programming interface:
 // - While RESET is low the interface sleeps: the bit counter is held at zero, MISO is not driven and
 //   Programming Enable is forgotten.
 // - MOSI is sampled on each rising SCK edge, most significant bit first; MISO changes after each
 //   falling edge, so the programmer reads a bit while SCK is high.
-// - Every instruction has three bytes. MISO carries data only during byte 3 of a read; during the
-//   rest it shifts out a filler byte, which the programmer must ignore.
-// - Nothing but Programming Enable (AC 53 xx) is obeyed until Programming Enable has been received.
+// - The AT89S8252 and AT89S53 take three-byte instructions; MISO carries data only during byte 3 of
+//   a read. The AT89S51 and AT89S52 take four bytes and answer in byte 4 (Programming Enable with
+//   69), except a page read, whose 256 data bytes follow its second byte. Elsewhere MISO shifts out
+//   a filler byte, which the programmer must ignore.
+// - Nothing but Programming Enable (AC 53 ..) is obeyed until Programming Enable has been received.
 // - Byte writes, lock-bit writes (one write cycle each) and Chip Erase are self-timed and run on the
 //   steady clock, because the programmer busy-waits real time. The chip decides what to do with an
-//   instruction once its second byte is in. While a byte write runs, a read of that very byte (same
-//   memory, same address) answers with bit 7 inverted (DATA polling); every other instruction
-//   (reads elsewhere, writes, erase, lock bits, even Programming Enable) is lost while a write or
-//   an erase runs, as the memory array is busy. A lost read shifts out the filler.
+//   instruction once its address is in (byte 2 of three, byte 3 of four, byte 2 of a page read).
+//   While a byte write runs, a read of that very byte (same memory, same address) answers with bit 7
+//   inverted (DATA polling); every other instruction (reads elsewhere, writes, erase, lock bits, even
+//   Programming Enable) is lost while a write or an erase runs, as the memory array is busy. A lost
+//   read shifts out the filler; on the four-byte chips every read during an erase answers 00.
+// - The three-byte chips erase a byte as they write it. The four-byte chips do not: a write can
+//   only clear bits (the byte becomes old AND new) until Chip Erase.
 // - Lock bit 1 blocks every further write to code and EEPROM; lock bits 1 and 2 also make every read
-//   answer FF. Only Chip Erase clears them.
+//   answer the locked answer. Only Chip Erase clears them. The four-byte chips take their lock bits
+//   as modes 2, 3, 4 (lock bit 1, 2, 3), each only after the one below, and hide their signature in
+//   modes 3 and 4.
+// Where the datasheets leave a reading open, the chip takes one and a setter gives the others: what
+// a locked read answers (FF), and whether Read Lock Bits shows a programmed bit as 1 (as assumed) or 0.
 #pragma once
-#include "sim/chip_kind.h"
+#include "buffer/chip_kind.h"
 #include "sim/sim_image.h"
 #include <array>
 #include <chrono>
@@ -34,6 +43,9 @@ enum class TInstruction : std::uint8_t {
     WriteCode,
     ReadData,
     WriteData,
+    ReadPage,
+    ReadLockBits,
+    ReadSignature,
     Unknown,
     Count
 };
@@ -65,9 +77,11 @@ class TVirtualChip {
 public:
     using TClock = std::chrono::steady_clock;
 
-    // With an image path the chip starts from that file when it exists (TSimImageError when it is
-    // malformed or holds the other kind) and saves itself there when it leaves programming mode and
-    // when it is destroyed.
+    // With an image path the chip starts from that file when it exists and saves itself there when
+    // it leaves programming mode and when it is destroyed. TSimImageError when the file is malformed,
+    // or holds the other of the AT89S8252 and AT89S53, which the programmer could not tell apart; an
+    // image of another kind that answers with a signature is taken as it is, for the programmer to
+    // find out.
     explicit TVirtualChip(TChipKind kind, std::string imagePath = {});
     ~TVirtualChip();
     TVirtualChip(const TVirtualChip &) = delete;
@@ -80,6 +94,8 @@ public:
     void SetWriteCycle(std::chrono::microseconds cycle) { WriteCycle = cycle; }
     void SetEraseTime(std::chrono::microseconds time) { EraseTime = time; }
     void SetFiller(std::uint8_t filler) { Filler = filler; }
+    void SetLockedAnswer(std::uint8_t answer) { LockedAnswer = answer; }
+    void SetLockBitsReadAsOne(bool programmedReadsOne) { ProgrammedReadsOne = programmedReadsOne; }
     void SetFault(TChipFault fault) { Fault = fault; }
     // The time its write cycles run on; the steady clock unless a driver keeps a time of its own (a
     // fake cable that clocks its samples faster than real time).
@@ -119,15 +135,24 @@ private:
     void ClockIn(bool mosi);
     void ShiftOut();
     void ByteComplete();
+    bool FourByte() const;
+    int DecisionBits() const;
+    int InstructionBits() const;
+    void Decide();
     TDecoded Decode(std::uint8_t byte1, std::uint8_t byte2) const;
     TDecoded DecodeCode(std::uint8_t byte1, std::uint8_t byte2) const;
+    TDecoded DecodeFourByte() const;
     TFate Judge(const TDecoded &instruction) const;
     bool IsPolled(const TDecoded &instruction) const;
-    std::uint8_t ReadReply(const TDecoded &instruction) const;
+    bool Erasing() const { return Busy() && EraseRunning; }
+    bool ReadsHidden() const;
+    std::uint8_t ReadReply(const TDecoded &instruction, int offset = 0) const;
+    std::uint8_t LockBitsAnswer() const;
     void Complete();
-    void Obey(std::uint8_t byte2, std::uint8_t byte3);
+    void Obey(std::uint8_t byte2, std::uint8_t value);
     void Erase();
     void WriteLocks(std::uint8_t byte2);
+    void WriteLockMode(std::uint8_t byte2);
     void WriteByte(std::uint8_t value);
     std::uint8_t *Cell(TSpace space, std::uint16_t address);
     const std::uint8_t *Cell(TSpace space, std::uint16_t address) const;
@@ -140,9 +165,10 @@ private:
     TChipPins Pins;
     bool Enabled = false;
     int BitCount = 0; // bits of the current instruction clocked in so far
-    std::array<std::uint8_t, 3> Bytes{};
+    std::array<std::uint8_t, 4> Bytes{}; // the first bytes of it; a page's data bytes are not kept
     TDecoded Pending;
     TFate PendingFate = TFate::Ignored;
+    bool Decided = false; // from then on MISO shifts out Reply, until the instruction ends
     std::uint8_t Reply = 0;
     bool MisoLevel = false;
     std::uint64_t BytesSeen = 0;
@@ -150,10 +176,13 @@ private:
     TClock::time_point BusyUntil{};
     std::function<TClock::time_point()> Clock;
     std::optional<TDecoded> Polled; // the byte a running write is storing
+    bool EraseRunning = false;      // the busy time is an erase's
 
-    std::chrono::microseconds WriteCycle{2500};
-    std::chrono::microseconds EraseTime{16000};
+    std::chrono::microseconds WriteCycle;
+    std::chrono::microseconds EraseTime;
     std::uint8_t Filler = 0x00; // a quiet output register; tests pick others to catch a reliance on it
+    std::uint8_t LockedAnswer = 0xFF;
+    bool ProgrammedReadsOne = true; // in the answer of Read Lock Bits
     TChipFault Fault = TChipFault::None;
     std::optional<std::uint64_t> StopAfter;
     TSimCounters Stats;

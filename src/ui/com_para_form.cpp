@@ -1,5 +1,6 @@
 #include "ui/com_para_form.h"
 
+#include "buffer/chip_kind.h"
 #include "link/adapter_presets.h"
 #include "settings/settings.h"
 #include "ui/float_edit.h"
@@ -23,35 +24,43 @@ namespace {
 
 // Where everything sits, in client-area pixels (left, top, width, height).
 namespace Layout {
-constexpr QSize ClientArea{345, 462};
+// The Device group has a second row, for the AT89S51 and AT89S52 below the AT89S8252 and AT89S53;
+// everything below it moves down by that row, and the dialog grows by as much.
+constexpr int DeviceRow = 15;
+constexpr QRect Down(int left, int top, int width, int height)
+{
+    return {left, top + DeviceRow, width, height};
+}
+
+constexpr QSize ClientArea{345, 462 + DeviceRow};
 constexpr QRect GroupBox6{8, 8, 49, 42};
-constexpr QRect DeviceGroup{64, 8, 273, 42};
-constexpr QRect GroupBox2{8, 52, 160, 42};
-constexpr QRect GroupBox3{176, 51, 160, 42};
-constexpr QRect GroupBox4{8, 95, 160, 42};
-constexpr QRect GroupBox5{176, 95, 160, 42};
-constexpr QRect ResetGroup{8, 139, 201, 42};
+constexpr QRect DeviceGroup{64, 8, 273, 42 + DeviceRow};
+constexpr QRect GroupBox2 = Down(8, 52, 160, 42);
+constexpr QRect GroupBox3 = Down(176, 51, 160, 42);
+constexpr QRect GroupBox4 = Down(8, 95, 160, 42);
+constexpr QRect GroupBox5 = Down(176, 95, 160, 42);
+constexpr QRect ResetGroup = Down(8, 139, 201, 42);
 // The boxes reach further right than the 65 pixels they were drawn with: "Invert Pin" needs more
 // here, and nothing stands beside them.
-constexpr QRect ResetInv{240, 157, 90, 17};
-constexpr QRect MosiGroup{8, 183, 201, 42};
-constexpr QRect MosiInv{240, 201, 90, 17};
-constexpr QRect SclGroup{8, 227, 201, 42};
-constexpr QRect SclInv{240, 245, 90, 17};
-constexpr QRect MisoGroup{8, 271, 201, 42};
-constexpr QRect MisoInv{240, 289, 90, 17};
-constexpr QRect BaudGroup{8, 315, 329, 57};
-constexpr QRect HardwareGroup{8, 374, 329, 41};
+constexpr QRect ResetInv = Down(240, 157, 90, 17);
+constexpr QRect MosiGroup = Down(8, 183, 201, 42);
+constexpr QRect MosiInv = Down(240, 201, 90, 17);
+constexpr QRect SclGroup = Down(8, 227, 201, 42);
+constexpr QRect SclInv = Down(240, 245, 90, 17);
+constexpr QRect MisoGroup = Down(8, 271, 201, 42);
+constexpr QRect MisoInv = Down(240, 289, 90, 17);
+constexpr QRect BaudGroup = Down(8, 315, 329, 57);
+constexpr QRect HardwareGroup = Down(8, 374, 329, 41);
 constexpr int PresetLeft[] = {8, 72, 136, 200, 264}; // inside HardwareGroup
 constexpr int PresetTop = 16;
 constexpr QSize PresetSize{57, 19};
-constexpr QRect RedoGroup{8, 416, 217, 41};
-constexpr QRect Button2{248, 431, 49, 25};
-constexpr QRect Button1{304, 431, 33, 25};
+constexpr QRect RedoGroup = Down(8, 416, 217, 41);
+constexpr QRect Button2 = Down(248, 431, 49, 25);
+constexpr QRect Button1 = Down(304, 431, 33, 25);
 // The dialog grows by this line while PortName names the port, and by one more for the port's
 // driver when it is known.
-constexpr QRect PortNameLabel{8, 461, 329, 16};
-constexpr QSize WithPortName{345, 482};
+constexpr QRect PortNameLabel = Down(8, 461, 329, 16);
+constexpr QSize WithPortName{345, 482 + DeviceRow};
 constexpr int DriverLine = 16;
 
 // A numeric field fills its frame below the caption.
@@ -66,6 +75,15 @@ constexpr int DelayMax = 999;
 constexpr int DelayLength = 7;
 
 const QStringList OutputLines{QStringLiteral("TXD"), QStringLiteral("RTS"), QStringLiteral("DTR")};
+
+// One choice per chip, in the order of their Device values.
+QStringList DeviceNames()
+{
+    QStringList names;
+    for (const TChipInfo &chip : ChipTable)
+        names << QString::fromLatin1(chip.Name);
+    return names;
+}
 
 template <typename TWidget>
 TWidget *Placed(TWidget *widget, const QRect &rect)
@@ -137,9 +155,8 @@ void TComParaForm::CreateFields()
 {
     GroupBox6 = Placed(new QGroupBox(QStringLiteral("Com"), this), Layout::GroupBox6);
     FloatEdit5 = NumberField(GroupBox6, 0, 1, 255);
-    DeviceGroup = Placed(new TRadioGroup(QStringLiteral("Device"), {QStringLiteral("AT89S8252"), QStringLiteral("AT89S53")},
-                                         2, this),
-                         Layout::DeviceGroup);
+    DeviceGroup = Placed(new TRadioGroup(QStringLiteral("Device"), DeviceNames(), 2, this), Layout::DeviceGroup);
+    DeviceGroup->SetRowsFirst(true);
     GroupBox2 = Placed(new QGroupBox(QStringLiteral("Duration Reset / ms"), this), Layout::GroupBox2);
     FloatEdit1 = DelayFieldIn(GroupBox2, 1);
     GroupBox3 = Placed(new QGroupBox(QStringLiteral("Delay after Reset / ms"), this), Layout::GroupBox3);

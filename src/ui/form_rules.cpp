@@ -1,6 +1,7 @@
 #include "ui/form_rules.h"
 
 #include "buffer/hex_file.h"
+#include "buffer/memory_buffer.h"
 #include "prog/exit_codes.h"
 
 #include <array>
@@ -14,6 +15,7 @@ TMenuState MenuStateFor(bool busy, bool secure, int device, bool editWindowOpen)
     state.Device = !busy && !editWindowOpen;
     state.Redo = !busy;
     state.DataCommands = device == 0;
+    state.VerifyData = DataRangeSize(device) > 0;
     return state;
 }
 

@@ -14,6 +14,7 @@ struct TMenuState {
     bool Device = true;
     bool Redo = true;
     bool DataCommands = true; // "Read Data Memory to Buffer" and "Write Buffer to Data Memory"
+    bool VerifyData = true;   // "Verify Data Memory": not on a chip whose instructions reach no data
 };
 TMenuState MenuStateFor(bool busy, bool secure, int device, bool editWindowOpen);
 

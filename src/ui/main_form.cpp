@@ -350,6 +350,7 @@ void TMainForm::Timer1Timer()
     RedoButton->setEnabled(state.Redo);
     ReadDataMemorytoBuffer1->setEnabled(state.DataCommands);
     ProgramDataMemoryfromBuffer1->setEnabled(state.DataCommands);
+    CompareDataMemorytoBuffer1->setEnabled(state.VerifyData);
     if (Status.CloseRequested && !Closetimer->isActive())
         Closetimer->start();
 }

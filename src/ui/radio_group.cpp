@@ -29,6 +29,12 @@ void TRadioGroup::SetItemIndex(int index)
     }
 }
 
+void TRadioGroup::SetRowsFirst(bool rowsFirst)
+{
+    RowsFirst = rowsFirst;
+    ArrangeItems();
+}
+
 QRadioButton *TRadioGroup::Item(int index) const
 {
     return qobject_cast<QRadioButton *>(Buttons.button(index));
@@ -57,13 +63,13 @@ void TRadioGroup::ArrangeItems()
     const int below = height() - captionHeight - 5;
     const int itemHeight = below / rows;
     const int top = captionHeight + 1 + below % rows / 2;
-    int left = 8;
     const std::vector<int> widths = ColumnWidths(rows);
-    for (std::size_t column = 0; column < widths.size(); ++column) {
-        const int first = static_cast<int>(column) * rows;
-        for (int i = first; i < std::min(Count(), first + rows); ++i)
-            Buttons.button(i)->setGeometry(left, i % rows * itemHeight + top, widths[column], itemHeight);
-        left += widths[column];
+    std::vector<int> lefts(widths.size(), 8);
+    for (std::size_t column = 1; column < widths.size(); ++column)
+        lefts[column] = lefts[column - 1] + widths[column - 1];
+    for (int i = 0; i < Count(); ++i) {
+        const auto column = static_cast<std::size_t>(ColumnOf(i, rows));
+        Buttons.button(i)->setGeometry(lefts[column], RowOf(i, rows) * itemHeight + top, widths[column], itemHeight);
     }
 }
 
@@ -71,9 +77,10 @@ void TRadioGroup::ArrangeItems()
 // evenly, so no caption runs into the button of the next column.
 std::vector<int> TRadioGroup::ColumnWidths(int rows) const
 {
-    std::vector<int> widths(static_cast<std::size_t>((Count() + rows - 1) / rows), 0);
+    std::vector<int> widths(static_cast<std::size_t>(RowsFirst ? std::min(Columns, Count()) : (Count() + rows - 1) / rows),
+                            0);
     for (int i = 0; i < Count(); ++i) {
-        int &width = widths[static_cast<std::size_t>(i / rows)];
+        int &width = widths[static_cast<std::size_t>(ColumnOf(i, rows))];
         width = std::max(width, Buttons.button(i)->sizeHint().width());
     }
     const int columns = static_cast<int>(widths.size());

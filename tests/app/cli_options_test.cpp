@@ -27,6 +27,9 @@ TEST(CliOptions, CommandsWithAndWithoutFile)
     EXPECT_EQ(p.Options.WriteDelay, 2.5);
     EXPECT_EQ(p.Options.Settle, 0.0);
     EXPECT_TRUE(p.Options.Quiet);
+    const std::pair<const char *, int> devices[] = {{"8252", 0}, {"53", 1}, {"51", 2}, {"52", 3}};
+    for (const auto &[name, device] : devices)
+        EXPECT_EQ(Parse({"--device", name, "detect"}).Options.Device, device) << name;
 }
 
 TEST(CliOptions, LockBitsClearTheirBits)
@@ -42,7 +45,7 @@ TEST(CliOptions, Mistakes)
     EXPECT_NE(Parse({}).Error, "");
     EXPECT_NE(Parse({"write-code"}).Error, "") << "a missing FILE";
     EXPECT_NE(Parse({"detect", "extra"}).Error, "");
-    EXPECT_NE(Parse({"--device", "51", "detect"}).Error, "");
+    EXPECT_NE(Parse({"--device", "89", "detect"}).Error, "");
     EXPECT_NE(Parse({"--preset", "Nope", "detect"}).Error, "");
     EXPECT_NE(Parse({"--write-delay", "-1", "detect"}).Error, "");
     EXPECT_NE(Parse({"--write-delay", "3ms", "detect"}).Error, "");

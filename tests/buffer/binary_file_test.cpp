@@ -71,7 +71,7 @@ TEST_F(BinaryLoad, LongerFileLoadsWhatFitsAndShowsTheNote)
     EXPECT_TRUE(Load(bytes, 0, true).Overflow);
     EXPECT_TRUE(Recorder.Notes.empty());
 
-    EXPECT_TRUE(Load(bytes, 2).Overflow);
+    EXPECT_TRUE(Load(bytes, 7).Overflow);
     EXPECT_EQ(Memory.HighestAddress, 15);
     EXPECT_EQ(Recorder.Notes.size(), 1u);
 }
@@ -156,13 +156,13 @@ TEST(BinarySave, NewFileGetsTheUsualPermissionsAndALinkStaysALink)
     TTempDir dir;
     const mode_t old = ::umask(022);
     TMemoryBuffer memory = FilledBuffer(0x22);
-    ASSERT_TRUE(SaveBinaryFile(memory, 2, dir.File("new.bin")).Ok);
+    ASSERT_TRUE(SaveBinaryFile(memory, 7, dir.File("new.bin")).Ok);
     ::umask(old);
     EXPECT_EQ(Permissions(dir.File("new.bin")), std::filesystem::perms(0644));
 
     std::filesystem::create_symlink("new.bin", dir.File("link.bin"));
     memory.Buffer.fill(0x33);
-    ASSERT_TRUE(SaveBinaryFile(memory, 2, dir.File("link.bin")).Ok);
+    ASSERT_TRUE(SaveBinaryFile(memory, 7, dir.File("link.bin")).Ok);
     EXPECT_TRUE(std::filesystem::is_symlink(dir.File("link.bin")));
     EXPECT_EQ(ReadBytes(dir.File("new.bin")), std::string(16, '\x33'));
 }
@@ -235,7 +235,7 @@ TEST(BinarySave, ReplacedFileKeepsItsOwnerAndGroup)
     const std::string name = dir.File("theirs.bin");
     WriteBytes(name, "old");
     ASSERT_EQ(::chown(name.c_str(), 65534, 65534), 0);
-    ASSERT_TRUE(SaveBinaryFile(FilledBuffer(0x55), 2, name).Ok);
+    ASSERT_TRUE(SaveBinaryFile(FilledBuffer(0x55), 7, name).Ok);
     struct stat status {};
     ASSERT_EQ(::stat(name.c_str(), &status), 0);
     EXPECT_EQ(status.st_uid, 65534u);

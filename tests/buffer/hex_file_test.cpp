@@ -109,7 +109,7 @@ TEST_F(HexLoad, DataBeyondTheChipShowsTheNoteOncePerFile)
 
 TEST_F(HexLoad, UnknownDeviceKindHoldsSixteenBytes)
 {
-    EXPECT_TRUE(Load(Record(0, 0x0008, Counting(1, 16)) + "\n", 2).Overflow);
+    EXPECT_TRUE(Load(Record(0, 0x0008, Counting(1, 16)) + "\n", 7).Overflow);
     EXPECT_EQ(Memory.Buffer[8], 1);
     EXPECT_EQ(Memory.Buffer[15], 8);
     EXPECT_EQ(Memory.Buffer[16], 0xEE);

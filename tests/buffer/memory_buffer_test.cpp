@@ -8,13 +8,15 @@ TEST(MemoryBuffer, CodeMemorySizeFollowsTheDeviceKind)
 {
     EXPECT_EQ(CodeMemorySize(0), 8192);
     EXPECT_EQ(CodeMemorySize(1), 12288);
-    for (int unknown : {2, 3, -1, 255})
+    EXPECT_EQ(CodeMemorySize(2), 4096);
+    EXPECT_EQ(CodeMemorySize(3), 8192);
+    for (int unknown : {4, 7, -1, 255})
         EXPECT_EQ(CodeMemorySize(unknown), 16) << "device kind " << unknown;
 }
 
 TEST(MemoryBuffer, FillCoversTheCodeMemoryOnlyAndTouchesNothingElse)
 {
-    for (int device : {0, 1, 2}) {
+    for (int device : {0, 1, 2, 7}) {
         TMemoryBuffer memory = FilledBuffer(0x5A);
         memory.LastProgrammed.fill(0x33);
         memory.HighestAddress = 99;

@@ -401,10 +401,12 @@ TEST_F(CliTest, TraceOfAShortWriteDecodesToTheInstructionStream)
     std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x56\x78";
     const fs::path vcd = Dir / "write.vcd";
     ASSERT_EQ(Cli("--no-verify --trace " + vcd.string() + " write-code " + (Dir / "four.bin").string()).Code, 0);
-    // Enable, the presence test on an erased chip (saved byte FF), then the four writes.
-    EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00,
-                                          0x02, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x02, 0x00, 0x12,
-                                          0x02, 0x01, 0x34, 0x02, 0x02, 0x56, 0x02, 0x03, 0x78}));
+    // Enable, the presence test on an erased chip (byte 0 read twice, 00 and FF written and read,
+    // the byte found written back and read), then the four writes.
+    EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00,
+                                          0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF,
+                                          0x01, 0x00, 0x00, 0x02, 0x00, 0x12, 0x02, 0x01, 0x34, 0x02, 0x02, 0x56,
+                                          0x02, 0x03, 0x78}));
 }
 
 // A fast write asks the chip what it holds over the file's extent and sends only what differs:
@@ -422,7 +424,7 @@ TEST_F(CliTest, FastWriteSendsWhatDiffersFromTheChip)
     ASSERT_EQ(Cli("--no-verify --trace " + vcd + " write-code-fast " + four).Code, 0);
     // Enable, presence test, four reads; enable, presence test, the one byte that differs.
     const auto bytes = DecodeTrace(vcd, Dir);
-    ASSERT_EQ(bytes.size(), 3u * (7 + 4 + 7 + 1));
+    ASSERT_EQ(bytes.size(), 3u * (9 + 4 + 9 + 1));
     EXPECT_EQ(std::vector<std::string>(bytes.end() - 3, bytes.end()), Hex({0x02, 0x02, 0x57}));
     EXPECT_EQ(Cli("verify-code " + four).Code, 0);
     EXPECT_FALSE(fs::exists(Dir / "korvel.ini.last")) << "no image is kept between runs";
@@ -534,10 +536,79 @@ TEST_F(CliTest, ALateCableIsNamedMeasuredAndReadAfterTheSettle)
     EXPECT_NE(run.Out.find("This takes about 2"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find(" min on this port (8192 bytes read at 16"), std::string::npos) << run.Out;
 
+    // Without the settle, or with one 2 ms short of the cable's lag, code byte 0 read at once is the
+    // bit pattern shifted by one: nothing may be written back from it.
     run = Cli("--settle 0 detect", cable);
     EXPECT_EQ(run.Code, 1);
     EXPECT_NE(run.Out.find("pl2303 reports line changes late, but PortSettle=0 reads them at once"), std::string::npos)
         << run.Out;
+    for (const char *settle : {"0", "1"}) {
+        run = Cli(std::string("--settle ") + settle + " write-code " + file, cable);
+        EXPECT_EQ(run.Code, 1) << settle;
+        EXPECT_NE(run.Err.find("$02 after a long wait; nothing was written"), std::string::npos) << run.Err;
+        EXPECT_EQ(ReadBytes(Dir / "chip.sim")[12], 0x02) << "code byte 0, after a settle of " << settle << " ms";
+    }
+}
+
+// The AT89S51 and AT89S52 on the virtual chip and behind the simulated FTDI cable: the signature and
+// lock mode in detect, a write that erases first, reads, lock modes, the other chip named when the
+// settings name another. (Each erase waits half a second, so one chip on each port.)
+TEST_F(CliTest, TheFourByteChipsOnEveryPort)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\nWriteDelay=0.6\n";
+    const std::string file = (Dir / "fw.bin").string();
+    std::string firmware;
+    for (int i = 0; i < 300; ++i)
+        firmware += static_cast<char>(i * 7 + 1);
+    std::ofstream(file, std::ios::binary) << firmware;
+    struct TCase {
+        const char *Port;
+        std::string Device, Other;
+        int Size;
+    };
+    for (const TCase &c : {TCase{"sim:", "52", "51", 8192}, TCase{"sim-ftdi:", "51", "52", 4096}}) {
+        SCOPED_TRACE(c.Port + c.Device);
+        const std::string image = (Dir / (c.Device + ".sim")).string();
+        const auto run = [&](const std::string &command, const std::string &device) {
+            return Cli("--device " + device + " " + command, c.Port + image);
+        };
+        fs::remove(image);
+        TRun r = run("detect", c.Device);
+        ASSERT_EQ(r.Code, 0) << r.Err;
+        EXPECT_NE(r.Out.find("Signature 1E " + c.Device + " 06 (AT89S" + c.Device +
+                             "), lock mode 1 (no lock bit programmed)"),
+                  std::string::npos)
+            << r.Out;
+        r = run("write-code " + file, c.Device);
+        EXPECT_EQ(r.Code, 0) << r.Err;
+        EXPECT_NE(r.Out.find("Verify ok !"), std::string::npos) << r.Out;
+        ASSERT_EQ(run("read-code " + (Dir / "back.bin").string(), c.Device).Code, 0);
+        const std::string expected = firmware + std::string(static_cast<std::size_t>(c.Size) - 300, '\xFF');
+        EXPECT_TRUE(ReadText(Dir / "back.bin") == expected);
+
+        r = run("detect", c.Other);
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_NE(r.Err.find("Found an AT89S" + c.Device + " (1E " + c.Device + " 06), but the settings name the AT89S" +
+                             c.Other),
+                  std::string::npos)
+            << r.Err;
+        r = run("write-code " + file, "8252");
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_NE(r.Err.find("but the settings name the AT89S8252"), std::string::npos) << r.Err;
+        EXPECT_TRUE(ReadText(image).substr(12) == expected) << "the older chip's presence test changed nothing";
+
+        EXPECT_EQ(run("verify-data " + file, c.Device).Code, 3) << "no data memory";
+        ASSERT_EQ(run("lock 1", c.Device).Code, 0);
+        r = run("detect", c.Device);
+        EXPECT_NE(r.Out.find("lock mode 2 (Lock Bit 1 programmed"), std::string::npos) << r.Out;
+        EXPECT_EQ(run("lock 2", c.Device).Code, 0);
+        r = run("verify-code " + file, c.Device);
+        EXPECT_EQ(r.Code, 1);
+        EXPECT_NE(r.Err.find("locked in mode 3"), std::string::npos) << r.Err;
+        EXPECT_EQ(run("erase", c.Device).Code, 0);
+        EXPECT_EQ(run("--no-verify write-code-fast " + file, c.Device).Code, 0) << "a complete write after all";
+        EXPECT_EQ(run("verify-code " + file, c.Device).Code, 0);
+    }
 }
 
 } // namespace

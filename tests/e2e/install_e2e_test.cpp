@@ -174,7 +174,7 @@ TEST_F(InstallTest, BashCompletionOffersTheToolsCommandsOptionsAndPresets)
         presets.insert(std::string(preset.Name));
     EXPECT_EQ(complete("--preset ''"), presets);
     EXPECT_EQ(complete("--preset = P"), std::set<std::string>{"PonyProg"});
-    EXPECT_EQ(complete("--device ''"), (std::set<std::string>{"8252", "53"}));
+    EXPECT_EQ(complete("--device ''"), (std::set<std::string>{"8252", "53", "51", "52"}));
     EXPECT_EQ(complete("--port sim:x.sim lock 2 ''"), (std::set<std::string>{"1", "3"}));
     EXPECT_EQ(complete("--quiet write-code " + Quote(Dir / "pref")), std::set<std::string>{(Prefix).string()});
     EXPECT_EQ(complete("write-code fw.hex ''"), std::set<std::string>{}) << "one FILE only";

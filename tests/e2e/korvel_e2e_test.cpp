@@ -231,6 +231,17 @@ TEST_F(KorvelProcessTest, BatchModeProgramsTheChipClosesByItselfAndReportsTheOut
     WriteSettings("PortName=" + (Dir / "no-such-tty").string() + "\r\n");
     EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(30s), 4);
     EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find("no-such-tty"), std::string::npos);
+
+    // An AT89S52 is erased before the file goes in: a byte programmed beyond it is FF afterwards.
+    fs::remove(Dir / "korvel.ini.sim");
+    WriteSettings("PortName=sim\r\n[General]\r\nDevice=3\r\n");
+    std::ofstream(Dir / "far.hex") << ":011F000000E0\n:00000001FF\n";
+    ASSERT_EQ(Cli("write-code " + (Dir / "far.hex").string()).Code, 0);
+    EXPECT_EQ(Start({(Dir / "echo.HEX").string()})->Wait(60s), 0);
+    EXPECT_NE(Cli("detect").Out.find("Signature 1E 52 06 (AT89S52)"), std::string::npos);
+    EXPECT_EQ(Cli("verify-code " + (Dir / "echo.HEX").string()).Code, 0);
+    ASSERT_EQ(Cli("read-code " + (Dir / "back.bin").string()).Code, 0);
+    EXPECT_EQ(ReadText(Dir / "back.bin").at(0x1F00), '\xFF');
 }
 
 // Batch mode programs unattended, so a file that is no Intel-HEX, or one damaged or cut off, is refused

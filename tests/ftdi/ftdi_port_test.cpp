@@ -254,7 +254,7 @@ TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
             if (changed & PinRts)
                 lastMosi = t;
         }
-        EXPECT_EQ(edges, 1 + 7 * 24 * 2) << "SCL low from rest, Programming Enable and the presence test";
+        EXPECT_EQ(edges, 1 + 9 * 24 * 2) << "SCL low from rest, Programming Enable and the presence test";
     }
 }
 

@@ -1,10 +1,12 @@
-// Instruction encodings of both chips and the presence test's exact instruction stream.
+// Instruction encodings of every chip kind and the presence test's exact instruction stream.
 #include "link/device_commands.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
 #include "recording_lines.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -25,6 +27,24 @@ TEST(InstructionEncoding, CodeAddressExamples)
     // An unknown device value encodes like the AT89S8252; A14 and A15 are dropped everywhere.
     EXPECT_EQ(CodeAddressByte1(0x2345, 5, TAccess::Read), 0x19);
     EXPECT_EQ(CodeAddressByte1(0xC000, 1, TAccess::Read), 0x01);
+}
+
+TEST(InstructionEncoding, LockModesFromTheDialogAndFromTheChip)
+{
+    EXPECT_EQ(LockModeOfByte(0xE7), 1);
+    EXPECT_EQ(LockModeOfByte(0x67), 2);
+    EXPECT_EQ(LockModeOfByte(0xA7), 3) << "lock bit 2 alone is mode 3";
+    EXPECT_EQ(LockModeOfByte(0xC7), 4) << "lock bit 3 alone is mode 4";
+    // xxx LB3 LB2 LB1 xx, read with either level meaning "programmed".
+    for (const bool programmedReadsOne : {true, false}) {
+        for (int mode = 1; mode <= 4; ++mode) {
+            const auto programmed = static_cast<std::uint8_t>((1u << (mode - 1)) - 1);
+            const auto bits = static_cast<std::uint8_t>((programmedReadsOne ? programmed : ~programmed & 7) << 2);
+            EXPECT_EQ(LockModeOf(bits | 0xE3, mode <= 2), mode) << "mode " << mode << " reads " << int{bits};
+        }
+    }
+    EXPECT_EQ(LockModeOf(0x10, true), std::nullopt) << "LB3 without LB2";
+    EXPECT_EQ(LockModeOf(0x04, false), std::nullopt) << "a hidden signature without LB2";
 }
 
 TEST(InstructionEncoding, DataAddressExamples)
@@ -88,6 +108,40 @@ TEST_F(DeviceCommandsTest, ReadAndWriteInstructionsPerDevice)
     EXPECT_EQ(writeDelays, 2);
 }
 
+TEST_F(DeviceCommandsTest, FourByteStreamsPerChip)
+{
+    Settings.Device = 3; // AT89S52
+    Settings.WriteDelay = 3.0;
+    Device.ProgrammingEnable();
+    Device.ChipErase();
+    Device.ReadCodeByte(0x1234);
+    Device.WriteCodeByte(0x1FFF, 0x5A);
+    Device.WriteLockBits(0xE7);        // nothing to program
+    Device.WriteLockBits(0xE7 & ~0x40); // lock bit 2: modes 2 and 3
+    Settings.Device = 2; // AT89S51: A12 is not sent
+    Device.ReadCodeByte(0x1234);
+    EXPECT_EQ(Sent(), (Bytes{0xAC, 0x53, 0x00, 0x00, 0xAC, 0x80, 0x00, 0x00, 0x20, 0x12, 0x34, 0x00, 0x40, 0x1F,
+                             0xFF, 0x5A, 0xAC, 0xE1, 0x00, 0x00, 0xAC, 0xE2, 0x00, 0x00, 0x20, 0x02, 0x34, 0x00}));
+    EXPECT_EQ(Waits.size() - std::count(Waits.begin(), Waits.end(), 0.0), 3u) << "after the write and each mode";
+}
+
+TEST_F(DeviceCommandsTest, APageReadIsOneInstructionForTheWholePage)
+{
+    Settings.Device = 3;
+    int reads = 0;
+    Lines.Input = [&](TLineCall) { return ((reads++ / 8) & 1) != 0; }; // bytes 00 FF 00 FF ...
+    const TPendingByte page = Device.QueueReadCodePage(0x1280);
+    Bytes got;
+    for (int i = 0; i < Device.PageBytes(); ++i)
+        got.push_back(Device.TakeByte(page));
+    const Bytes sent = Sent();
+    EXPECT_EQ(Bytes(sent.begin(), sent.begin() + 2), (Bytes{0x30, 0x12}));
+    EXPECT_EQ(sent.size(), 2u + 256u) << "MOSI held low while the page comes";
+    ASSERT_EQ(got.size(), 256u);
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 3), (Bytes{0x00, 0xFF, 0x00}));
+    EXPECT_EQ(reads, 256 * 8);
+}
+
 TEST_F(DeviceCommandsTest, ReadReturnsTheThirdByteReceived)
 {
     int reads = 0;
@@ -112,39 +166,105 @@ protected:
     std::size_t BitIndex = 0;
 };
 
+// Reads in the order the test makes them: at once, with the long settle, after 00, after FF, after
+// the byte went back.
 TEST_F(ScriptedChipTest, DetectDeviceOnAnAnsweringChipRestoresAddressZero)
 {
-    Answer({0x42, 0x00, 0xFF});
+    Answer({0x42, 0x42, 0x00, 0xFF, 0x42});
     EXPECT_TRUE(Device.DetectDevice());
-    EXPECT_EQ(Sent(), (Bytes{0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x01, 0x00,
-                             0x00, 0x02, 0x00, 0x42}));
-    EXPECT_EQ(Sleeps, (std::vector<int>{10, 10, 10}));
+    EXPECT_EQ(Sent(), (Bytes{0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00,
+                             0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0x42, 0x01, 0x00, 0x00}));
+    EXPECT_EQ(Sleeps, std::vector<int>(12, 10)) << "8 bits with the long settle, and the test's own sleeps";
 }
 
-TEST_F(ScriptedChipTest, DetectDeviceFailsAtTheFirstCheckWithMisoStuckHigh)
+TEST_F(ScriptedChipTest, DetectDeviceEndsEachWayWithCodeByteZeroAsFoundOrSaysSo)
 {
-    Lines.Input = [](TLineCall) { return true; };
-    EXPECT_FALSE(Device.DetectDevice());
-    // read, write 00, read (FF != 00), then the saved byte (FF) is written back.
-    EXPECT_EQ(Sent(), (Bytes{0x01, 0x00, 0x00, 0x02, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF}));
-    EXPECT_EQ(Sleeps, (std::vector<int>{10}));
+    struct TCase {
+        const char *What;
+        Bytes Reads;
+        TPresence Result;
+        std::size_t Writes; // instructions 02 00 .. sent
+        std::uint8_t LastWritten;
+    };
+    const TCase cases[] = {
+        {"MISO stuck high", {0xFF, 0xFF, 0xFF, 0xFF}, TPresence::NoDevice, 2, 0xFF},
+        {"MISO stuck low", {0x00, 0x00, 0x00, 0x00, 0x00}, TPresence::NoDevice, 3, 0x00},
+        {"takes 00 but not FF", {0x42, 0x42, 0x00, 0x00, 0x42}, TPresence::NoDevice, 3, 0x42},
+        {"inputs later than the settle", {0x21, 0x42}, TPresence::InputsLate, 0, 0},
+        {"byte 0 does not come back", {0x02, 0x02, 0x00, 0xFF, 0x00}, TPresence::CodeByteChanged, 3, 0x02},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.What);
+        Lines.Events.clear();
+        BitIndex = 0;
+        Answer(c.Reads);
+        EXPECT_FALSE(Device.DetectDevice());
+        EXPECT_EQ(Device.Detection().Result, c.Result);
+        const Bytes sent = Sent();
+        std::size_t writes = 0;
+        for (std::size_t i = 0; i + 2 < sent.size(); i += 3)
+            writes += sent[i] == 0x02;
+        EXPECT_EQ(writes, c.Writes);
+        if (c.Writes > 0)
+            EXPECT_EQ(Bytes(sent.end() - 6, sent.end() - 3), (Bytes{0x02, 0x00, c.LastWritten}))
+                << "the byte found goes back, and is read once more";
+    }
+    EXPECT_EQ(PresenceText(Device.Detection()),
+              "Found no device on this serial port, and code byte $0000 may have changed: it held $02 (it reads $00 "
+              "now)");
 }
 
-TEST_F(ScriptedChipTest, DetectDeviceFailsAtTheSecondCheckWithMisoStuckLow)
+TEST_F(ScriptedChipTest, FourByteChipsAreKnownByEchoAndSignatureAndNothingIsWritten)
 {
-    EXPECT_FALSE(Device.DetectDevice());
-    const Bytes sent = Sent();
-    ASSERT_EQ(sent.size(), 18u);
-    EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), (Bytes{0x02, 0x00, 0x00})) << "saved byte 00 written back";
-    EXPECT_EQ(Sleeps, (std::vector<int>{10, 10, 10}));
+    struct TCase {
+        const char *What;
+        int Device;
+        Bytes Reads; // Programming Enable's byte 4, the signature, the lock bits
+        TPresence Result;
+        const char *Text;
+    };
+    const TCase cases[] = {
+        {"the chip named", 3, {0x69, 0x1E, 0x52, 0x06, 0x00}, TPresence::Found, nullptr},
+        {"the other chip", 2, {0x69, 0x1E, 0x52, 0x06, 0x00}, TPresence::OtherChip,
+         "Found an AT89S52 (1E 52 06), but the settings name the AT89S51"},
+        {"no echo", 2, {0x00, 0x1E, 0x51, 0x06, 0x00}, TPresence::NoDevice, "Found no device on this serial port !"},
+        {"lock bits that contradict themselves", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x14}, TPresence::UnknownSignature,
+         nullptr},
+        {"another maker's chip", 3, {0x69, 0x1E, 0x93, 0x07, 0x00}, TPresence::UnknownSignature,
+         "Found a chip whose signature 1E 93 07 names no chip this program knows; the settings name the AT89S52"},
+        {"mode 4, programmed reads 1", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x1C}, TPresence::Locked, nullptr},
+        {"mode 3, programmed reads 0", 3, {0x69, 0x00, 0x00, 0x00, 0x10}, TPresence::Locked,
+         "Found a chip locked in mode 3, whose signature cannot be read: only a Chip Erase unlocks it, and it "
+         "clears the chip"},
+    };
+    for (const TCase &c : cases) {
+        SCOPED_TRACE(c.What);
+        Lines.Events.clear();
+        BitIndex = 0;
+        Settings.Device = c.Device;
+        Answer(c.Reads);
+        Device.ProgrammingEnable();
+        EXPECT_EQ(Device.DetectDevice(), c.Result == TPresence::Found);
+        EXPECT_EQ(Device.Detection().Result, c.Result);
+        const Bytes sent = Sent();
+        for (std::size_t i = 0; i < sent.size(); i += 4)
+            EXPECT_NE(sent[i], FourByte::WriteCode) << "at byte " << i;
+        if (c.Text)
+            EXPECT_EQ(PresenceText(Device.Detection()), c.Text);
+    }
+    EXPECT_TRUE(Sleeps.empty());
 }
 
-TEST_F(ScriptedChipTest, PartlyAnsweringChipGetsItsSavedByteBack)
+TEST_F(ScriptedChipTest, AFourByteChipAnswersWhereAnOlderOneIsExpected)
 {
-    Answer({0x42, 0x00, 0x00}); // takes 00 but not FF
-    EXPECT_FALSE(Device.DetectDevice());
-    const Bytes sent = Sent();
-    EXPECT_EQ(Bytes(sent.end() - 3, sent.end()), (Bytes{0x02, 0x00, 0x42}));
+    Answer({0x69, 0x1E, 0x51, 0x06, 0x00});
+    EXPECT_TRUE(Device.ProbeFourByteChip());
+    EXPECT_EQ(Sent(), (Bytes{0xAC, 0x53, 0x00, 0x00, 0x28, 0x00, 0x00, 0x00, 0x28, 0x01, 0x00, 0x00, 0x28, 0x02, 0x00,
+                             0x00, 0x24, 0x00, 0x00, 0x00}));
+    EXPECT_EQ(PresenceText(Device.Detection()), "Found an AT89S51 (1E 51 06), but the settings name the AT89S8252");
+    BitIndex = 0;
+    Answer({0x42});
+    EXPECT_FALSE(Device.ProbeFourByteChip());
 }
 
 TEST(DetectDevice, ClosedPortFindsNothing)

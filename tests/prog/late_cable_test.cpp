@@ -70,6 +70,29 @@ TEST_F(LateCableTest, ThePresenceTestFailsWithoutTheSettleAndPassesWithTheDriver
     EXPECT_FALSE(unsettled.Status.DeviceFound);
 }
 
+// Read late, code byte 0 would be "restored" to the bit pattern shifted by one: the reset vector's jump
+// (02) would become 01. Also a cable 2 ms later than the settle in use.
+TEST_F(LateCableTest, InputsLaterThanTheSettleStopTheTestBeforeItWrites)
+{
+    for (const auto &[settle, lag] : {std::pair{0.0, microseconds(1000)}, std::pair{1.0, microseconds(3000)}}) {
+        SCOPED_TRACE(settle);
+        Settings.PortSettle = settle;
+        TVirtualChip &chip = Open(lag);
+        TSimImage image = chip.Contents();
+        image.Code[0] = 0x02;
+        chip.SetContents(image);
+        TOutcome outcome;
+        outcome.Memory.HighestAddress = 10;
+        RunOperation(opWriteCode, Session.Lines(), Settings, outcome);
+        EXPECT_FALSE(outcome.Status.DeviceFound);
+        EXPECT_EQ(outcome.Status.Detection.Result, TPresence::InputsLate);
+        EXPECT_EQ(chip.Contents().Code[0], 0x02);
+        EXPECT_EQ(chip.Counters().DecodedOf(TInstruction::WriteCode), 0u);
+        EXPECT_NE(FinishMessage(outcome.Status).Text.find("$02 after a long wait; nothing was written"),
+                  std::string::npos);
+    }
+}
+
 // Against the same operation on a chip read at once; a short lag and a settle just above it keep the
 // whole memory reads quick.
 TEST_F(LateCableTest, EveryOperationEndsAsOnAPortReadAtOnce)

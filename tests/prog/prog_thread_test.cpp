@@ -55,9 +55,16 @@ private:
     const TProgStatus &Status;
 };
 
+TSettings WithDevice(int device)
+{
+    TSettings settings;
+    settings.Device = device;
+    return settings;
+}
+
 class ProgThreadTest : public testing::Test {
 protected:
-    ProgThreadTest()
+    explicit ProgThreadTest(int device = 0) : Settings(WithDevice(device))
     {
         Settings.ResetDelay1 = Settings.ResetDelay2 = 0.1;
         Settings.WriteDelay = 0.05;
@@ -127,7 +134,7 @@ TEST_F(ProgThreadTest, ReadCodeFillsTheCodeSizeAndNothingAbove)
     EXPECT_FALSE(Ui.BusyAtRefresh);
     EXPECT_FALSE(Ui.Finish.Show) << "a read ends silently";
     EXPECT_EQ(Drains, 1);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 3);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 5);
 }
 
 // A verify's first step waits for the front end, so a blocked front end holds the operation there.
@@ -276,7 +283,7 @@ TEST_F(ProgThreadTest, EraseNeedsNoPresenceTestAndClearsTheLockBits)
     Run(opWriteLockBits);
     Run(opChipErase);
     EXPECT_EQ(Decoded(TInstruction::ChipErase), 1u);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 3u) << "only the lock operation's presence test read";
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 5u) << "only the lock operation's presence test read";
     EXPECT_EQ(ChipCode(), std::vector<std::uint8_t>(8192, 0xFF));
     EXPECT_EQ(Target.Chip().Contents().LockBits, 0);
     EXPECT_FALSE(Ui.Finish.Show);
@@ -389,6 +396,106 @@ TEST_F(ProgThreadTest, BatchModeRequestsTheCloseWhateverTheOutcome)
     Status.BatchMode = false;
     Run(opWriteCode);
     EXPECT_FALSE(Status.CloseRequested);
+}
+
+// An AT89S52 behind the thread, as the settings name it.
+class FourByteThreadTest : public ProgThreadTest {
+protected:
+    FourByteThreadTest() : ProgThreadTest(3) {}
+};
+
+std::uint8_t SomeFF(std::size_t i)
+{
+    return i % 5 == 0 ? 0xFF : static_cast<std::uint8_t>(i * 3);
+}
+
+TEST_F(FourByteThreadTest, AWriteErasesFirstWritesAllButFFAndAFastWriteIsAComplete)
+{
+    SetChipCode(&Pattern); // bits a write alone could not set
+    for (std::size_t i = 0; i < BufferSize; ++i)
+        Memory.Buffer[i] = SomeFF(i);
+    Memory.HighestAddress = 299;
+    for (const TOperationCode code : {opWriteCode, opWriteCodeFast}) {
+        SCOPED_TRACE(code);
+        Run(code);
+        EXPECT_TRUE(Status.DeviceFound);
+        const std::vector<std::uint8_t> code_ = ChipCode();
+        for (std::size_t i = 0; i < code_.size(); ++i)
+            ASSERT_EQ(code_[i], i < 300 ? SomeFF(i) : 0xFF) << i;
+    }
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 2u);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 2u * 240);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 0u) << "the presence test reads only the signature";
+    EXPECT_EQ(Decoded(TInstruction::ReadSignature), 6u);
+    EXPECT_EQ(Memory.LastProgrammedKnownTo, 299);
+
+    Memory.HighestAddress = -1; // an empty file: nothing to write, nothing erased
+    Run(opWriteCode);
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 2u);
+    EXPECT_EQ(ChipCode()[1], SomeFF(1));
+}
+
+TEST_F(FourByteThreadTest, ReadsAndVerifiesGoByPages)
+{
+    SetChipCode(&Pattern);
+    Run(opReadCode);
+    EXPECT_EQ(Decoded(TInstruction::ReadPage), 32u);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 0u);
+    const std::vector<std::uint8_t> chip = ChipCode();
+    EXPECT_TRUE(std::equal(chip.begin(), chip.end(), Memory.Buffer.begin()));
+    EXPECT_EQ(Ui.ProgressAtRefresh, 100);
+
+    Memory.WholeDevice = false;
+    Memory.HighestAddress = 299;
+    Memory.Buffer[0x12B] ^= 0x01;
+    Ui.Steps.clear();
+    Run(opVerifyCode);
+    EXPECT_EQ(Decoded(TInstruction::ReadPage), 32u + 2) << "the page 299 lies in is read whole";
+    EXPECT_EQ(Ui.Steps.at(1), DifferenceLine(0x12B, Memory.Buffer[0x12B], Pattern(0x12B)));
+    EXPECT_TRUE(Status.VerifyDifferences);
+
+    const std::uint64_t before = Target.Chip().Counters().LineRequests;
+    Run(opVerifyData); // no data memory: the presence test, and nothing after it
+    Run(opReadData);
+    EXPECT_FALSE(Status.VerifyDifferences);
+    EXPECT_EQ(Decoded(TInstruction::ReadPage), 34u);
+    EXPECT_LT(Target.Chip().Counters().LineRequests - before, 2000u);
+}
+
+TEST_F(FourByteThreadTest, AnotherChipOrALockedOneStopsWithWhatAnsweredAndNothingWritten)
+{
+    SetChipCode(&Pattern);
+    Memory.Buffer.fill(0x00);
+    Memory.WholeDevice = true;
+    struct TCase {
+        int Device;
+        const char *Text;
+    };
+    for (const TCase &c : {TCase{2, "Found an AT89S52 (1E 52 06), but the settings name the AT89S51"},
+                           TCase{0, "Found an AT89S52 (1E 52 06), but the settings name the AT89S8252"}}) {
+        SCOPED_TRACE(c.Device);
+        Settings.Device = c.Device;
+        Run(opWriteCode);
+        EXPECT_FALSE(Status.DeviceFound);
+        EXPECT_EQ(Ui.Finish.Text, c.Text);
+    }
+    EXPECT_EQ(ChipCode()[0], Pattern(0));
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 0u);
+
+    Settings.Device = 3;
+    Status.LockBitsByte = 0xA7; // lock bit 2: modes 2 and 3
+    Run(opWriteLockBits);
+    EXPECT_EQ(Target.Chip().Contents().LockBits, 0x03);
+    Run(opVerifyCode);
+    EXPECT_FALSE(Status.DeviceFound);
+    EXPECT_EQ(Status.Detection.Result, TPresence::Locked);
+    Status.LockBitsByte = 0xC7; // lock bit 3 on a chip already in mode 3
+    Run(opWriteLockBits);
+    EXPECT_TRUE(Status.DeviceFound);
+    EXPECT_EQ(Target.Chip().Contents().LockBits, 0x07);
+    Run(opChipErase);
+    Run(opVerifyCode);
+    EXPECT_TRUE(Status.DeviceFound);
 }
 
 TEST(DifferenceLine, ExactFormat)

@@ -134,6 +134,26 @@ TEST_F(SimImageTest, AnImageOfTheOtherKindIsRejectedAndKept)
     EXPECT_EQ(ReadFile(), before);
 }
 
+// The chip in the socket is what the image says; a four-byte chip tells the program which it is.
+TEST_F(SimImageTest, AnImageOfAChipWithASignatureKeepsItsKindWhateverTheSettingsName)
+{
+    {
+        TSimRig rig(TChipKind::AT89S52, 3, Path);
+        rig.Enter();
+        rig.Commands.WriteCodeByte(0x1FFF, 0x5A);
+        rig.Commands.WriteLockBits(0x67);
+        rig.Leave();
+    }
+    EXPECT_EQ(ReadFile().size(), 12u + 8192u);
+    for (const int device : {0, 2, 3}) {
+        const TSettings settings = QuickSettings(device);
+        TVirtualTarget target(settings, Path);
+        EXPECT_EQ(target.Chip().Kind(), TChipKind::AT89S52) << device;
+        EXPECT_EQ(target.Chip().Contents().Code[0x1FFF], 0x5A);
+        EXPECT_EQ(target.Chip().Contents().LockBits, 0x01);
+    }
+}
+
 TEST_F(SimImageTest, AFailedSaveIsReportedAndTriedAgain)
 {
     const fs::path missing = Dir / "not yet";

@@ -122,7 +122,7 @@ TEST(VirtualTargetDetect, FindsTheChipAndLeavesAddressZeroAsItWas)
     EXPECT_EQ(target.Chip().Contents().Code[0], 0x02);
     EXPECT_EQ(counters.DecodedOf(TInstruction::ProgrammingEnable), 1u);
     EXPECT_EQ(counters.DecodedOf(TInstruction::WriteCode), 3u);
-    EXPECT_EQ(counters.DecodedOf(TInstruction::ReadCode), 3u);
+    EXPECT_EQ(counters.DecodedOf(TInstruction::ReadCode), 5u);
     EXPECT_EQ(counters.Lost + counters.Refused, 0u);
 }
 

@@ -278,4 +278,109 @@ TEST(VirtualChipFaults, StopsAnsweringAfterNBytes)
     EXPECT_EQ(Decoded(rig.Chip, TInstruction::WriteCode), 1u);
 }
 
+// ---- the four-byte chips ----
+
+// A page read of the page holding `address`, all 256 bytes.
+std::vector<std::uint8_t> ReadPage(TSimRig &rig, std::uint16_t address)
+{
+    const TPendingByte page = rig.Commands.QueueReadCodePage(address);
+    std::vector<std::uint8_t> bytes;
+    for (int i = 0; i < rig.Commands.PageBytes(); ++i)
+        bytes.push_back(rig.Commands.TakeByte(page));
+    return bytes;
+}
+
+TEST(VirtualFourByteChip, EchoSignatureAndAddressBitsPerKind)
+{
+    TSimRig s51(TChipKind::AT89S51, 2);
+    TSimRig s52(TChipKind::AT89S52, 3);
+    for (TSimRig *rig : {&s51, &s52}) {
+        rig->Link.StartProgramming();
+        EXPECT_EQ(rig->Commands.ProgrammingEnable(), 0x69);
+        EXPECT_TRUE(rig->Chip.ProgrammingEnabled());
+        EXPECT_EQ(rig->Commands.ReadSignature(), ChipInfo(rig->Chip.Kind()).Signature);
+        rig->Commands.WriteCodeByte(0x1234, 0xA5);
+    }
+    // The AT89S51 has 4 KiB and no A12: 0x1234 is 0x0234 there.
+    EXPECT_EQ(s51.Chip.Contents().Code[0x0234], 0xA5);
+    EXPECT_EQ(s52.Chip.Contents().Code[0x1234], 0xA5);
+    EXPECT_EQ(s52.Chip.Contents().Code[0x0234], 0xFF);
+    EXPECT_EQ(s51.Commands.ReadCodeByte(0x0234), 0xA5);
+    EXPECT_EQ(s52.Commands.ReadCodeByte(0x1FFF), 0xFF);
+    EXPECT_EQ(s52.Chip.Counters().DecodedOf(TInstruction::ReadSignature), 3u);
+}
+
+TEST(VirtualFourByteChip, APageReadSendsThePageFromItsFirstByteAndTheNextInstructionStillFits)
+{
+    TSimRig rig(TChipKind::AT89S52, 3);
+    TSimImage image = TSimImage::Erased(TChipKind::AT89S52);
+    for (std::size_t i = 0; i < image.Code.size(); ++i)
+        image.Code[i] = static_cast<std::uint8_t>(i ^ (i >> 8));
+    rig.Chip.SetContents(image);
+    rig.Enter();
+    const std::vector<std::uint8_t> page = ReadPage(rig, 0x1F80);
+    EXPECT_EQ(page, std::vector<std::uint8_t>(image.Code.begin() + 0x1F00, image.Code.begin() + 0x2000));
+    EXPECT_EQ(rig.Commands.ReadCodeByte(0x0102), image.Code[0x0102]);
+    EXPECT_EQ(rig.Chip.Counters().DecodedOf(TInstruction::ReadPage), 1u);
+    EXPECT_EQ(rig.Chip.Counters().DecodedOf(TInstruction::Unknown), 0u);
+}
+
+TEST(VirtualFourByteChip, AWriteOnlyClearsBitsUntilAnEraseWhoseReadsAnswer00)
+{
+    TSimRig rig(TChipKind::AT89S52, 3);
+    rig.Enter();
+    rig.Commands.WriteCodeByte(0x10, 0xF0);
+    rig.Commands.WriteCodeByte(0x10, 0x3C);
+    EXPECT_EQ(rig.Chip.Contents().Code[0x10], 0x30) << "old AND new";
+    rig.Chip.SetWriteCycle(Forever);
+    rig.Commands.WriteCodeByte(0x11, 0x81);
+    EXPECT_EQ(rig.Commands.ReadCodeByte(0x11), 0x81 ^ 0x80) << "DATA polling";
+    rig.Commands.WriteCodeByte(0x12, 0x00);
+    EXPECT_EQ(rig.Chip.Contents().Code[0x12], 0xFF) << "lost while the write runs";
+
+    TSimRig erasing(TChipKind::AT89S52, 3);
+    erasing.Enter();
+    erasing.Commands.WriteCodeByte(0x10, 0x00);
+    erasing.Chip.SetEraseTime(Forever);
+    erasing.Link.Wait(erasing.Settings.WriteDelay);
+    erasing.Commands.ChipErase();
+    EXPECT_TRUE(erasing.Chip.Busy());
+    EXPECT_EQ(erasing.Chip.Contents().Code[0x10], 0xFF);
+    EXPECT_EQ(erasing.Commands.ReadCodeByte(0x10), 0x00);
+    EXPECT_EQ(ReadPage(erasing, 0), std::vector<std::uint8_t>(256, 0x00));
+    EXPECT_EQ(erasing.Commands.ReadSignature(), (TSignature{0, 0, 0}));
+    erasing.Commands.WriteCodeByte(0x13, 0x00);
+    EXPECT_EQ(erasing.Chip.Contents().Code[0x13], 0xFF) << "a write during the erase is lost";
+}
+
+TEST(VirtualFourByteChip, LockModesOnlyInOrderAndModeThreeHidesReadsAndTheSignature)
+{
+    TSimRig rig(TChipKind::AT89S51, 2);
+    rig.Chip.SetWriteCycle(std::chrono::microseconds(0));
+    rig.Enter();
+    rig.Commands.WriteCodeByte(5, 0x42);
+    rig.Write(0xAC, 0xE2, 0x00);
+    rig.Link.SendByte(0x00); // mode 3 before mode 2
+    EXPECT_EQ(rig.Chip.Contents().LockBits, 0);
+    rig.Commands.WriteLockBits(0x67); // lock bit 1: mode 2
+    EXPECT_EQ(rig.Chip.Contents().LockBits, 0x01);
+    rig.Commands.WriteCodeByte(6, 0x00);
+    EXPECT_EQ(rig.Chip.Contents().Code[6], 0xFF) << "mode 2 takes no writes";
+    EXPECT_EQ(rig.Commands.ReadCodeByte(5), 0x42);
+    EXPECT_EQ(LockModeOf(rig.Commands.ReadLockBits(), true), 2);
+
+    rig.Commands.WriteLockBits(0xA7); // lock bit 2: mode 3, after mode 2 again
+    EXPECT_EQ(rig.Chip.Contents().LockBits, 0x03);
+    for (const std::uint8_t hidden : {std::uint8_t{0xFF}, std::uint8_t{0x00}}) {
+        rig.Chip.SetLockedAnswer(hidden);
+        EXPECT_EQ(rig.Commands.ReadCodeByte(5), hidden);
+        EXPECT_EQ(rig.Commands.ReadSignature(), (TSignature{hidden, hidden, hidden}));
+    }
+    for (const bool one : {true, false}) {
+        rig.Chip.SetLockBitsReadAsOne(one);
+        EXPECT_EQ(rig.Commands.ReadLockBits(), one ? 0x0C : 0x10);
+        EXPECT_EQ(LockModeOf(rig.Commands.ReadLockBits(), false), 3);
+    }
+}
+
 } // namespace

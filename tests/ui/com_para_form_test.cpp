@@ -138,7 +138,7 @@ TEST_P(ComParaForm, ShowsFileValuesAsTheControlsAllowAndOkStoresWhatItShows)
     // Indices past the last choice come back as the last one; none chosen comes back as -1.
     EXPECT_EQ(std::make_tuple(settings.Device, settings.Port, settings.Baudrate, settings.Reset_Line,
                               settings.Mosi_Line, settings.Scl_Line, settings.Miso_Line),
-              std::make_tuple(1, 1, 9, 2, -1, 1, 3));
+              std::make_tuple(3, 1, 9, 2, -1, 1, 3));
     EXPECT_EQ(std::make_tuple(settings.ResetDelay1, settings.ResetDelay2, settings.ClockDelay, settings.WriteDelay),
               std::make_tuple(1.0, 999.0, 0.0, 2.5));
     EXPECT_TRUE(settings.FastRedo && settings.RESETInvert && !settings.SCLInvert);
@@ -169,6 +169,33 @@ TEST_P(ComParaForm, WhatTheUserClicksAndTypesIsStoredAfterOkAsTheFieldsRoundIt)
     EXPECT_EQ(std::make_tuple(settings.ClockDelay, settings.WriteDelay), std::make_tuple(12.5, 0.25));
     EXPECT_EQ(Form->FloatEdit3->text(), N("12.500"));
     EXPECT_TRUE(settings.SCLInvert && settings.FastRedo);
+}
+
+// The AT89S8252 and AT89S53 stay first, side by side in the top row; the newer chips sit below them.
+TEST_P(ComParaForm, TheDeviceGroupOffersFourChipsAndKeepsTheFirstTwoWhereTheyWere)
+{
+    const QStringList captions{"AT89S8252", "AT89S53", "AT89S51", "AT89S52"};
+    for (int device = 0; device < 4; ++device) {
+        TSettings settings;
+        settings.Device = (device + 1) % 4; // another chip shown at the opening
+        ASSERT_EQ(Edit(*Form, settings,
+                       [this, device] {
+                           Click(Form->DeviceGroup->Item(device));
+                           Click(Form->Button1);
+                       }),
+                  QDialog::Accepted);
+        EXPECT_EQ(settings.Device, device);
+        EXPECT_EQ(Form->DeviceGroup->Item(device)->text(), captions[device]);
+    }
+    ASSERT_EQ(Form->DeviceGroup->Count(), 4);
+    const auto at = [this](int item) { return Form->DeviceGroup->Item(item)->geometry(); };
+    EXPECT_EQ(at(0).top(), at(1).top());
+    EXPECT_LT(at(0).right(), at(1).left());
+    EXPECT_EQ(at(2).left(), at(0).left());
+    EXPECT_EQ(at(3).left(), at(1).left());
+    EXPECT_GT(at(2).top(), at(0).bottom());
+    EXPECT_EQ(Form->DeviceGroup->geometry().topLeft(), QPoint(64, 8));
+    EXPECT_LE(Form->DeviceGroup->geometry().bottom(), Form->GroupBox2->geometry().top());
 }
 
 // Enter and Alt+O press Ok without leaving the field; they must finish its entry as a click does.
@@ -294,7 +321,7 @@ TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
         Click(Form->Button2);
     });
     EXPECT_TRUE(Form->FloatEdit5->isEnabled() && !Form->PortNameLabel->isVisibleTo(Form.get()));
-    EXPECT_EQ(Form->size(), QSize(345, 462));
+    EXPECT_EQ(Form->size(), QSize(345, 477));
 
     // With PortName the number opens nothing: the field gives way to a line naming the device.
     settings.PortName = "/dev/ttyUSB0";

@@ -19,6 +19,12 @@ TEST(FormRules, MenuEnablingFollowsBusySecureDeviceAndTheEditWindow)
     EXPECT_TRUE(editing.Buffer && editing.Redo && editing.Parameter);
     EXPECT_FALSE(MenuStateFor(false, false, 1, false).DataCommands);
     EXPECT_FALSE(MenuStateFor(false, false, 7, false).DataCommands);
+    for (const int device : {0, 1, 7})
+        EXPECT_TRUE(MenuStateFor(false, false, device, false).VerifyData) << device;
+    for (const int device : {2, 3}) {
+        const TMenuState noData = MenuStateFor(false, false, device, false);
+        EXPECT_FALSE(noData.DataCommands || noData.VerifyData) << device;
+    }
 }
 
 TEST(FormRules, RedoPicksTheReaderFromTheTypeAndTheOperationFromTheMode)

@@ -8,6 +8,7 @@
 #include "ui/comp_dif_form.h"
 #include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
+#include "ui/radio_group.h"
 #include "../terminal/terminal_test_support.h"
 #include "unprivileged.h"
 
@@ -19,6 +20,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRadioButton>
 #include <sys/stat.h>
 
 #include <atomic>
@@ -109,6 +111,57 @@ TEST_F(MainFormTest, LoadWriteAndVerifyThroughTheMenus)
     EXPECT_EQ(differences.Text, "Found differences during Verify !");
     EXPECT_EQ(Form->CompDifForm->Memo->toPlainText(), "Byte $01A0 Buffer: $12 Device: $FF");
     EXPECT_TRUE(WaitUntil([&] { return Form->CompDifForm->isVisible(); }));
+}
+
+// The GUI's way with an AT89S52: data commands off, a write that erases first, a lock bit, and the
+// chip named in words once the parameter dialog names the other chip of its family.
+TEST_F(MainFormTest, AnAt89s52ThroughTheMenusAndTheParameterDialog)
+{
+    Start("[General]\r\nDevice=3\r\n");
+    EXPECT_FALSE(Form->ReadDataMemorytoBuffer1->isEnabled() || Form->ProgramDataMemoryfromBuffer1->isEnabled() ||
+                 Form->CompareDataMemorytoBuffer1->isEnabled());
+    TSimImage image = Chip().Contents();
+    image.Code[0x1FFF] = 0x00; // beyond the file: an erase makes it FF
+    image.Code[0x10] = 0x0F;   // a write alone could not set its high bits
+    Chip().SetContents(image);
+    WriteFile("fw.hex", ":0400100081020304E2\r\n:00000001FF\r\n");
+    ClickMenu(Form->Buffer1, Form->ClearwithFF1);
+    AnswerFileDialog(QString::fromStdString((Dir / "fw.hex").string()));
+    ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
+    ClickMenu(Form->Device1, Form->ProgramCodeMemoryfromBuffer1);
+    WaitForOperation();
+    EXPECT_EQ(Chip().Contents().Code[0x10], 0x81);
+    EXPECT_EQ(Chip().Contents().Code[0x1FFF], 0xFF);
+
+    QTimer::singleShot(50, [this] {
+        QTest::mouseClick(Form->LockBitForm->LB1, Qt::LeftButton);
+        QTest::mouseClick(Form->LockBitForm->Button1, Qt::LeftButton);
+    });
+    ClickMenu(Form->Device1, Form->WriteLockBits1);
+    WaitForOperation();
+    EXPECT_EQ(Chip().Contents().LockBits, 0b001);
+    TModalSeen verified;
+    AnswerNextModal(verified);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return verified.Seen; }));
+    EXPECT_EQ(verified.Text, "Verify ok !") << "mode 2 still verifies";
+
+    QTimer::singleShot(50, [this] {
+        QRadioButton *s51 = Form->ComParaForm->DeviceGroup->Item(2);
+        QTest::mouseClick(s51, Qt::LeftButton, {}, QPoint(5, s51->height() / 2));
+        QTest::mouseClick(Form->ComParaForm->Button1, Qt::LeftButton);
+    });
+    ClickBar(Form->Parameter1);
+    WaitForOperation();
+    EXPECT_NE(ReadFile(Dir / "korvel.ini").find("Device=2\r\n"), std::string::npos);
+    TModalSeen other;
+    AnswerNextModal(other);
+    ClickMenu(Form->Device1, Form->CompareCodeMemorytoBuffer1);
+    WaitForOperation();
+    ASSERT_TRUE(WaitUntil([&] { return other.Seen; }));
+    EXPECT_EQ(other.Title, "Error");
+    EXPECT_EQ(other.Text, "Found an AT89S52 (1E 52 06), but the settings name the AT89S51");
 }
 
 // What Ok programmed comes back next time; a box ticked and then backed out of (Cancel, Escape, the
