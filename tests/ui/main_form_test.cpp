@@ -124,7 +124,7 @@ TEST_F(MainFormTest, AnAt89s52ThroughTheMenusAndTheParameterDialog)
     image.Code[0x1FFF] = 0x00; // beyond the file: an erase makes it FF
     image.Code[0x10] = 0x0F;   // a write alone could not set its high bits
     Chip().SetContents(image);
-    WriteFile("fw.hex", ":0400100081020304E2\r\n:00000001FF\r\n");
+    WriteFile("fw.hex", ":040010008102030462\r\n:00000001FF\r\n");
     ClickMenu(Form->Buffer1, Form->ClearwithFF1);
     AnswerFileDialog(QString::fromStdString((Dir / "fw.hex").string()));
     ClickMenu(Form->Buffer1, Form->AsaIntelHexFile1);
