@@ -652,7 +652,7 @@ void TCli::DescribeCost(double requestMs)
     const TTtyDriver &tty = Session->Driver();
     if (tty.Kind == TTtyKind::Usb) {
         const TTransferTime time = EstimateTransfer(8192, requestMs, Session->SettleMs(), Settings);
-        Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (72 line requests of "
+        Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (" << WriteRequestsPerByte(Settings.Device) << " line requests of "
             << Ms(requestMs) << " ms and a write delay of " << Ms(Settings.WriteDelay) << " ms per byte), its verify "
             << "about " << Duration(time.ReadSeconds) << '\n';
     }

@@ -18,7 +18,10 @@ constexpr std::size_t ChunkSize = 64 * 1024;
 
 TFileResult Failure(const char *what, const std::string &name, const std::string &reason)
 {
-    return {false, std::string(what) + " \"" + name + "\": " + reason};
+    TFileResult result;
+    result.Ok = false;
+    result.Error = std::string(what) + " \"" + name + "\": " + reason;
+    return result;
 }
 
 TFileResult Failure(const char *what, const std::string &name, int error)

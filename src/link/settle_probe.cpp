@@ -1,5 +1,6 @@
 #include "link/settle_probe.h"
 
+#include "buffer/chip_kind.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
 #include "link/line_interface.h"
@@ -126,11 +127,28 @@ TSettleMeasurement MeasureSettle(TLineInterface &lines, TSettleLines &settle, co
     return m;
 }
 
+namespace {
+
+int WriteBitsPerByte(int device)
+{
+    return InstructionSetOf(device) == TInstructionSet::FourByte ? 32 : 24;
+}
+
+} // namespace
+
+int WriteRequestsPerByte(int device)
+{
+    return 3 * WriteBitsPerByte(device);
+}
+
 TTransferTime EstimateTransfer(int bytes, double requestMs, double settleMs, const TSettings &settings)
 {
     const double clock = settings.ClockDelay;
     const double receivedBit = std::max(clock / 2, settleMs) + clock / 2;
-    const double writeMs = 72 * requestMs + 24 * clock + settings.WriteDelay;
-    const double readMs = 73 * requestMs + 16 * clock + 8 * receivedBit;
+    const int sentBits = WriteBitsPerByte(settings.Device);
+    const bool pages = InstructionSetOf(settings.Device) == TInstructionSet::FourByte;
+    const int readSentBits = pages ? 0 : 16;
+    const double writeMs = 3 * sentBits * requestMs + sentBits * clock + settings.WriteDelay;
+    const double readMs = (3 * readSentBits + 24 + (pages ? 0 : 1)) * requestMs + readSentBits * clock + 8 * receivedBit;
     return {bytes * writeMs / 1000, bytes * readMs / 1000};
 }

@@ -41,6 +41,10 @@ struct TTransferTime {
     double ReadSeconds = 0;  // the same bytes read (a verify)
 };
 
-// Per byte written: 72 line requests, 24 clock periods and the write delay. Per byte read: 73 line
-// requests and 24 clock periods, the 8 received bits each waiting for the settle before MISO is read.
+// Three line requests and a clock period per bit sent, the write delay per byte written, and the 8
+// received bits of a byte read each waiting for the settle before MISO is read. A three-byte chip's
+// read sends 16 bits first (and one request more puts MOSI back); a four-byte chip's page read sends
+// nothing per byte. The erase before a four-byte chip's write happens once and is left out.
 TTransferTime EstimateTransfer(int bytes, double requestMs, double settleMs, const TSettings &settings);
+// The line requests of one byte written on the chip the Device setting names: 72 or 96.
+int WriteRequestsPerByte(int device);

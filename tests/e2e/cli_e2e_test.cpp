@@ -488,8 +488,9 @@ TEST_F(CliTest, AnFtdiCableRunsEveryCommandLikeTheSerialPort)
         const TRun b = Cli(command + (read ? " " + (Dir / "cable.hex").string() : ""), "sim-ftdi:" + cable.string());
         EXPECT_EQ(a.Code, b.Code) << command << "\n" << a.Out << b.Out << b.Err;
         EXPECT_EQ(ReadBytes(serial), ReadBytes(cable)) << command;
-        if (read)
+        if (read) {
             EXPECT_EQ(ReadText(Dir / "serial.hex"), ReadText(Dir / "cable.hex")) << command;
+        }
     }
 
     TRun run = Cli("detect", "ftdi:s:0x0403:0x6001:KORVEL-NONE");

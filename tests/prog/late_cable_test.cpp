@@ -248,4 +248,23 @@ TEST_F(LateCableTest, AnInputThatNeverChangedOnALateDriverIsNamed)
     EXPECT_TRUE(Session.PortNotes().empty());
 }
 
+
+// The time a run is announced with counts the requests of the chip's own instructions: a four-byte
+// chip sends a third more per byte written, and its page reads send nothing per byte read.
+TEST(TransferEstimate, CountsTheRequestsOfTheChipsInstructions)
+{
+    const struct {
+        int Device;
+        double WriteMs, ReadMs;
+    } chips[] = {{0, 72 + 3, 73}, {1, 72 + 3, 73}, {3, 96 + 3, 24}, {7, 72 + 3, 73}};
+    for (const auto &chip : chips) {
+        TSettings settings;
+        settings.Device = chip.Device;
+        const TTransferTime time = EstimateTransfer(1000, 1.0, 0.0, settings);
+        EXPECT_DOUBLE_EQ(time.WriteSeconds, chip.WriteMs) << chip.Device;
+        EXPECT_DOUBLE_EQ(time.ReadSeconds, chip.ReadMs) << chip.Device;
+        EXPECT_EQ(WriteRequestsPerByte(chip.Device), chip.WriteMs - 3) << chip.Device;
+    }
+}
+
 } // namespace
