@@ -119,7 +119,7 @@ std::optional<bool> TVirtualAdapter::ShownMiso()
 bool TVirtualAdapter::ReadInput(int index)
 {
     EndImitatedBreak(false);
-    Chip.NoteLineRequest();
+    Chip.NoteInputRead();
     const TAdapterWiring w = Wiring();
     if (w.Miso_Line != index)
         return false;

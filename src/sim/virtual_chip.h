@@ -65,6 +65,7 @@ struct TChipPins {
 
 struct TSimCounters {
     std::uint64_t LineRequests = 0; // every request of the adapter, whatever it reaches
+    std::uint64_t InputReads = 0;   // the reads among them; the rest change an output
     std::array<std::uint64_t, static_cast<std::size_t>(TInstruction::Count)> Decoded{};
     std::uint64_t Refused = 0;    // arrived before Programming Enable
     std::uint64_t Lost = 0;       // arrived while a write or an erase was running
@@ -112,6 +113,11 @@ public:
 
     const TSimCounters &Counters() const { return Stats; }
     void NoteLineRequest() { ++Stats.LineRequests; }
+    void NoteInputRead()
+    {
+        ++Stats.LineRequests;
+        ++Stats.InputReads;
+    }
 
     // Saves now when the contents changed since the last save. Throws TSimImageError.
     void Save();
