@@ -127,7 +127,7 @@ TEST_F(FtdiSessionTest, AWriteFasterThanTheChipLosesBytesThatVerifyFinds)
 // is a low pin behind the cable's transceiver).
 class TRequestedPins final : public TLineInterface {
 public:
-    TRequestedPins(TLineInterface &lines, std::vector<std::pair<std::uint8_t, bool>> &noted) : Lines(lines), Noted(noted) {}
+    explicit TRequestedPins(TLineInterface &lines) : Lines(lines) {}
 
     void SetBreak(bool level) override { Note(FtdiPin::Txd, level), Lines.SetBreak(level); }
     void SetRts(bool level) override { Note(FtdiPin::Rts, level), Lines.SetRts(level); }
@@ -142,28 +142,26 @@ public:
     void Flush() override { Lines.Flush(); }
     bool PortLost() const override { return Lines.PortLost(); }
 
+    std::vector<std::pair<std::uint8_t, bool>> Noted;
+
 private:
     void Note(std::uint8_t pin, bool level) { Noted.emplace_back(pin, !level); }
 
     TLineInterface &Lines;
-    std::vector<std::pair<std::uint8_t, bool>> &Noted;
 };
 
 // A pin's levels with repeats left out.
-std::vector<bool> Changes(bool first, const std::vector<bool> &levels)
+std::vector<bool> Changes(std::vector<bool> levels)
 {
-    std::vector<bool> changes{first};
-    for (const bool level : levels)
-        if (level != changes.back())
-            changes.push_back(level);
-    return changes;
+    levels.erase(std::unique(levels.begin(), levels.end()), levels.end());
+    return levels;
 }
 
 // Between operations the terminal has the UART at its baud rate; each operation takes bit-bang mode
 // back. Whichever way the chip treats its latch and the modem control set in bit-bang mode, the
-// switches move no line: RESET and SCL change only where the link or the terminal asks, across
-// opens (the first one puts the lines at rest), operations, the terminal and a close. The text the terminal sends just before an
-// operation leaves as text, not as pin data.
+// switches move no line: RESET and SCL change only where the link or the terminal asks, across opens
+// (the first one puts the lines at rest), operations, the terminal and a close. The text the
+// terminal sends just before an operation leaves as text, not as pin data.
 TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
 {
     using TLatch = TFtdiFake::TLatchReading;
@@ -193,8 +191,7 @@ TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
                 std::string error;
                 ASSERT_EQ(session.Open({}, error), TOpenResult::Ok) << error;
                 const std::size_t opened = Fake->PinHistory().size();
-                std::vector<std::pair<std::uint8_t, bool>> requested;
-                TRequestedPins lines(session.Lines(), requested);
+                TRequestedPins lines(session.Lines());
                 auto operation = [&] {
                     TOutcome outcome;
                     outcome.Memory.HighestAddress = -1;
@@ -219,7 +216,7 @@ TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
                 EXPECT_EQ(Fake->LineParams().Databits, 8);
                 if (Settings.Reset_Line != 0) {
                     Com.SetBreak(false); // as the terminal does before sending a key
-                    requested.emplace_back(FtdiPin::Txd, true);
+                    lines.Noted.emplace_back(FtdiPin::Txd, true);
                 }
                 ASSERT_TRUE(Com.Write("LIST\r\n"));
                 operation();
@@ -234,15 +231,14 @@ TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
                 const auto &history = Fake->PinHistory();
                 for (const int line : {Settings.Reset_Line, Settings.Scl_Line}) {
                     const std::uint8_t pin = std::array{FtdiPin::Txd, FtdiPin::Rts, FtdiPin::Dtr}[line];
-                    // The first open puts the lines at rest, and no more.
-                    std::vector<bool> asked{(history[opened - 1].Pins & pin) != 0}, seen;
-                    for (const auto &[p, high] : requested)
-                        if (p == pin)
-                            asked.push_back(high);
+                    std::vector<bool> seen;
                     for (const auto &state : history)
                         seen.push_back((state.Pins & pin) != 0);
-                    const bool first = seen.front();
-                    EXPECT_EQ(Changes(first, seen), Changes(first, asked)) << (line == Settings.Reset_Line ? "RESET" : "SCL");
+                    std::vector<bool> asked{seen.front(), seen[opened - 1]}; // at rest after the first open
+                    for (const auto &[p, high] : lines.Noted)
+                        if (p == pin)
+                            asked.push_back(high);
+                    EXPECT_EQ(Changes(seen), Changes(asked)) << (line == Settings.Reset_Line ? "RESET" : "SCL");
                 }
             }
 }

@@ -84,10 +84,8 @@ TEST_F(LateCableTest, InputsLaterThanTheSettleStopTheTestBeforeItWrites)
         TOutcome outcome;
         outcome.Memory.HighestAddress = 10;
         RunOperation(opWriteCode, Session.Lines(), Settings, outcome);
-        EXPECT_FALSE(outcome.Status.DeviceFound);
         EXPECT_EQ(outcome.Status.Detection.Result, TPresence::InputsLate);
-        EXPECT_EQ(chip.Contents().Code[0], 0x02);
-        EXPECT_EQ(chip.Counters().DecodedOf(TInstruction::WriteCode), 0u);
+        EXPECT_EQ(chip.Contents().Code, image.Code) << "nothing written, nothing erased";
         EXPECT_NE(FinishMessage(outcome.Status).Text.find("$02 after a long wait; nothing was written"),
                   std::string::npos);
     }
@@ -237,7 +235,6 @@ TEST_F(LateCableTest, AnInputThatNeverChangedOnALateDriverIsNamed)
               std::vector<std::string>{"CTS (MISO) never changed: the driver may never report this input"});
 
     Reopen("cp210x");
-    Session.Settle()->ResetStats();
     RunOperation(opVerifyCode, Session.Lines(), Settings, direct);
     EXPECT_TRUE(Session.PortNotes().empty());
 
@@ -247,7 +244,6 @@ TEST_F(LateCableTest, AnInputThatNeverChangedOnALateDriverIsNamed)
     EXPECT_TRUE(found.Status.DeviceFound);
     EXPECT_TRUE(Session.PortNotes().empty());
 }
-
 
 // The time a run is announced with counts the requests of the chip's own instructions: a four-byte
 // chip sends a third more per byte written, and its page reads send nothing per byte read.

@@ -43,12 +43,8 @@ protected:
             Form->Timer1Timer();
         }
     }
-    void TearDown() override
-    {
-        Form.reset();
-        Com.AttachBackEnd(nullptr);
-    }
 
+    // Destroyed in reverse: the form, then the terminal port closing through the cable, then the cable.
     TSettings Settings;
     TVirtualChip Chip{TChipKind::AT89S8252};
     TFtdiFake *Fake = nullptr;
