@@ -195,6 +195,7 @@ TEST_F(HexLoad, NamesDamageAndRefusesAFileWithoutData)
         {":0400100001020304E3\n" + end, "", ": line 1 is damaged (wrong checksum)"},
         {good + "\njunk\n:0100200011XX\n" + end, "",
          ": 2 lines are damaged, the first is line 2 (not an Intel-HEX record)"},
+        {good + "\n", "", ": the end-of-file record is missing: the file may be cut off"},
         {good + "\n" + good.substr(0, 13), "",
          ": line 2 is damaged (not an Intel-HEX record); the end-of-file record is missing: the file may be cut off"},
         {good + std::string(600, '0') + "\n" + end, "", ": line 1 is damaged (not an Intel-HEX record)"},

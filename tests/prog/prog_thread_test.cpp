@@ -426,7 +426,6 @@ TEST_F(FourByteThreadTest, AWriteErasesFirstWritesAllButFFAndAFastWriteIsAComple
     EXPECT_EQ(Decoded(TInstruction::ChipErase), 2u);
     EXPECT_EQ(Decoded(TInstruction::WriteCode), 2u * 240);
     EXPECT_EQ(Decoded(TInstruction::ReadCode), 0u) << "the presence test reads only the signature";
-    EXPECT_EQ(Decoded(TInstruction::ReadSignature), 6u);
     EXPECT_EQ(Memory.LastProgrammedKnownTo, 299);
 
     Memory.HighestAddress = -1; // an empty file: nothing to write, nothing erased

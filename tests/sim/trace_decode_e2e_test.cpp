@@ -45,7 +45,7 @@ std::vector<int> DecodedBytes(const std::string &output)
 }
 
 // What a test does on the link while the trace records.
-using TSession = std::function<void(TIspLink &link, TDeviceCommands &commands)>;
+using TSession = std::function<void(TDeviceCommands &commands)>;
 
 void Record(TLineInterface &lines, const TSettings &settings, const std::string &path, const TSession &session,
             std::function<std::int64_t()> clock = nullptr)
@@ -56,7 +56,7 @@ void Record(TLineInterface &lines, const TSettings &settings, const std::string 
     TDeviceCommands commands(link);
     link.StartProgramming();
     commands.ProgrammingEnable();
-    session(link, commands);
+    session(commands);
     link.EndProgramming();
 }
 
@@ -109,7 +109,7 @@ TEST_F(TraceDecode, SigrokDecodesTheProgrammersInstructions)
         TSettings settings = QuickSettings();
         settings.SCLInvert = settings.MOSIInvert = settings.RESETInvert = settings.MISOInvert = inverted;
         Record(ftdi, settings, image, Path,
-               [](TIspLink &, TDeviceCommands &commands) { ASSERT_TRUE(commands.DetectDevice()); });
+               [](TDeviceCommands &commands) { ASSERT_TRUE(commands.DetectDevice()); });
         const std::vector<int> expected = {0xAC, 0x53, 0x00,  // Programming Enable
                                            0x01, 0x00, 0x00,  // read address 0
                                            0x01, 0x00, 0x00,  // and again, slowly
@@ -134,7 +134,7 @@ TEST_F(TraceDecode, APageReadDecodesToItsInstructionAndThePage)
         TSettings settings = QuickSettings(3);
         settings.SCLInvert = settings.MOSIInvert = settings.RESETInvert = settings.MISOInvert = inverted;
         std::vector<int> read;
-        Record(ftdi, settings, image, Path, [&read](TIspLink &, TDeviceCommands &commands) {
+        Record(ftdi, settings, image, Path, [&read](TDeviceCommands &commands) {
             const TPendingByte page = commands.QueueReadCodePage(0x1100);
             for (int i = 0; i < commands.PageBytes(); ++i)
                 read.push_back(commands.TakeByte(page));
