@@ -14,12 +14,55 @@ constexpr int SampleClock = 48000000;
 constexpr int LibFtdiClock = SampleClock / 64;
 constexpr int SlowestDivisor = 15625; // the largest divisor of 750000 the generator takes
 
-constexpr double LongEnough = 0.050;
-constexpr std::size_t FirstSize = 16;
-constexpr std::size_t LargestSize = 16384;
-constexpr int Repeats = 3;
-constexpr int Attempts = 3;
-constexpr double Agreement = 1.10;
+constexpr std::size_t FirstProbe = 256;
+constexpr double ProbeLongEnough = 0.020;
+constexpr double RunSeconds = 0.200;
+constexpr std::size_t SmallestRun = 256;
+constexpr std::size_t LargestRun = 65536;
+constexpr std::size_t FewestSlopes = 4;
+constexpr double MostSpread = 0.10;
+constexpr double Agreement = 1.03;
+constexpr int MostRuns = 6;
+
+// Sorted values, at fraction q of the way from the first to the last.
+double Quantile(const std::vector<double> &sorted, double q)
+{
+    const double at = q * static_cast<double>(sorted.size() - 1);
+    const auto below = static_cast<std::size_t>(at);
+    const std::size_t above = std::min(below + 1, sorted.size() - 1);
+    return sorted[below] + (sorted[above] - sorted[below]) * (at - static_cast<double>(below));
+}
+
+struct TRun {
+    double Period;
+    std::vector<double> Slopes; // sorted
+};
+
+std::optional<TRun> Fit(const std::vector<TSampleArrival> &arrivals)
+{
+    const std::size_t half = arrivals.size() / 2;
+    std::vector<double> slopes;
+    for (std::size_t i = 0; i + half < arrivals.size() && half > 0; ++i) {
+        const TSampleArrival &from = arrivals[i], &to = arrivals[i + half];
+        if (to.Samples > from.Samples)
+            slopes.push_back((to.Seconds - from.Seconds) / static_cast<double>(to.Samples - from.Samples));
+    }
+    if (slopes.size() < FewestSlopes)
+        return std::nullopt;
+    std::sort(slopes.begin(), slopes.end());
+    const double median = Quantile(slopes, 0.5);
+    if (median <= 0 || Quantile(slopes, 0.75) - Quantile(slopes, 0.25) > MostSpread * median)
+        return std::nullopt;
+    return TRun{median, std::move(slopes)};
+}
+
+double PooledMedian(const TRun &a, const TRun &b)
+{
+    std::vector<double> all(a.Slopes);
+    all.insert(all.end(), b.Slopes.begin(), b.Slopes.end());
+    std::sort(all.begin(), all.end());
+    return Quantile(all, 0.5);
+}
 
 } // namespace
 
@@ -34,34 +77,31 @@ TBitBangRate BitBangRateFor(double clockDelayMs)
 
 TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer)
 {
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
-        std::size_t n = FirstSize;
-        std::optional<double> small, large;
-        for (;;) {
-            small = transfer(n);
-            large = transfer(2 * n);
-            if (!small || !large)
-                return {};
-            if (*large >= LongEnough || 2 * n >= LargestSize)
-                break;
-            n *= 2;
-        }
-        double shortestSmall = *small, shortestLarge = *large;
-        double lowest = (*large - *small) / static_cast<double>(n), highest = lowest;
-        for (int repeat = 1; repeat < Repeats; ++repeat) {
-            small = transfer(n);
-            large = transfer(2 * n);
-            if (!small || !large)
-                return {};
-            shortestSmall = std::min(shortestSmall, *small);
-            shortestLarge = std::min(shortestLarge, *large);
-            const double slope = (*large - *small) / static_cast<double>(n);
-            lowest = std::min(lowest, slope);
-            highest = std::max(highest, slope);
-        }
-        const double period = (shortestLarge - shortestSmall) / static_cast<double>(n);
-        if (lowest > 0 && highest <= lowest * Agreement && period > 0)
-            return {TMeasuredPeriod::TResult::Measured, period};
+    std::size_t probe = FirstProbe;
+    double took = 0;
+    for (;;) {
+        const std::optional<std::vector<TSampleArrival>> arrivals = transfer(probe);
+        if (!arrivals)
+            return {};
+        took = arrivals->empty() ? 0 : arrivals->back().Seconds;
+        if (took >= ProbeLongEnough || probe >= LargestRun)
+            break;
+        probe *= 4;
+    }
+    const double rough = std::max(took, 1e-6) / static_cast<double>(probe);
+    const auto size = std::clamp(static_cast<std::size_t>(RunSeconds / rough), SmallestRun, LargestRun);
+    std::vector<TRun> steady;
+    for (int run = 0; run < MostRuns; ++run) {
+        const std::optional<std::vector<TSampleArrival>> arrivals = transfer(size);
+        if (!arrivals)
+            return {};
+        std::optional<TRun> fit = Fit(*arrivals);
+        if (!fit)
+            continue;
+        for (const TRun &other : steady)
+            if (std::max(fit->Period, other.Period) <= Agreement * std::min(fit->Period, other.Period))
+                return {TMeasuredPeriod::TResult::Measured, PooledMedian(*fit, other)};
+        steady.push_back(std::move(*fit));
     }
     return {TMeasuredPeriod::TResult::Unsteady, 0};
 }
