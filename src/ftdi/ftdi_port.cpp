@@ -410,9 +410,10 @@ bool TFtdiPort::Measure()
     if (!SwitchToBitBang(baud))
         return false;
     const double asked = wanted.SampleRate;
-    auto period = [&]() -> std::optional<double> {
+    auto period = [&](double expected, double enoughAbove) -> std::optional<double> {
         const int slowest = std::max(1, static_cast<int>(asked * baud / wanted.LibFtdiBaud) / SlowestReading);
-        const TMeasuredPeriod m = MeasureSamplePeriod([&](std::size_t n) { return TimedSamples(n, slowest); });
+        const TMeasuredPeriod m =
+            MeasureSamplePeriod([&](std::size_t n) { return TimedSamples(n, slowest); }, expected, enoughAbove);
         if (m.Result == TMeasuredPeriod::TResult::Measured)
             return m.Seconds;
         if (m.Result == TMeasuredPeriod::TResult::Unsteady)
@@ -420,14 +421,14 @@ bool TFtdiPort::Measure()
                  "back too unevenly (is the USB bus busy?)");
         return std::nullopt;
     };
-    std::optional<double> seconds = period();
+    std::optional<double> seconds = period(0, (1 + RateTolerance) / asked);
     if (!seconds)
         return false;
     if (*seconds > (1 + RateTolerance) / asked) {
         const int first = baud;
         const double slow = *seconds;
         baud = std::clamp(static_cast<int>(std::lround(baud * asked * slow)), 1, FastestLibFtdiBaud);
-        if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period()))
+        if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period(slow * first / baud, 0)))
             return false;
         // Not what was asked for either: the chip pauses rather than clocks slowly (a USB bus that
         // cannot keep up), and a higher rate would only shorten the samples between the pauses.

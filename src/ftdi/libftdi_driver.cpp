@@ -23,13 +23,15 @@ constexpr double CancelSeconds = 1.0;
 // Reads are a few packets long: each ends at the chip's first short packet or when full, so what
 // the chip sends reaches the host within a latency period or a few packets, and a read cut short
 // by a cancel holds little. UART mode keeps many pending, for some 0.7 s of 115200 Bd between two
-// polls of the terminal; bit-bang mode keeps enough pending for some 30 ms of samples, so that a
-// completion handled late (a busy hub, a loaded machine) never leaves the chip without a read to
-// send its samples to (it would stop clocking).
+// polls of the terminal. Bit-bang mode has reads out for all of a transfer's samples up to half a
+// second of them (and an eighth more for a long one, as short packets use some up), so that
+// completions handled late (a busy hub, a loaded machine) never leave the chip without a read to
+// send its samples to: it would stop clocking, and a rate measurement would time the host.
 constexpr int UartReads = 32;
 constexpr int UartReadPackets = 4;
-constexpr int SampleReads = 8;
-constexpr int SampleReadPackets = 8;
+constexpr int SampleReads = 256;
+constexpr int SampleReadPackets = 4;
+constexpr std::size_t SpareFrom = 4096;
 // A drain without reads pending waits this much longer than the latency timer for the short
 // packet the chip then sends.
 constexpr int DrainMarginMs = 4;
@@ -302,7 +304,7 @@ private:
     template <class TCall> bool Call(TCall call)
     {
         if (!IsOpen)
-            return Fail("the device is not open");
+            return NotOpen();
         if (call(Context.get()) >= 0)
             return true;
         const char *text = ftdi_get_error_string(Context.get());
@@ -313,6 +315,7 @@ private:
         LastError = reason;
         return false;
     }
+    bool NotOpen() { return Fail(Gone.empty() ? "the device is not open" : Gone); }
 
     void MakeBulks();
     unsigned Packet() const { return std::max(Context->max_packet_size, 64u); }
@@ -341,6 +344,7 @@ private:
     bool IsOpen = false;
     int Bus = 0, Address = 0;
     std::string LastError;
+    std::string Gone; // why the device was given up on while open
     int LatencyMs = DefaultLatencyMs;
     bool Cancelling = false;
 
@@ -377,6 +381,7 @@ TFtdiOpenResult TLibFtdiDriver::Open(const std::string &description, int interfa
     Close();
     Arrived.clear();
     ReadFailure.clear();
+    Gone.clear();
     ReclaimParked(Usb);
     Context = NewContext(Usb);
     if (!Context)
@@ -545,7 +550,7 @@ bool TLibFtdiDriver::Settle()
     const std::string reason = LastError;
     const bool back = Pump(Usb.Now() + Span(CancelSeconds), [&] { return !busy(); });
     Cancelling = false;
-    LastError = reason;
+    LastError = reason.empty() && !back ? "a cancelled transfer never came back" : reason;
     if (!back)
         Abandon();
     return back;
@@ -584,6 +589,7 @@ void TLibFtdiDriver::Abandon()
                           }});
     IsOpen = false;
     Reading = false;
+    Gone = LastError;
 }
 
 void TLibFtdiDriver::ReclaimParked(TFtdiUsb &usb)
@@ -631,12 +637,13 @@ void TLibFtdiDriver::TakeSamples(libusb_transfer *transfer)
 bool TLibFtdiDriver::RequestSamples()
 {
     const std::size_t payload = Packet() - 2;
+    const std::size_t wanted = InWanted >= SpareFrom ? InWanted + InWanted / 8 : InWanted;
     for (auto &bulk : SampleIn) {
-        if (InGot + InAsked >= InWanted)
+        if (InGot + InAsked >= wanted)
             break;
         if (bulk->Busy)
             continue;
-        const std::size_t owed = InWanted - InGot - InAsked;
+        const std::size_t owed = wanted - InGot - InAsked;
         const std::size_t packets = std::min<std::size_t>(SampleReadPackets, (owed + payload - 1) / payload);
         if (!Submit(*bulk, Context->out_ep, packets * Packet(), &SampleRead))
             return false;
@@ -652,7 +659,7 @@ bool TLibFtdiDriver::RequestSamples()
 bool TLibFtdiDriver::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds)
 {
     if (!IsOpen)
-        return Fail("the device is not open");
+        return NotOpen();
     LastError.clear();
     TransferFailure.clear();
     Landed.clear();
@@ -729,7 +736,7 @@ void TLibFtdiDriver::TakeUart(libusb_transfer *transfer)
 bool TLibFtdiDriver::StartReading()
 {
     if (!IsOpen)
-        return Fail("the device is not open");
+        return NotOpen();
     if (Reading)
         return true;
     Reading = true;
@@ -768,7 +775,7 @@ void TLibFtdiDriver::Drain()
 int TLibFtdiDriver::Read(std::uint8_t *data, std::size_t size)
 {
     if (!IsOpen) {
-        Fail("the device is not open");
+        NotOpen();
         return -1;
     }
     if (Reading) {

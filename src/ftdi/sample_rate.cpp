@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -16,12 +18,13 @@ constexpr int SlowestDivisor = 15625; // the largest divisor of 750000 the gener
 
 constexpr std::size_t FirstProbe = 256;
 constexpr double ProbeLongEnough = 0.020;
-constexpr double RunSeconds = 0.200;
+constexpr double RunSeconds = 0.250;
 constexpr std::size_t SmallestRun = 256;
 constexpr std::size_t LargestRun = 65536;
-constexpr std::size_t FewestSlopes = 4;
-constexpr double MostSpread = 0.10;
+constexpr std::size_t FewestArrivals = 12;
+constexpr double MostStray = 0.04;
 constexpr double Agreement = 1.03;
+constexpr double ShortestRun = 0.75;
 constexpr int MostRuns = 6;
 
 // Sorted values, at fraction q of the way from the first to the last.
@@ -33,35 +36,58 @@ double Quantile(const std::vector<double> &sorted, double q)
     return sorted[below] + (sorted[above] - sorted[below]) * (at - static_cast<double>(below));
 }
 
-struct TRun {
-    double Period;
-    std::vector<double> Slopes; // sorted
-};
-
-std::optional<TRun> Fit(const std::vector<TSampleArrival> &arrivals)
+double Span(const std::vector<TSampleArrival> &arrivals)
 {
-    const std::size_t half = arrivals.size() / 2;
-    std::vector<double> slopes;
-    for (std::size_t i = 0; i + half < arrivals.size() && half > 0; ++i) {
-        const TSampleArrival &from = arrivals[i], &to = arrivals[i + half];
-        if (to.Samples > from.Samples)
-            slopes.push_back((to.Seconds - from.Seconds) / static_cast<double>(to.Samples - from.Samples));
-    }
-    if (slopes.size() < FewestSlopes)
-        return std::nullopt;
-    std::sort(slopes.begin(), slopes.end());
-    const double median = Quantile(slopes, 0.5);
-    if (median <= 0 || Quantile(slopes, 0.75) - Quantile(slopes, 0.25) > MostSpread * median)
-        return std::nullopt;
-    return TRun{median, std::move(slopes)};
+    return arrivals.size() < 2 ? 0 : arrivals.back().Seconds - arrivals.front().Seconds;
 }
 
-double PooledMedian(const TRun &a, const TRun &b)
+std::size_t Samples(const std::vector<TSampleArrival> &arrivals)
 {
-    std::vector<double> all(a.Slopes);
-    all.insert(all.end(), b.Slopes.begin(), b.Slopes.end());
-    std::sort(all.begin(), all.end());
-    return Quantile(all, 0.5);
+    return arrivals.size() < 2 ? 0 : arrivals.back().Samples - arrivals.front().Samples;
+}
+
+// Each arrival is noted some milliseconds late (the USB frame, a busy hub, a loaded machine), and
+// as completions come back in order, one noted late holds up those after it. The slope is the
+// median of the slopes between all arrivals at least a third of the run apart (Theil and Sen): no
+// single late stretch tilts it. How far the arrivals stray from that line (the middle half of them)
+// says whether the run can be trusted.
+std::optional<double> Fit(const std::vector<TSampleArrival> &arrivals)
+{
+    const std::size_t n = arrivals.size(), apart = n / 3;
+    if (n < FewestArrivals)
+        return std::nullopt;
+    std::vector<double> slopes;
+    for (std::size_t i = 0; i < n; ++i)
+        for (std::size_t j = i + apart; j < n; ++j)
+            if (arrivals[j].Samples > arrivals[i].Samples)
+                slopes.push_back((arrivals[j].Seconds - arrivals[i].Seconds) /
+                                 static_cast<double>(arrivals[j].Samples - arrivals[i].Samples));
+    if (slopes.empty())
+        return std::nullopt;
+    std::sort(slopes.begin(), slopes.end());
+    const double period = Quantile(slopes, 0.5);
+    std::vector<double> offsets;
+    for (const TSampleArrival &a : arrivals)
+        offsets.push_back(a.Seconds - period * static_cast<double>(a.Samples));
+    std::sort(offsets.begin(), offsets.end());
+    const double stray = Quantile(offsets, 0.75) - Quantile(offsets, 0.25);
+    if (getenv("KDBG")) fprintf(stderr, "fit n=%zu span=%.3f rate=%.0f stray=%.4f\n", n, Span(arrivals), 1/period, stray);
+    if (period <= 0 || stray > MostStray * Span(arrivals))
+        return std::nullopt;
+    return period;
+}
+
+// A probe, four times longer each time until it takes ProbeLongEnough, for the size of the runs.
+std::optional<double> RoughPeriod(const TTimedTransfer &transfer)
+{
+    for (std::size_t probe = FirstProbe;; probe *= 4) {
+        const std::optional<std::vector<TSampleArrival>> arrivals = transfer(probe);
+        if (!arrivals)
+            return std::nullopt;
+        const double took = arrivals->empty() ? 0 : arrivals->back().Seconds;
+        if (took >= ProbeLongEnough || probe >= LargestRun)
+            return std::max(took, 1e-6) / static_cast<double>(probe);
+    }
 }
 
 } // namespace
@@ -75,33 +101,34 @@ TBitBangRate BitBangRateFor(double clockDelayMs)
     return {SampleClock / divisor, LibFtdiClock / divisor};
 }
 
-TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer)
+TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer, double expected, double enoughAbove)
 {
-    std::size_t probe = FirstProbe;
-    double took = 0;
-    for (;;) {
-        const std::optional<std::vector<TSampleArrival>> arrivals = transfer(probe);
-        if (!arrivals)
-            return {};
-        took = arrivals->empty() ? 0 : arrivals->back().Seconds;
-        if (took >= ProbeLongEnough || probe >= LargestRun)
-            break;
-        probe *= 4;
-    }
-    const double rough = std::max(took, 1e-6) / static_cast<double>(probe);
-    const auto size = std::clamp(static_cast<std::size_t>(RunSeconds / rough), SmallestRun, LargestRun);
-    std::vector<TRun> steady;
+    const std::optional<double> rough = expected > 0 ? expected : RoughPeriod(transfer);
+    if (!rough)
+        return {};
+    auto size = std::clamp(static_cast<std::size_t>(RunSeconds / *rough), SmallestRun, LargestRun);
+    std::vector<double> steady;
+    if (expected > 0)
+        steady.push_back(expected);
     for (int run = 0; run < MostRuns; ++run) {
         const std::optional<std::vector<TSampleArrival>> arrivals = transfer(size);
         if (!arrivals)
             return {};
-        std::optional<TRun> fit = Fit(*arrivals);
-        if (!fit)
+        // A probe slowed by late arrivals makes the run too short to tell: it is made longer.
+        if (const double span = Span(*arrivals); span < ShortestRun * RunSeconds) {
+            const double seen = span / static_cast<double>(std::max<std::size_t>(Samples(*arrivals), 1));
+            size = std::clamp(static_cast<std::size_t>(RunSeconds / std::max(seen, 1e-9)), size, LargestRun);
             continue;
-        for (const TRun &other : steady)
-            if (std::max(fit->Period, other.Period) <= Agreement * std::min(fit->Period, other.Period))
-                return {TMeasuredPeriod::TResult::Measured, PooledMedian(*fit, other)};
-        steady.push_back(std::move(*fit));
+        }
+        const std::optional<double> period = Fit(*arrivals);
+        if (!period)
+            continue;
+        if (enoughAbove > 0 && *period > enoughAbove)
+            return {TMeasuredPeriod::TResult::Measured, *period};
+        for (const double other : steady)
+            if (std::max(*period, other) <= Agreement * std::min(*period, other))
+                return {TMeasuredPeriod::TResult::Measured, (*period + other) / 2};
+        steady.push_back(*period);
     }
     return {TMeasuredPeriod::TResult::Unsteady, 0};
 }

@@ -29,9 +29,13 @@ struct TMeasuredPeriod {
 };
 
 // A probe, four times longer each time until it takes 20 ms, gives a rough rate; then come runs of
-// some 0.2 s each. Each arrival is noted a few ms late (the USB frame, a busy hub, a loaded machine),
-// which tilts a slope between two arrivals by that much over their distance: a run's slopes are taken
-// between arrivals half the run apart, and their median is the run's period. A run whose middle half
-// of slopes spreads by more than 10% of it is unsteady; two steady runs that agree within 3% make
-// the measurement, the median of all their slopes the period. Unsteady when no two do in six runs.
-TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer);
+// some 0.25 s each. Each arrival is noted a few ms late (the USB frame, a busy hub, a loaded
+// machine), and one noted late holds up those after it: a run's period is the median of the slopes
+// between all its arrivals at least a third of the run apart, which no late stretch tilts much. A
+// run whose arrivals stray from that line by more than 4% of its length (the middle half of them)
+// is unsteady; two steady runs that agree within 3% make the measurement, their mean the period.
+// Unsteady when no two do in six runs.
+// expected: the period a first measurement leads to expect after the rate was asked again; it counts
+// as one of the runs, and no probe is needed. enoughAbove: one steady run that finds a longer period
+// is enough, as the chip will be asked for another rate and timed again.
+TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer, double expected = 0, double enoughAbove = 0);

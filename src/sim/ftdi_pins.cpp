@@ -81,13 +81,15 @@ void TFtdiPins::LeaveInBitBang(std::uint8_t outputs, std::uint8_t latch, double 
 
 std::uint8_t TFtdiPins::Sample(std::uint8_t byte, bool drive, double now)
 {
-    const std::uint8_t read = Read();
-    ++SampleCount;
+    const bool readFirst = Echo == TEchoReading::OneBehind;
+    const std::uint8_t before = readFirst ? Read() : 0;
     if (drive) {
         Latch = LatchWhileInput == TLatchReading::Taken ? byte
                                                         : static_cast<std::uint8_t>((Latch & ~Mask) | (byte & Mask));
         Drive(now);
     }
+    const std::uint8_t read = readFirst ? before : Read();
+    ++SampleCount;
     return read;
 }
 

@@ -5,7 +5,7 @@
 //
 // What it takes for granted, with a switch for each other reading the documents leave open:
 // - A bit-bang sample reads the pins first and then drives the byte, so the bytes read run one
-//   behind the bytes written (AN232R-01).
+//   behind the bytes written (AN232R-01). Echo Same: a chip that drives first and reads after.
 // - A pin that is no output in the bit-bang mask floats high (the chip's pull-ups).
 // - The latch keeps the last byte written in bit-bang mode across UART mode; at power-up it holds
 //   00. LatchWhileInput: whether a byte written while a pin is an input reaches that pin's latch.
@@ -33,6 +33,7 @@ public:
     };
     enum class TLatchReading { Taken, Ignored };
     enum class TModemReading { Kept, Dropped };
+    enum class TEchoReading { OneBehind, Same };
 
     // The adapter is wired as the settings say, read again at every change.
     TFtdiPins(TVirtualChip &chip, const TSettings &settings);
@@ -40,6 +41,7 @@ public:
 
     TLatchReading LatchWhileInput = TLatchReading::Taken;
     TModemReading ModemInBitBang = TModemReading::Kept;
+    TEchoReading Echo = TEchoReading::OneBehind;
     bool Ttl = false;
     // An output line shorted to a level: the pin, the adapter and the samples all show that level.
     void ShortPin(std::uint8_t pin, bool high) { Short = {pin, high}; }
