@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -71,7 +69,6 @@ std::optional<double> Fit(const std::vector<TSampleArrival> &arrivals)
         offsets.push_back(a.Seconds - period * static_cast<double>(a.Samples));
     std::sort(offsets.begin(), offsets.end());
     const double stray = Quantile(offsets, 0.75) - Quantile(offsets, 0.25);
-    if (getenv("KDBG")) fprintf(stderr, "fit n=%zu span=%.3f rate=%.0f stray=%.4f\n", n, Span(arrivals), 1/period, stray);
     if (period <= 0 || stray > MostStray * Span(arrivals))
         return std::nullopt;
     return period;
@@ -115,7 +112,7 @@ TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer, double expec
         if (!arrivals)
             return {};
         // A probe slowed by late arrivals makes the run too short to tell: it is made longer.
-        if (const double span = Span(*arrivals); span < ShortestRun * RunSeconds) {
+        if (const double span = Span(*arrivals); span < ShortestRun * RunSeconds && size < LargestRun) {
             const double seen = span / static_cast<double>(std::max<std::size_t>(Samples(*arrivals), 1));
             size = std::clamp(static_cast<std::size_t>(RunSeconds / std::max(seen, 1e-9)), size, LargestRun);
             continue;
