@@ -24,14 +24,13 @@ constexpr double CancelSeconds = 1.0;
 // the chip sends reaches the host within a latency period or a few packets, and a read cut short
 // by a cancel holds little. UART mode keeps many pending, for some 0.7 s of 115200 Bd between two
 // polls of the terminal. Bit-bang mode has reads out for all of a transfer's samples up to half a
-// second of them (and an eighth more for a long one, as short packets use some up), so that
-// completions handled late (a busy hub, a loaded machine) never leave the chip without a read to
-// send its samples to: it would stop clocking, and a rate measurement would time the host.
+// second of them, so that completions handled late (a busy hub, a loaded machine) never leave the
+// chip without a read to send its samples to: it would stop clocking, and a rate measurement would
+// time the host.
 constexpr int UartReads = 32;
 constexpr int UartReadPackets = 4;
 constexpr int SampleReads = 256;
 constexpr int SampleReadPackets = 4;
-constexpr std::size_t SpareFrom = 4096;
 // A drain without reads pending waits this much longer than the latency timer for the short
 // packet the chip then sends.
 constexpr int DrainMarginMs = 4;
@@ -368,8 +367,6 @@ void TLibFtdiDriver::MakeBulks()
 {
     Out = std::make_unique<TBulk>(Usb, this);
     DrainIn = std::make_unique<TBulk>(Usb, this);
-    SampleIn.clear();
-    Pending.clear();
     for (int i = 0; i < SampleReads; ++i)
         SampleIn.push_back(std::make_unique<TBulk>(Usb, this));
     for (int i = 0; i < UartReads; ++i)
@@ -637,13 +634,12 @@ void TLibFtdiDriver::TakeSamples(libusb_transfer *transfer)
 bool TLibFtdiDriver::RequestSamples()
 {
     const std::size_t payload = Packet() - 2;
-    const std::size_t wanted = InWanted >= SpareFrom ? InWanted + InWanted / 8 : InWanted;
     for (auto &bulk : SampleIn) {
-        if (InGot + InAsked >= wanted)
+        if (InGot + InAsked >= InWanted)
             break;
         if (bulk->Busy)
             continue;
-        const std::size_t owed = wanted - InGot - InAsked;
+        const std::size_t owed = InWanted - InGot - InAsked;
         const std::size_t packets = std::min<std::size_t>(SampleReadPackets, (owed + payload - 1) / payload);
         if (!Submit(*bulk, Context->out_ep, packets * Packet(), &SampleRead))
             return false;

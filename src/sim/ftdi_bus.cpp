@@ -283,6 +283,7 @@ void TFtdiBus::RunCallbacks(libusb_context *ctx)
         transfer->callback(transfer);
 }
 
+// Waits for the first callback due, in steps of a frame (the bus may complete something sooner).
 int TFtdiBus::libusb_handle_events_timeout_completed(libusb_context *ctx, timeval *tv, int *)
 {
     Sync();
@@ -294,11 +295,9 @@ int TFtdiBus::libusb_handle_events_timeout_completed(libusb_context *ctx, timeva
             WaitUntil(T + Random(Load));
             return 0;
         }
-        const double step = std::min(until, next ? *next : until);
-        // The bus may complete something sooner than that: run it in small steps.
-        WaitUntil(std::min(step, T + std::max(FrameSeconds, 0.0005)));
-        if (T >= until && !(NextCallback(ctx) && *NextCallback(ctx) <= T))
+        if (T >= until)
             return 0;
+        WaitUntil(std::min({until, next.value_or(until), T + std::max(FrameSeconds, 0.0005)}));
     }
 }
 
