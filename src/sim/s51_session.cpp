@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <stdexcept>
 #include <system_error>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -52,6 +53,36 @@ std::string Hex(int value)
     return text;
 }
 
+// Both ends closed when it goes, but for the ones taken.
+struct TPipe {
+    int Read = -1;
+    int Write = -1;
+
+    TPipe()
+    {
+        int ends[2];
+        Check(::pipe2(ends, O_CLOEXEC) == 0, "cannot make a pipe to s51");
+        Read = ends[0];
+        Write = ends[1];
+    }
+    ~TPipe()
+    {
+        for (int fd : {Read, Write})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    TPipe(const TPipe &) = delete;
+    TPipe &operator=(const TPipe &) = delete;
+    int TakeRead() { return std::exchange(Read, -1); }
+    int TakeWrite() { return std::exchange(Write, -1); }
+};
+
+int NonBlocking(int fd)
+{
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    return fd;
+}
+
 void BlockSigpipe()
 {
     sigset_t pipe;
@@ -90,8 +121,7 @@ void TS51Session::Write(const std::string &bytes)
         const std::lock_guard lock(StateLock);
         Input += bytes;
     }
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(Wake, &one, sizeof one);
+    WakeUp();
 }
 
 std::vector<std::uint8_t> TS51Session::Stop()
@@ -101,11 +131,16 @@ std::vector<std::uint8_t> TS51Session::Stop()
             const std::lock_guard lock(StateLock);
             StopRequested = true;
         }
-        const std::uint64_t one = 1;
-        [[maybe_unused]] const ssize_t n = ::write(Wake, &one, sizeof one);
+        WakeUp();
         Thread.join();
     }
     return Data;
+}
+
+void TS51Session::WakeUp()
+{
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(Wake, &one, sizeof one);
 }
 
 std::string TS51Session::Failure() const
@@ -125,10 +160,11 @@ void TS51Session::Run()
     BlockSigpipe();
     try {
         Launch();
-        if (AwaitAnswers(StartupPatience)) {
-            Configure();
-            Loop();
-        }
+        if (!AwaitAnswers(StartupPatience))
+            throw std::runtime_error("s51 did not start within " + std::to_string(StartupPatience.count()) + " s" +
+                                     Tail(Console->Unanswered()));
+        Configure();
+        Loop();
         Finish();
     } catch (const std::exception &error) {
         Fail(error.what());
@@ -143,23 +179,16 @@ void TS51Session::Run()
 void TS51Session::Launch()
 {
     Check(Wake >= 0, "cannot make an eventfd");
-    int console[2], answers[2], uartIn[2], uartOut[2];
-    Check(::pipe2(console, O_CLOEXEC) == 0 && ::pipe2(answers, O_CLOEXEC) == 0 && ::pipe2(uartIn, O_CLOEXEC) == 0 &&
-              ::pipe2(uartOut, O_CLOEXEC) == 0,
-          "cannot make the pipes to s51");
+    TPipe console, answers, uartIn, uartOut;
     const std::vector<std::string> args{"s51", "-P", "-b", "-e", "set console interactive on",
                                         "-t", Chip.Core.Is8052 ? "C52" : "C51",
                                         "-X", std::to_string(std::lround(Program.CrystalHz)),
                                         "-S", "in=/dev/fd/3,out=/dev/fd/4", Program.HexFile};
-    Child = std::make_unique<TChildProcess>(Program.Simulator, args,
-                                            std::vector<int>{console[0], answers[1], answers[1], uartIn[0], uartOut[1]});
-    for (int fd : {console[0], answers[1], uartIn[0], uartOut[1]})
-        ::close(fd);
-    for (int fd : {answers[0], uartIn[1], uartOut[0]})
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-    Console = std::make_unique<TS51Console>(console[1], answers[0]);
-    UartIn = uartIn[1];
-    UartOut = uartOut[0];
+    Child = std::make_unique<TChildProcess>(
+        Program.Simulator, args, std::vector<int>{console.Read, answers.Write, answers.Write, uartIn.Read, uartOut.Write});
+    Console = std::make_unique<TS51Console>(console.TakeWrite(), NonBlocking(answers.TakeRead()));
+    UartIn = NonBlocking(uartIn.TakeWrite());
+    UartOut = NonBlocking(uartOut.TakeRead());
 }
 
 // The second data pointer, the control register's reset value (the AT89S8252's EEPROM ready flag
@@ -227,24 +256,23 @@ void TS51Session::Finish()
         Paused = false;
     }
     AwaitSilence();
-    if (!Chip.Core.EepromMask || Data.empty())
+    if (!Chip.Core.EepromMask || Data.empty() || EndedAlone)
         return;
     Console->Send("dump eeprom 0 " + Hex(static_cast<int>(Data.size()) - 1) + " " + std::to_string(DumpBytesPerLine),
                   TS51Line::Dump);
     AwaitAnswers(FinishPatience);
 }
 
-// Until every line in flight (and the startup notice) has been answered.
+// Until every line in flight (and the startup notice) has been answered; false when s51 ended or the
+// patience ran out first.
 bool TS51Session::AwaitAnswers(std::chrono::milliseconds patience)
 {
     const TClock::time_point deadline = TClock::now() + patience;
     while (!EndedAlone && (!Greeted || !Console->InFlight().empty())) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - TClock::now());
-        if (left <= 0ms) {
-            Fail("s51 did not answer within " + std::to_string(patience.count() / 1000) + " s");
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
+        if (left <= 0ms)
             return false;
-        }
-        Service(static_cast<int>(left.count()) + 1);
+        Service(static_cast<int>(left.count()));
     }
     return !EndedAlone;
 }
@@ -255,9 +283,9 @@ void TS51Session::AwaitSilence()
 {
     const TClock::time_point deadline = TClock::now() + FinishPatience;
     while (!EndedAlone && !Console->InFlight().empty() && TClock::now() < deadline) {
-        const std::size_t before = Console->Unanswered().size() + Console->InFlight().size();
+        const std::size_t heard = Console->Unanswered().size(), waiting = Console->InFlight().size();
         Service(static_cast<int>(std::chrono::milliseconds(Silence).count()));
-        if (Console->Unanswered().size() + Console->InFlight().size() == before)
+        if (Console->Unanswered().size() == heard && Console->InFlight().size() == waiting)
             Console->GiveUpInFlight();
     }
 }

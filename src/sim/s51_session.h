@@ -78,6 +78,7 @@ public:
 private:
     using TClock = std::chrono::steady_clock;
 
+    void WakeUp();
     void Run();
     void Launch();
     void Configure();
