@@ -12,7 +12,7 @@ TSckRate TSckRate::WithClockDelay(double clockDelayMs) const
     return {requests + clockDelayMs, clockDelayMs};
 }
 
-std::string FrequencyText(double hz)
+std::string FrequencyText(double hz, char decimalSeparator)
 {
     char text[32];
     if (hz >= 1e6)
@@ -21,7 +21,9 @@ std::string FrequencyText(double hz)
         std::snprintf(text, sizeof text, "%.3g kHz", hz / 1e3);
     else
         std::snprintf(text, sizeof text, "%.3g Hz", hz);
-    return text;
+    std::string result = text;
+    std::replace(result.begin(), result.end(), '.', decimalSeparator);
+    return result;
 }
 
 std::string SckText(const TSckRate &rate, TChipKind kind)

@@ -22,5 +22,5 @@ struct TSckRate {
 // "SCK measured at 9.8 kHz with a Clock Delay of 0.1 ms: the AT89S52 needs a crystal of 157 kHz or more
 // (SCK below 1/16 of it)"
 std::string SckText(const TSckRate &rate, TChipKind kind);
-// "9.8 kHz", "1.25 MHz", "850 Hz"
-std::string FrequencyText(double hz);
+// "9.8 kHz", "1.25 MHz", "850 Hz", with the decimal separator given.
+std::string FrequencyText(double hz, char decimalSeparator = '.');

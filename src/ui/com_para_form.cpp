@@ -12,6 +12,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -130,6 +131,11 @@ public:
     }
 };
 
+char DecimalSeparator()
+{
+    return QLocale().decimalPoint().at(0).toLatin1();
+}
+
 int Rounded(long double value)
 {
     return static_cast<int>(std::lround(value));
@@ -154,7 +160,7 @@ TComParaForm::TComParaForm(QWidget *parent)
     for (int i = 0; i < DeviceGroup->Count(); ++i)
         connect(DeviceGroup->Item(i), &QRadioButton::toggled, this, &TComParaForm::UpdateClockTip);
     UpdateClockTip();
-    const QString writeTip = QString::fromStdString(WriteDelayTip());
+    const QString writeTip = QString::fromStdString(WriteDelayTip(DecimalSeparator()));
     GroupBox5->setToolTip(writeTip);
     FloatEdit4->setToolTip(writeTip);
 }
@@ -380,7 +386,7 @@ void TComParaForm::UpdatePortTip()
 void TComParaForm::UpdateClockTip()
 {
     const QString tip = QString::fromStdString(
-        ClockDelayTip(Sck, static_cast<double>(FloatEdit3->Value()), DeviceGroup->ItemIndex()));
+        ClockDelayTip(Sck, static_cast<double>(FloatEdit3->Value()), DeviceGroup->ItemIndex(), DecimalSeparator()));
     GroupBox4->setToolTip(tip);
     FloatEdit3->setToolTip(tip);
 }

@@ -6,6 +6,7 @@
 
 #include <string>
 
-// device: the Device choice being edited (an unknown one counts as the AT89S8252).
-std::string ClockDelayTip(const TSckRate &measured, double clockDelayMs, int device);
-std::string WriteDelayTip();
+// device: the Device choice being edited (an unknown one counts as the AT89S8252). Numbers are
+// written with the decimal separator given.
+std::string ClockDelayTip(const TSckRate &measured, double clockDelayMs, int device, char decimalSeparator);
+std::string WriteDelayTip(char decimalSeparator);
