@@ -93,8 +93,10 @@ int main()
                            before.HostWaitSeconds;
     std::printf("through the fake FTDI cable at %.0f samples/s: %.2f s on its clock (goal <= 12 s)%s; %.1f s of "
                 "samples, %.0f round trips\n",
-                port.Rate().Measured, seconds, onCable.Holds ? "" : " (WRONG)", after.StreamSeconds - before.StreamSeconds,
-                static_cast<double>(after.Transfers + after.ControlRequests - before.Transfers - before.ControlRequests));
+                port.Rate().Measured, seconds, onCable.Holds ? "" : " (WRONG)",
+                after.StreamSeconds - before.StreamSeconds,
+                static_cast<double>(after.Transfers + after.ControlRequests - before.Transfers -
+                                    before.ControlRequests));
     const double waitsSeconds = 0.5 + Bytes * 0.5 / 1000;
     const double cableInstructionMs = 32 * onCable.Status.Sck.BitMs;
     std::printf("  above 6 s: the erase and the 0.5 ms write cycle of each byte take %.1f s, and each byte's 32-bit "

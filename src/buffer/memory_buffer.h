@@ -8,14 +8,15 @@
 constexpr int BufferSize = 12288;
 constexpr int DataMemorySize = 2048;
 
+// One bit per buffer index: which bytes a loaded file gave a value.
+using TCoverage = std::bitset<BufferSize>;
+
 // The code memory of the chip the Device setting names; any other value (a hand-edited settings
 // file) gets 16 bytes so that a wrong value can never reach beyond a real chip.
 int CodeMemorySize(int device);
 // The data memory the data operations cover: 2048 bytes as ever, none on the chips whose
 // instructions have no data memory at all.
 int DataRangeSize(int device);
-
-using TByteSet = std::bitset<BufferSize>;
 
 struct TMemoryBuffer {
     std::array<std::uint8_t, BufferSize> Buffer{};
@@ -31,7 +32,7 @@ struct TMemoryBuffer {
     // Written only by the file readers; negative means an empty range.
     int HighestAddress = 0;
     // The indices the last file load stored; written only by the file readers.
-    TByteSet FileBytes;
+    TCoverage FileBytes;
     // Set by the front ends that write a file unattended (korvel-cli, batch mode): on a chip that is
     // erased before it is written, code writes and verifies touch only FileBytes, so the rest stays
     // erased rather than taking the buffer's 00. The GUI's buffer is written as the user sees it.

@@ -357,7 +357,7 @@ bool TProgThread::VerifyWritten(int last)
     const auto expected = [&memory](int i) { return memory.Buffer[static_cast<std::size_t>(i)]; };
     // A slow chip may still write the last byte, and would lose the read that comes meanwhile.
     Link.Wait(RewriteWaitMs(Ctx.Settings));
-    TByteSet wrong;
+    TCoverage wrong;
     const bool read = ReadBack(true, last, [&](int i) { return memory.CodeTouches(i, device); },
                                [&](int i, std::uint8_t chip) { wrong.set(static_cast<std::size_t>(i), chip != expected(i)); });
     if (!read)
