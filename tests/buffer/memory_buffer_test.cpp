@@ -1,9 +1,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
-#include "buffer/binary_file.h"
 #include "buffer/chip_kind.h"
-#include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "buffer_test_support.h"
 
@@ -95,23 +93,4 @@ TEST(ChipTable, TimingsAndLimitsAreTheDatasheets)
         EXPECT_EQ(chip.WriteWait, TWriteWait::Setting);
         EXPECT_EQ(chip.SckDivisor, 40);
     }
-}
-
-// The readers note the bytes a file holds, which unattended writes to an erased chip keep to.
-TEST(MemoryBuffer, TheReadersNoteTheBytesTheFileHolds)
-{
-    TTempDir dir;
-    WriteBytes(dir.File("gap.hex"), ":02000000AABB99\n:01001000CC23\n:00000001FF\n");
-    WriteBytes(dir.File("five.bin"), "12345");
-    TMemoryBuffer memory;
-    memory.FileBytes.set(100);
-    ASSERT_TRUE(LoadHexFile(memory, 3, dir.File("gap.hex"), true, {}).Ok);
-    EXPECT_EQ(memory.FileBytes.count(), 3u) << "only this file's";
-    EXPECT_TRUE(memory.FileBytes.test(0) && memory.FileBytes.test(1) && memory.FileBytes.test(0x10));
-    memory.OnlyFileBytes = true;
-    EXPECT_FALSE(memory.CodeTouches(2, 3)) << "the AT89S52 is erased first";
-    EXPECT_TRUE(memory.CodeTouches(2, 0)) << "the AT89S8252 erases each byte it writes";
-    ASSERT_TRUE(LoadBinaryFile(memory, 3, dir.File("five.bin"), true, {}).Ok);
-    EXPECT_EQ(memory.FileBytes.count(), 5u);
-    EXPECT_TRUE(memory.FileBytes.test(4));
 }
