@@ -19,6 +19,14 @@ enum class TInstructionSet : std::uint8_t {
     FourByte,
 };
 
+// What a byte write waits before the next instruction.
+enum class TWriteWait : std::uint8_t {
+    // The Write Delay setting: the datasheets give only a typical write time ("less than 2.5 ms").
+    Setting,
+    // The chip's own write cycle, which the datasheets bound for the slowest crystal.
+    WriteCycle,
+};
+
 enum class TLockEncoding : std::uint8_t {
     ClearedBits, // one instruction AC, E7 with bit 7, 6, 5 cleared for lock bit 1, 2, 3
     Modes,       // one instruction AC, E0 + (mode - 1) per mode 2..4, programmed in order
@@ -50,19 +58,21 @@ struct TChipInfo {
     bool AutoErase;        // a byte write replaces the byte, rather than clearing bits of it
     int EraseMs;           // the longest chip erase
     int WriteCycleUs;      // the longest byte write, at the slowest crystal the chip allows
+    TWriteWait WriteWait;
+    int SckDivisor;        // SCK must stay below the target's crystal frequency divided by this
     TLockEncoding Locks;
     TCoreInfo Core;
 };
 
 constexpr std::array<TChipInfo, 4> ChipTable{{
     {TChipKind::AT89S8252, "AT89S8252", "8252", 8192, 2048, TInstructionSet::ThreeByte, {}, 0, true, 16, 2500,
-     TLockEncoding::ClearedBits, {true, 0x96, 0x02, 0x04, 0x08}},
+     TWriteWait::Setting, 40, TLockEncoding::ClearedBits, {true, 0x96, 0x02, 0x04, 0x08}},
     {TChipKind::AT89S53, "AT89S53", "53", 12288, 0, TInstructionSet::ThreeByte, {}, 0, true, 16, 2500,
-     TLockEncoding::ClearedBits, {true, 0x96, 0x02, 0x04, 0x00}},
+     TWriteWait::Setting, 40, TLockEncoding::ClearedBits, {true, 0x96, 0x02, 0x04, 0x00}},
     {TChipKind::AT89S51, "AT89S51", "51", 4096, 0, TInstructionSet::FourByte, {SignatureMaker, 0x51, 0x06}, 256, false, 500,
-     500, TLockEncoding::Modes, {false, 0xA2, 0x00, 0x01, 0x00}},
+     500, TWriteWait::WriteCycle, 16, TLockEncoding::Modes, {false, 0xA2, 0x00, 0x01, 0x00}},
     {TChipKind::AT89S52, "AT89S52", "52", 8192, 0, TInstructionSet::FourByte, {SignatureMaker, 0x52, 0x06}, 256, false, 500,
-     500, TLockEncoding::Modes, {true, 0xA2, 0x00, 0x01, 0x00}},
+     500, TWriteWait::WriteCycle, 16, TLockEncoding::Modes, {true, 0xA2, 0x00, 0x01, 0x00}},
 }};
 
 constexpr const TChipInfo &ChipInfo(TChipKind kind) { return ChipTable[static_cast<std::size_t>(kind)]; }
