@@ -65,7 +65,7 @@ std::string EndText(int status)
 std::string TChildProcess::FindOnPath(const std::string &name)
 {
     const char *path = std::getenv("PATH");
-    std::string_view rest = path ? path : "";
+    std::string_view rest = path ? path : "/usr/bin:/bin"; // what exec uses without PATH
     while (!rest.empty()) {
         const std::size_t colon = rest.find(':');
         const std::string_view folder = rest.substr(0, colon);

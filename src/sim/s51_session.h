@@ -2,8 +2,9 @@
 //
 // A thread of the session starts s51 and lives as long as s51 does, so s51 dies with it even when the
 // whole process goes down without cleaning up (see TChildProcess). s51's UART is a pipe each way
-// (-S in=/dev/fd/3,out=/dev/fd/4): a pipe never loses a byte, and s51 hands a byte to the program
-// only when the UART has taken the one before. Its console is a second pair of pipes.
+// (-S in=/dev/fd/3,out=/dev/fd/4): from a pipe s51 takes a byte only once the UART has taken the one
+// before, while from a terminal (-s, a pseudo-terminal) or a socket (-k, -S port=) it throws away
+// what comes meanwhile, and a terminal's Ctrl-X opens its menu. Its console is a second pair of pipes.
 //
 // s51 runs as fast as the host allows, several times faster than the chip, and times the UART, the
 // timers and the program by the crystal in that simulated time. Left to run freely it would keep a

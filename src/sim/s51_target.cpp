@@ -22,10 +22,12 @@ namespace {
 // A folder only this user can enter, so that nobody slips another program under s51.
 std::string MakeFolder(std::string &error)
 {
-    std::string pattern = (std::filesystem::temp_directory_path() / "korvel-s51-XXXXXX").string();
+    std::error_code failed;
+    const std::filesystem::path temporary = std::filesystem::temp_directory_path(failed);
+    std::string pattern = ((failed ? std::filesystem::path("/tmp") : temporary) / "korvel-s51-XXXXXX").string();
     if (::mkdtemp(pattern.data()))
         return pattern;
-    error = "cannot make a folder for the virtual chip's program: " + std::string(std::strerror(errno));
+    error = "Cannot make a folder for the virtual chip's program: " + std::string(std::strerror(errno));
     return {};
 }
 
@@ -77,7 +79,7 @@ std::string TS51Target::WriteProgram(const TSimImage &chip, std::string &hexFile
     std::copy_n(chip.Code.begin(), size, memory->Buffer.begin());
     hexFile = Folder + "/program.ihx";
     const TFileResult saved = SaveHexFile(*memory, 0, static_cast<int>(size) - 1, hexFile);
-    return saved.Ok ? std::string() : "cannot write the virtual chip's program: " + saved.Error;
+    return saved.Ok ? std::string() : "Cannot write the virtual chip's program: " + saved.Error;
 }
 
 // The session leaves the target before it stops, so that a Write meanwhile finds no chip running.
