@@ -48,7 +48,8 @@ void ReadDumpLine(std::string_view line, std::vector<std::uint8_t> &memory, std:
     if (!address)
         return;
     for (std::size_t at = *address; at < *address + static_cast<std::size_t>(perLine) && at < memory.size(); ++at) {
-        const std::optional<unsigned> value = (words >> word && word.size() == 2) ? Number<unsigned>(word, 16) : std::nullopt;
+        const std::optional<unsigned> value =
+            (words >> word && word.size() == 2) ? Number<unsigned>(word, 16) : std::nullopt;
         if (!value)
             return;
         memory[at] = static_cast<std::uint8_t>(*value);

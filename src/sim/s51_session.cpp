@@ -184,8 +184,8 @@ void TS51Session::Launch()
                                         "-t", Chip.Core.Is8052 ? "C52" : "C51",
                                         "-X", std::to_string(std::lround(Program.CrystalHz)),
                                         "-S", "in=/dev/fd/3,out=/dev/fd/4", Program.HexFile};
-    Child = std::make_unique<TChildProcess>(
-        Program.Simulator, args, std::vector<int>{console.Read, answers.Write, answers.Write, uartIn.Read, uartOut.Write});
+    const std::vector<int> fds{console.Read, answers.Write, answers.Write, uartIn.Read, uartOut.Write};
+    Child = std::make_unique<TChildProcess>(Program.Simulator, args, fds);
     Console = std::make_unique<TS51Console>(console.TakeWrite(), NonBlocking(answers.TakeRead()));
     UartIn = NonBlocking(uartIn.TakeWrite());
     UartOut = NonBlocking(uartOut.TakeRead());
@@ -411,7 +411,8 @@ void TS51Session::SendStep()
         for (std::uint8_t address : UartRegisterAddresses)
             line += "expr sfr[" + Hex(address) + "];";
     }
-    line += std::string("expr uart0_check_often=") + (InputWaiting() ? "1" : "0") + ";step " + std::to_string(instructions);
+    line += std::string("expr uart0_check_often=") + (InputWaiting() ? "1" : "0");
+    line += ";step " + std::to_string(instructions);
     Console->Send(line, kind, instructions);
 }
 
@@ -449,7 +450,8 @@ void TS51Session::TakeWakeUps()
     [[maybe_unused]] const ssize_t n = ::read(Wake, &count, sizeof count);
     const std::lock_guard lock(StateLock);
     const double charSeconds = BitsPerCharacter / Baud.value_or(SlowestBaud);
-    InputUntil = std::max(InputUntil, Simulated.load()) + static_cast<double>(Input.size()) * charSeconds + InputSlackSeconds;
+    InputUntil = std::max(InputUntil, Simulated.load()) + static_cast<double>(Input.size()) * charSeconds +
+                 InputSlackSeconds;
     Unsent += Input;
     Input.clear();
 }
