@@ -170,6 +170,8 @@ void TS51Session::Run()
         Fail(error.what());
     }
     Child.reset();
+    if (UartOut >= 0)
+        DrainOutput(); // what the program sent before it stopped still arrives
     Console.reset();
     for (int fd : {UartIn, UartOut})
         if (fd >= 0)
