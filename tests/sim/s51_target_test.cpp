@@ -219,6 +219,7 @@ TEST(S51Target, RefusesToStartSayingWhy)
     ::setenv("PATH", empty.c_str(), 1);
     const bool started = target.Start(chip);
     ::setenv("PATH", path.c_str(), 1);
+    std::filesystem::remove_all(empty);
     EXPECT_FALSE(started);
     EXPECT_EQ(target.Problem(), S51MissingText);
     EXPECT_NE(target.Problem().find("sdcc-ucsim"), std::string::npos);
@@ -255,11 +256,15 @@ TEST(S51Target, DiesWithItsOwnerProcess)
 {
     REQUIRE_S51();
     ASSERT_EQ(::prctl(PR_SET_CHILD_SUBREAPER, 1), 0); // the orphaned s51 comes to us to be reaped
+    // The owner leaves its program's folder behind; it goes to a folder of the test's own.
+    const std::filesystem::path scratch = std::filesystem::temp_directory_path() / "korvel-s51-owner-test";
+    std::filesystem::create_directories(scratch);
     int report[2];
     ASSERT_EQ(::pipe(report), 0);
     const pid_t owner = ::fork();
     ASSERT_GE(owner, 0);
     if (owner == 0) {
+        ::setenv("TMPDIR", scratch.c_str(), 1);
         auto *target = new TS51Target; // never destroyed
         target->Start(ExampleChip(TChipKind::AT89S8252, "echo/echo.ihx"));
         ReadUntil(*target, "\n");
@@ -278,6 +283,7 @@ TEST(S51Target, DiesWithItsOwnerProcess)
     bool reaped = false;
     ASSERT_TRUE(Eventually([&] { return reaped = reaped || ::waitpid(s51, &status, WNOHANG) == s51; }));
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    std::filesystem::remove_all(scratch);
 }
 
 } // namespace
