@@ -18,6 +18,7 @@ TFileResult LoadBinaryFile(TMemoryBuffer &memory, int device, const std::string 
                            const TBufferNotify &notify)
 {
     memory.HighestAddress = -1;
+    memory.FileBytes.reset();
     const std::size_t size = static_cast<std::size_t>(CodeMemorySize(device));
     std::size_t stored = 0;
     bool overflow = false;
@@ -30,6 +31,8 @@ TFileResult LoadBinaryFile(TMemoryBuffer &memory, int device, const std::string 
         return !overflow;
     });
     result.Overflow = overflow;
+    for (std::size_t i = 0; i < stored; ++i)
+        memory.FileBytes.set(i);
     FinishLoad(notify, Silent, overflow, BinaryNote);
     return result;
 }

@@ -59,6 +59,7 @@ THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line,
             continue;
         }
         memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
+        memory.FileBytes.set(static_cast<std::size_t>(index));
         memory.HighestAddress = std::max(memory.HighestAddress, static_cast<int>(index));
         ++result.Stored;
     }
@@ -187,6 +188,7 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
     // Read into a copy, so that a file that turns out to hold no record leaves the buffer as it was.
     TMemoryBuffer loaded = memory;
     loaded.HighestAddress = 0;
+    loaded.FileBytes.reset();
     THexReader reader(loaded, device);
     TFileResult result = ReadFileInChunks(name, [&reader](std::string_view chunk) {
         reader.Feed(chunk);

@@ -97,7 +97,8 @@ TMainForm::TMainForm(const std::string &settingsPath, const QStringList &argumen
     SessionLines = std::make_unique<TSessionLines>(Session);
     ProgUi = CreateProgUi();
     Context = std::make_unique<TProgContext>(
-        TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }});
+        TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }, nullptr,
+                     [this] { return Session.LineTimeMs(); }});
     Runner = std::make_unique<TProgRunner>(*Context);
     InstallPortHooks();
     setWindowTitle("Korvel Vers 20030210");
@@ -413,6 +414,8 @@ void TMainForm::StartBatch(const std::string &file)
     QThread::msleep(BatchStartWaitMs);
     const TFileResult loaded = LoadFile(LoaderForName(file), file, true);
     Memory.WholeDevice = false;
+    // Nobody sees the buffer's 00 between the file's bytes: a chip erased first keeps FF there.
+    Memory.OnlyFileBytes = true;
     Status.BatchMode = true;
     // Nobody looks at the file before it goes into the chip: a damaged or cut-off one stays out.
     if (!loaded.Ok || !loaded.Warning.empty()) {
@@ -496,6 +499,7 @@ void TMainForm::Parameter1Click()
     ComParaForm->SetPortProblem(FromStd(LastPortProblem));
     const TTtyDriver &tty = Session.Driver();
     ComParaForm->SetPortDriver(tty.Name.empty() ? QString() : FromStd(TtyDriverText(tty)));
+    ComParaForm->SetSckRate(Status.Sck);
     if (ComParaForm->exec() == QDialog::Accepted) {
         ComParaForm->TakeBack(Settings);
         SaveSettingsReported();
