@@ -693,7 +693,8 @@ void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms)
     if (ms > 0)
         Counters.HostWaitSeconds += seconds;
     lock.unlock(); // the terminal may use the port meanwhile
-    Chip->Sleep(seconds);
+    if (seconds > 0)
+        Chip->Sleep(seconds);
 }
 
 void TFtdiPort::Flush()
