@@ -247,7 +247,9 @@ void Terminal(const TSettings &settings)
             }
         }
         const std::size_t heard = cable.Bus->Heard().size();
-        std::printf("  %6d Bd: %zu of %zu (%.2f%%); sent while the chip was in bit-bang mode: %zu\n", baud, shown,
+        std::printf("  %6d Bd: %zu of %zu (%.2f%%); besides, sent while an operation held the chip in bit-bang mode "
+                    "(out of reset before the lines were at rest), never heard: %zu\n",
+                    baud, shown,
                     heard, 100.0 * static_cast<double>(shown) / static_cast<double>(std::max<std::size_t>(heard, 1)),
                     cable.Bus->LostInBitBang());
     }
