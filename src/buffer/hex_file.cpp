@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <filesystem>
+#include <iterator>
 #include <vector>
 
 #include "buffer/file_io.h"
@@ -11,7 +12,7 @@
 
 namespace {
 
-const std::string HexNote = "The Hexfile you are going to load contains addresses beyond\n"
+const std::string OverflowNote = "The Hexfile you are going to load contains addresses beyond\n"
                             "the buffer capacity for this device! Please note that the\n"
                             "buffer contents may represent the Hexfile only in parts.";
 
@@ -46,7 +47,7 @@ bool ConvertField(std::string_view line, std::size_t position, std::size_t width
 }
 
 THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line, std::uint64_t address,
-                         unsigned count)
+                         unsigned count, TCoverage *covered)
 {
     THexLineResult result;
     for (unsigned i = 0; i < count; ++i) {
@@ -59,6 +60,8 @@ THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line,
             continue;
         }
         memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
+        if (covered)
+            covered->set(static_cast<std::size_t>(index));
         memory.HighestAddress = std::max(memory.HighestAddress, static_cast<int>(index));
         ++result.Stored;
     }
@@ -88,6 +91,18 @@ std::string NoDataError(const std::string &name, const THexFindings &found)
                            : name + " is not an Intel-HEX file: it holds no data record";
 }
 
+const char *DamageText(THexDamage damage)
+{
+    switch (damage) {
+    case THexDamage::WrongChecksum: return "wrong checksum";
+    case THexDamage::UnknownType: return "a record type Intel-HEX does not have";
+    case THexDamage::AfterEnd: return "after the end-of-file record";
+    case THexDamage::NotARecord:
+    case THexDamage::None: break;
+    }
+    return "not an Intel-HEX record";
+}
+
 // E.g. "fw.hex: 3 lines are damaged, the first is line 7 (wrong checksum); the end-of-file record is
 // missing: the file may be cut off"; empty when the file was sound.
 std::string HexWarning(const std::string &name, const THexFindings &found, int memorySize)
@@ -95,7 +110,7 @@ std::string HexWarning(const std::string &name, const THexFindings &found, int m
     std::vector<std::string> parts;
     if (found.DamagedLines > 0) {
         const std::string first = "line " + std::to_string(found.FirstDamagedLine);
-        const char *why = found.FirstDamageIsChecksum ? "wrong checksum" : "not an Intel-HEX record";
+        const std::string why = DamageText(found.FirstDamage);
         parts.push_back(found.DamagedLines == 1 ? first + " is damaged (" + why + ")"
                                                 : std::to_string(found.DamagedLines) + " lines are damaged, the first is " +
                                                       first + " (" + why + ")");
@@ -110,7 +125,27 @@ std::string HexWarning(const std::string &name, const THexFindings &found, int m
     return warning;
 }
 
+// E.g. "fw.hex: read with CR line ends and a UTF-8 byte-order mark"; empty for a plain file.
+std::string HexNote(const std::string &name, const THexFindings &found)
+{
+    std::vector<std::string> forms;
+    if (found.CrLineEnds)
+        forms.push_back("CR line ends");
+    if (found.ByteOrderMark)
+        forms.push_back("a UTF-8 byte-order mark");
+    if (found.IndentedLines > 0)
+        forms.push_back(std::to_string(found.IndentedLines) + (found.IndentedLines == 1 ? " record" : " records") +
+                        " indented by blanks");
+    std::string note;
+    for (std::size_t i = 0; i < forms.size(); ++i)
+        note += (i == 0 ? name + ": read with " : i + 1 == forms.size() ? " and " : ", ") + forms[i];
+    return note;
+}
+
 const char UpperHexDigits[] = "0123456789ABCDEF";
+
+// Enough of a file's start for a few blank lines and the longest record.
+constexpr std::size_t HeadLength = 1024;
 
 void AppendHexByte(std::string &text, unsigned value)
 {
@@ -138,7 +173,8 @@ void AppendRecord(std::string &text, const TMemoryBuffer &memory, int address, i
 
 } // namespace
 
-THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base)
+THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base,
+                            TCoverage *covered)
 {
     if (line.size() < 9)
         return {};
@@ -155,7 +191,7 @@ THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view 
     case StartLinearAddress:
         return {}; // where the program starts, nothing to store
     default:
-        return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count);
+        return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count, covered);
     }
 }
 
@@ -182,12 +218,13 @@ THexLineCheck CheckHexLine(std::string_view line, unsigned &type)
 }
 
 TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
-                        const TBufferNotify &notify)
+                        const TBufferNotify &notify, THexReader::TDamaged damaged)
 {
     // Read into a copy, so that a file that turns out to hold no record leaves the buffer as it was.
     TMemoryBuffer loaded = memory;
     loaded.HighestAddress = 0;
-    THexReader reader(loaded, device);
+    TCoverage covered;
+    THexReader reader(loaded, device, damaged, &covered);
     TFileResult result = ReadFileInChunks(name, [&reader](std::string_view chunk) {
         reader.Feed(chunk);
         return !reader.Ended();
@@ -197,14 +234,18 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
         reader.Finish();
     const THexFindings &found = reader.Findings();
     if (result.Ok && found.DataRecords == 0) {
-        result = {false, NoDataError(name, found), false, {}};
+        result.Ok = false;
+        result.Error = NoDataError(name, found);
     } else {
         memory = loaded;
         result.Overflow = reader.Overflow();
+        result.BeyondMemory = found.BytesDropped;
+        result.Covered = covered;
+        result.Note = HexNote(name, found);
         if (result.Ok)
             result.Warning = HexWarning(name, found, CodeMemorySize(device));
     }
-    FinishLoad(notify, Silent, result.Overflow, HexNote);
+    FinishLoad(notify, Silent, result.Overflow, OverflowNote + "\n" + LeftOutText(device, result.BeyondMemory));
     return result;
 }
 
@@ -222,7 +263,34 @@ TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const 
 
 bool IsHexFileName(const std::string &name)
 {
+    // The names Intel-HEX files go by: assemblers', compilers' and programmers' own.
+    static const char *const extensions[] = {".hex", ".ihx", ".ihex", ".ihe", ".h86", ".hxl", ".hxh",
+                                             ".obl", ".obh", ".mcs", ".a43", ".a90"};
     std::string ext = std::filesystem::path(name).extension().string();
     std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == ".hex" || ext == ".ihx";
+    return std::find(std::begin(extensions), std::end(extensions), ext) != std::end(extensions);
+}
+
+bool StartsWithHexRecord(const std::string &name)
+{
+    std::string head;
+    ReadFileInChunks(name, [&head](std::string_view chunk) {
+        head.append(chunk.substr(0, HeadLength - head.size()));
+        return head.size() < HeadLength;
+    });
+    std::string_view text = head;
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    for (;;) {
+        const std::size_t end = text.find_first_of("\r\n");
+        if (end == std::string_view::npos && text.size() == HeadLength)
+            return false; // a first line longer than any record
+        std::string_view line = text.substr(0, end);
+        line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+        unsigned type = 0;
+        const THexLineCheck check = CheckHexLine(line, type);
+        if (check != THexLineCheck::Blank || end == std::string_view::npos)
+            return check == THexLineCheck::Record;
+        text.remove_prefix(end + 1);
+    }
 }

@@ -7,6 +7,7 @@
 
 #include "buffer/buffer_notify.h"
 #include "buffer/file_result.h"
+#include "buffer/hex_reader.h"
 #include "buffer/memory_buffer.h"
 
 // What one record line put into the buffer: bytes stored, and bytes dropped for lying at or beyond
@@ -19,8 +20,10 @@ struct THexLineResult {
 // Stores one record line (without its line end). Fields are taken by character position and no
 // checksum is checked. Extended address records (types 02 and 04) set `base`, which is added to the
 // address of the data records after them; start address records (03, 05) store nothing; every
-// other type but the end record (01) counts as data.
-THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base);
+// other type but the end record (01) counts as data. covered, when given, gets a bit for every byte
+// stored.
+THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base,
+                            TCoverage *covered = nullptr);
 
 // How a line compares with a proper record: a start code, hex digit pairs whose count agrees with the
 // byte count, and a checksum that makes them sum to 0. Blank lines (white space only) are none of
@@ -31,14 +34,19 @@ THexLineCheck CheckHexLine(std::string_view line, unsigned &type);
 
 // Reads the file into the buffer without clearing it first; HighestAddress becomes the largest
 // index stored (0 when none). The overflow note is shown unless Silent. A file without a single
-// data record is no Intel-HEX file: it fails and leaves the buffer as it was. Damage the lenient
-// reading passed over is named in Warning.
+// data record is no Intel-HEX file: it fails and leaves the buffer as it was. Damage the reading
+// passed over (read by position, or skipped) is named in Warning, an unusual form in Note.
 TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &name, bool Silent,
-                        const TBufferNotify &notify);
+                        const TBufferNotify &notify, THexReader::TDamaged damaged = THexReader::TDamaged::Read);
 
 // Writes the bytes first..last as 16-byte type-00 records followed by ":00000001FF". An empty range
 // (last < first) writes the end record only.
 TFileResult SaveHexFile(const TMemoryBuffer &memory, int first, int last, const std::string &name);
 
-// Intel-HEX for ".hex" and ".ihx" in any letter case, binary for anything else.
+// Intel-HEX for the extensions its files usually have (".hex", ".ihx", ".ihex", ".h86", ".mcs" and
+// others, in any letter case), binary for anything else.
 bool IsHexFileName(const std::string &name);
+
+// Whether the file's first line that is not blank is an Intel-HEX record with a right checksum (after
+// a byte-order mark, and blanks before it): such a file is no binary image, whatever its name.
+bool StartsWithHexRecord(const std::string &name);

@@ -2,10 +2,14 @@
 // (the main window, or the command-line tool) holds one TMemoryBuffer for the whole run.
 #pragma once
 #include <array>
+#include <bitset>
 #include <cstdint>
 
 constexpr int BufferSize = 12288;
 constexpr int DataMemorySize = 2048;
+
+// One bit per buffer index: which bytes a loaded file gave a value.
+using TCoverage = std::bitset<BufferSize>;
 
 // The code memory of the chip the Device setting names; any other value (a hand-edited settings
 // file) gets 16 bytes so that a wrong value can never reach beyond a real chip.

@@ -20,6 +20,10 @@ enum TOperationCode : std::uint8_t {
     opVerifyData = 10,
 };
 
+// How far the erase a write of an erase-first chip starts with got, so that a stopped write says
+// whether the chip still holds what it held.
+enum class TEraseState : std::uint8_t { None, CutShort, Done };
+
 struct TProgStatus {
     std::atomic<std::uint8_t> OperationCode{opIdle};
     std::atomic<bool> Busy{false};
@@ -38,6 +42,7 @@ struct TProgStatus {
     // The last index of the range the operation's loop has dealt with; -1 before the first. Says how
     // far a stopped operation got.
     std::atomic<int> Position{-1};
+    std::atomic<TEraseState> EraseBeforeWrite{TEraseState::None};
     // What the presence test met. Written by the thread before its front-end steps and read by them
     // or after the thread ended, so it needs no atomics.
     TDetection Detection;

@@ -63,6 +63,7 @@ TProgThread::~TProgThread()
 
 void TProgThread::Execute()
 {
+    Link.SetStopFlag(&Ctx.Status.StopRequested);
     TProgStatus &status = Ctx.Status;
     const auto code = static_cast<TOperationCode>(status.OperationCode.load());
     status.Busy = true;
@@ -234,6 +235,9 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
     // held before, and the last image, no longer count.
     const bool eraseFirst = code && last >= 0 && !ChipInfo(ChipKindForDevice(Ctx.Settings.Device)).AutoErase;
     if (eraseFirst) {
+        // A stop that came during the presence test leaves the chip as it was.
+        if (Stopping())
+            return;
         EraseBeforeWrite();
         onlyChanged = false;
     }
@@ -263,6 +267,7 @@ void TProgThread::EraseBeforeWrite()
 {
     Device.ChipErase();
     Sleep(EraseWaitMs(Ctx.Settings.Device));
+    Ctx.Status.EraseBeforeWrite = Stopping() ? TEraseState::CutShort : TEraseState::Done;
 }
 
 void TProgThread::VerifyLoop(bool code)
@@ -275,8 +280,9 @@ void TProgThread::VerifyLoop(bool code)
     std::array<std::uint8_t, LargestChunk()> chip{};
     for (int first = 0; first <= last && !Stopping();) {
         const int read = ReadAhead(code, first, last + 1, chip.data());
-        // What a lost port answered is no answer: no difference is reported from it.
-        if (Lost())
+        // What a lost port answered is no answer, nor what was read while a stop cut its waits short:
+        // no difference is reported from it.
+        if (Lost() || Stopping())
             return;
         for (int i = first; i < first + read; ++i) {
             UpdateProgress(i, last);
@@ -342,6 +348,7 @@ bool TProgRunner::StartOperation(TOperationCode code)
     Ctx.Status.OperationCode = code;
     Ctx.Status.StopRequested = false;
     Ctx.Status.Position = -1;
+    Ctx.Status.EraseBeforeWrite = TEraseState::None;
     Ctx.Status.Busy = true;
     Current = std::make_unique<TProgThread>(Ctx, [this] { Active = false; });
     return true;
