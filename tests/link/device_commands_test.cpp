@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -218,6 +219,22 @@ TEST_F(ScriptedChipTest, DetectDeviceEndsEachWayWithCodeByteZeroAsFoundOrSaysSo)
               "Found no device on this serial port !\nMISO read only 1 bits (code bytes $0000 to $0007 and the last), "
               "also after $00 was written to code byte $0000 to see a 0: if a chip is there, that byte may now hold $00 "
               "instead of the $FF it read");
+}
+
+// A stop asked for while the presence test reads (its long settle sliced and cut short) ends it
+// before anything is written: what it read then is no byte to write back.
+TEST_F(ScriptedChipTest, AStopDuringThePresenceTestWritesNothing)
+{
+    Settings.PortSettle = 1000; // each bit of the slow read waits four seconds
+    std::atomic<bool> stop{true};
+    Link.SetStopFlag(&stop);
+    Answer({0x42, 0x42, 0x00, 0xFF, 0x42});
+    EXPECT_FALSE(Device.DetectDevice());
+    EXPECT_TRUE(Sleeps.empty()) << Sleeps.size();
+    const Bytes sent = Sent();
+    for (std::size_t i = 0; i < sent.size(); i += 3)
+        EXPECT_NE(sent[i], 0x02) << "a write at byte " << i;
+    Link.SetStopFlag(nullptr);
 }
 
 TEST_F(ScriptedChipTest, FourByteChipsAreKnownByEchoAndSignatureAndNothingIsWritten)
