@@ -85,13 +85,18 @@ void SetBase(std::string_view line, unsigned type, std::uint32_t &base)
         base = type == ExtendedLinearAddress ? value << 16 : value << 4;
 }
 
-std::string NoDataError(const std::string &name, const THexFindings &found)
+std::string DamageText(const THexFindings &found);
+
+// A reading that skips damage may find nothing else: then the damage is the reason.
+std::string NoDataError(const std::string &name, const THexFindings &found, THexReader::TDamaged damaged)
 {
+    if (damaged == THexReader::TDamaged::Skip && found.DamagedLines > 0)
+        return name + ": " + DamageText(found) + ", and no other record holds data";
     return found.EndRecord ? name + " holds no data record, only the end-of-file record"
                            : name + " is not an Intel-HEX file: it holds no data record";
 }
 
-const char *DamageText(THexDamage damage)
+const char *DamageReason(THexDamage damage)
 {
     switch (damage) {
     case THexDamage::WrongChecksum: return "wrong checksum";
@@ -105,16 +110,21 @@ const char *DamageText(THexDamage damage)
 
 // E.g. "fw.hex: 3 lines are damaged, the first is line 7 (wrong checksum); the end-of-file record is
 // missing: the file may be cut off"; empty when the file was sound.
+// E.g. "3 lines are damaged, the first is line 7 (wrong checksum)"
+std::string DamageText(const THexFindings &found)
+{
+    const std::string first = "line " + std::to_string(found.FirstDamagedLine);
+    const std::string why = DamageReason(found.FirstDamage);
+    return found.DamagedLines == 1
+               ? first + " is damaged (" + why + ")"
+               : std::to_string(found.DamagedLines) + " lines are damaged, the first is " + first + " (" + why + ")";
+}
+
 std::string HexWarning(const std::string &name, const THexFindings &found, int memorySize)
 {
     std::vector<std::string> parts;
-    if (found.DamagedLines > 0) {
-        const std::string first = "line " + std::to_string(found.FirstDamagedLine);
-        const std::string why = DamageText(found.FirstDamage);
-        parts.push_back(found.DamagedLines == 1 ? first + " is damaged (" + why + ")"
-                                                : std::to_string(found.DamagedLines) + " lines are damaged, the first is " +
-                                                      first + " (" + why + ")");
-    }
+    if (found.DamagedLines > 0)
+        parts.push_back(DamageText(found));
     if (!found.EndRecord)
         parts.push_back("the end-of-file record is missing: the file may be cut off");
     if (found.BytesStored == 0)
@@ -235,7 +245,7 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
     const THexFindings &found = reader.Findings();
     if (result.Ok && found.DataRecords == 0) {
         result.Ok = false;
-        result.Error = NoDataError(name, found);
+        result.Error = NoDataError(name, found, damaged);
     } else {
         memory = loaded;
         result.Overflow = reader.Overflow();

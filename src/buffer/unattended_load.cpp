@@ -52,7 +52,9 @@ TUnattendedLoad LoadForUnattendedWrite(TMemoryBuffer &memory, int device, const 
         load.Notes.push_back(name + " is read as Intel-HEX: its first line is an Intel-HEX record");
     }
     TMemoryBuffer loaded = memory;
-    const TFileResult result = hex ? LoadHexFile(loaded, device, name, true, {}, THexReader::TDamaged::Skip)
+    // Refused or not, damage is named the same; only a lenient load stores, and never from a damaged line.
+    const auto damaged = lenient ? THexReader::TDamaged::Skip : THexReader::TDamaged::Read;
+    const TFileResult result = hex ? LoadHexFile(loaded, device, name, true, {}, damaged)
                                    : LoadBinaryFile(loaded, device, name, true, {});
     if (!result.Ok)
         return Refused(TRefusal::FileError, result.Error);

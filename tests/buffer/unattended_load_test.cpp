@@ -56,6 +56,8 @@ TEST(UnattendedLoad, RefusesWhatTheChipWouldNotHoldAsItIsAndTakesWhatFitsWhenLen
          " holds no data record, only the end-of-file record", 0},
         {"a wrong checksum", "fw.hex", ":03000000020130CB\n:0100030055A7\n:00000001FF\n", 0, Code, R::Damaged, R::None,
          ": line 1 is damaged (wrong checksum)", 1},
+        {"nothing but a damaged data record", "fw.hex", ":03000000020130CB\n:00000001FF\n", 0, Code, R::Damaged,
+         R::FileError, ": line 1 is damaged (wrong checksum)", 0},
         {"data after the end record", "fw.hex", Sound + ":0100030055A7\n", 0, Code, R::Damaged, R::None,
          ": line 3 is damaged (after the end-of-file record)", 3},
         {"6000 bytes on an AT89S51", "fw.bin", kib6, 2, Code, R::Damaged, R::None,
@@ -105,6 +107,11 @@ TEST(UnattendedLoad, RefusesWhatTheChipWouldNotHoldAsItIsAndTakesWhatFitsWhenLen
 TEST(UnattendedLoad, SaysHowItReadTheFile)
 {
     TTempDir dir;
+    WriteBytes(dir.File("bad.hex"), ":03000000020130CB\n:00000001FF\n");
+    TMemoryBuffer untouched;
+    EXPECT_EQ(LoadForUnattendedWrite(untouched, 0, dir.File("bad.hex"), TLoadTarget::CodeMemory, true).Reason,
+              dir.File("bad.hex") + ": line 1 is damaged (wrong checksum), and no other record holds data")
+        << "a lenient load that skipped all it found names the damage";
     WriteBytes(dir.File("fw.txt"), "\xEF\xBB\xBF:03000000020130CA\r:00000001FF\r");
     TMemoryBuffer memory;
     const TUnattendedLoad load = LoadForUnattendedWrite(memory, 0, dir.File("fw.txt"), TLoadTarget::CodeMemory, false);
