@@ -467,9 +467,10 @@ bool TMainForm::BatchStep(const TFinishMessage &message)
     Status.BatchMode = true;
     Status.CloseRequested = true;
     BatchExit = code == opVerifyCode && outcome == ExitOk && Status.VerifyDifferences ? ExitDifferences : outcome;
-    if (message.Show)
-        std::cerr << "korvel: " << message.Text << std::endl;
-    return BatchExit == ExitOk; // nothing to show of a run that went well
+    if (BatchExit == ExitOk)
+        return true; // nothing to show of a run that went well
+    std::cerr << "korvel: " << message.Text << std::endl;
+    return false;
 }
 
 void TMainForm::OperationFinished(const TFinishMessage &message, const std::string &problems)
