@@ -226,21 +226,22 @@ std::string CliUsage()
            "  --whole                       whole memory instead of the file's extent\n"
            "  --quiet                       no progress, no result line on success\n"
            "  --no-verify                   do not verify after writing\n"
-           "  --lenient                     use an Intel-HEX file with damaged lines or without its\n"
-           "                                end-of-file record (what can be read of it)\n"
+           "  --lenient                     take a damaged Intel-HEX file, or one larger than the\n"
+           "                                memory: its sound lines, as far as they fit\n"
            "  -h, --help                    print this help and exit\n"
            "  --version                     print the version and exit\n"
            "\n"
            "The write commands verify what they wrote and end like verify-code when the chip\n"
-           "disagrees. Data memory holds 2048 bytes: a longer FILE is written and compared up to\n"
-           "$07FF only, and the result line says how many bytes were left out.\n"
-           "Files ending in .hex or .ihx are Intel-HEX, anything else is binary. An Intel-HEX file\n"
-           "with a wrong checksum, a line that is no record or no end-of-file record is refused\n"
-           "(exit 3, the chip is left as it is) unless --lenient is given.\n"
+           "disagrees. Intel-HEX files are known by their usual names (.hex, .ihx, .ihex, .h86,\n"
+           ".mcs, ...) and by a first line that is a record; anything else is binary. A FILE that\n"
+           "is empty, damaged (a wrong checksum, a line that is no record, a record after the end\n"
+           "or of an unknown type, no end-of-file record) or larger than the memory (data memory:\n"
+           "2048 bytes) is refused (exit 3, the chip is left as it is) unless --lenient is given.\n"
            "The first Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops between two instructions, puts the\n"
            "lines at rest and says how far the run got; a second one ends at once.\n"
            "Exit codes: 0 success, 1 no device found, 2 verify found differences,\n"
-           "            3 usage or file error, 4 the port cannot be opened, 5 stopped by a signal.\n";
+           "            3 usage, settings or file error, 4 the port cannot be opened or serve (or\n"
+           "            the virtual chip's image is in use), 5 stopped by a signal.\n";
 }
 
 std::string CliVersion() { return "korvel-cli " KORVEL_VERSION "\n"; }
