@@ -460,6 +460,8 @@ bool TMainForm::BatchStep(const TFinishMessage &message)
         return false;
     const int outcome = !Status.DeviceFound && !QCom.LineFailures().empty() ? ExitPort : BatchExitCode(Status);
     if (code == opWriteCode && outcome == ExitOk) {
+        // The handler is posted before the thread has quite ended: the runner takes the verify once it has.
+        Runner->WaitForEnd();
         Status.BatchMode = true;
         StartOperation(opVerifyCode);
         return true;
