@@ -734,3 +734,19 @@ TEST_F(MainFormTest, ADeviceNoChipHasStartsNothingAndNamesTheSetting)
     EXPECT_EQ(Chip().Counters().LineRequests, requests);
     EXPECT_EQ(ReadFile(Dir / "korvel.ini"), before);
 }
+
+// A settle of a minute before every input read (a hand-edited PortSettle) must not hold up the end of
+// the program: closing (as SIGTERM does) stops the read at once.
+TEST_F(MainFormTest, ClosingDuringAMinuteLongSettleEndsPromptly)
+{
+    Start();
+    Form->Settings.PortSettle = 60000;
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    ASSERT_TRUE(WaitUntil([&] { return Form->Status.Busy.load(); }));
+    QTest::qWait(200);
+    QElapsedTimer timer;
+    timer.start();
+    Form->close();
+    EXPECT_FALSE(Form->OperationRunning());
+    EXPECT_LT(timer.elapsed(), 5000);
+}
