@@ -242,8 +242,8 @@ TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
 }
 
 // A file the chip would not hold as it is never reaches it unattended: one that is no Intel-HEX, a
-// damaged one (a wrong checksum, data after the end record, a record type the format does not have),
-// an empty one, or one larger than the memory. The run ends with exit 3 and says why, and the chip
+// damaged one (a wrong checksum, data after the end record), an empty one, or one larger than the
+// memory (the load rule's cases are its own test). The run ends with exit 3 and says why, and the chip
 // keeps what it held. --lenient takes what can be read, skipping a damaged line whole, and writes what
 // fits. (Which damage is named how is the reader's own test.)
 TEST_F(CliTest, FilesTheChipWouldNotHoldAreRefusedUnlessLenient)
@@ -262,11 +262,7 @@ TEST_F(CliTest, FilesTheChipWouldNotHoldAreRefusedUnlessLenient)
         {"write-code ", "sum.hex", ":03000000020131CA\n" + byte3 + end, ": line 1 is damaged (wrong checksum)" + refused},
         {"verify-code ", "sum.hex", ":03000000020131CA\n" + byte3 + end, ": line 1 is damaged (wrong checksum)" + refused},
         {"write-code ", "after.hex", sound + end + byte3, ": line 3 is damaged (after the end-of-file record)" + refused},
-        {"write-code ", "type6.hex", sound + ":0100030655A1\n" + end,
-         ": line 2 is damaged (a record type Intel-HEX does not have)" + refused},
         {"write-code ", "empty.bin", "", " is empty: there is nothing to write\n"},
-        {"write-code ", "big.bin", std::string(12288, '\x5A'),
-         " holds 4096 bytes beyond the 8192 bytes of the AT89S8252's code memory" + refused},
         {"write-data ", "long.bin", std::string(3000, '\x11'), " holds 952 bytes beyond the 2048 bytes of data memory" + refused},
     };
     for (const auto &c : cases) {
@@ -296,26 +292,6 @@ TEST_F(CliTest, FilesTheChipWouldNotHoldAreRefusedUnlessLenient)
     EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not written\n"), std::string::npos) << run.Out;
     EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos) << run.Out;
     EXPECT_TRUE(TSimImage::Load((Dir / "chip.sim").string()).Data == std::vector<std::uint8_t>(2048, 0x11));
-}
-
-// Intel-HEX files go by more names than .hex and .ihx, and a file under any other name whose first
-// line is a record is one too (and the run says so): none of them is written as binary.
-TEST_F(CliTest, IntelHexIsKnownByItsUsualNamesAndByItsFirstLine)
-{
-    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
-    for (const char *name : {"fw.ihex", "fw.txt"}) {
-        const std::string file = (Dir / name).string();
-        std::ofstream(file, std::ios::binary) << ":03000000020130CA\r\n:00000001FF\r\n";
-        TSimImage::Erased(TChipKind::AT89S8252).Save((Dir / "chip.sim").string());
-        const TRun run = Cli("--quiet write-code " + file);
-        EXPECT_EQ(run.Code, 0) << name << run.Err;
-        EXPECT_EQ(run.Err, std::string(name) == "fw.txt" ? "korvel-cli: note: " + file +
-                                                               " is read as Intel-HEX: its first line is an Intel-HEX record\n"
-                                                         : "");
-        const std::vector<std::uint8_t> code = TSimImage::Load((Dir / "chip.sim").string()).Code;
-        EXPECT_EQ(std::vector<std::uint8_t>(code.begin(), code.begin() + 4), (std::vector<std::uint8_t>{0x02, 0x01, 0x30, 0xFF}))
-            << name;
-    }
 }
 
 // A hand-edited settings file that names no chip, or leaves MISO without an input, stops the run

@@ -54,22 +54,3 @@ TEST(SettleLinesTest, InputReadsWaitOnlyWhileAnOutputChangeIsFresh)
 }
 
 } // namespace
-
-namespace {
-
-// A settle the settings file made a minute long ends as soon as the stop check answers true.
-TEST(SettleLinesTest, ALongSettleEndsOnAStop)
-{
-    TRecordingLines inner;
-    TSettleLines lines(inner, [] { return 60000.0; });
-    int asked = 0;
-    lines.SetStopCheck([&asked] { return ++asked >= 3; });
-    lines.SetRts(true);
-    const TClock::time_point start = TClock::now();
-    lines.QueueSample(0);
-    lines.TakeSample();
-    EXPECT_LT(MsSince(start), 10000.0) << "slices of 50 ms, the third ends it";
-    EXPECT_EQ(asked, 3);
-}
-
-} // namespace

@@ -17,7 +17,6 @@ TEST(StopReport, SaysHowFarTheRunGotAndWhatTheChipHolds)
     } cases[] = {
         {opWriteCode, TStopPhase::Operation, 0x0A3F, TEraseState::None,
          "Stopped at $0A40 of $1FFF: the chip holds a partly written image"},
-        {opWriteCode, TStopPhase::Operation, -1, TEraseState::None, "Stopped before $0000: nothing was written"},
         {opWriteCode, TStopPhase::Operation, -1, TEraseState::Done,
          "Stopped before $0000: the chip was erased, nothing was written"},
         {opWriteCode, TStopPhase::Operation, 0x0100, TEraseState::Done,
@@ -27,8 +26,6 @@ TEST(StopReport, SaysHowFarTheRunGotAndWhatTheChipHolds)
         {opVerifyCode, TStopPhase::VerifyAfterWrite, 0x1FFF, TEraseState::None,
          "Stopped after the last byte, $1FFF: the write ended, its verify did not"},
         {opReadCode, TStopPhase::Operation, 0x0010, TEraseState::None, "Stopped at $0011 of $1FFF: nothing was saved"},
-        {opChipErase, TStopPhase::Operation, -1, TEraseState::None,
-         "Stopped during the erase: the chip may be partly erased (erase it again)"},
     };
     TMemoryBuffer memory;
     memory.WholeDevice = true;
