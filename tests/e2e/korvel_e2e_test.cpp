@@ -297,6 +297,9 @@ TEST_F(KorvelProcessTest, ClosingDuringALongWriteEndsItPromptly)
     korvel->Signal(SIGTERM);
     EXPECT_EQ(korvel->Wait(10s), 5); // the write did not end
     EXPECT_LT(std::chrono::steady_clock::now() - closed, 5s);
+    EXPECT_NE(ReadText(Dir / "korvel-stderr.txt").find(" of $1FFF: the chip holds a partly written image\n"),
+              std::string::npos)
+        << ReadText(Dir / "korvel-stderr.txt");
     EXPECT_EQ(Cli("verify-code " + (Dir / "big.bin").string()).Code, 2); // written part way, kept in the image
 }
 
