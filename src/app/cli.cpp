@@ -10,7 +10,9 @@
 #include "ftdi/ftdi_port.h"
 #include "ftdi/libftdi_driver.h"
 #include "link/adapter_presets.h"
+#include "link/device_commands.h"
 #include "link/isp_link.h"
+#include "link/sck_rate.h"
 #include "link/qc_com32.h"
 #include "link/settle_lines.h"
 #include "link/settle_probe.h"
@@ -188,6 +190,7 @@ private:
     bool ReadChipIntoLastProgrammed();
     void ShowProgress(TProgRunner &runner);
     int Finish(const char *title, const std::string &note);
+    std::string WriteNote(const TFinishMessage &message) const;
     std::string BeyondNote(TOperationCode code) const;
     int Stopped(TOperationCode code, TStopPhase phase);
     int FinishWithoutDevice(const TFinishMessage &message);
@@ -201,6 +204,7 @@ private:
     void DescribeCost(double requestMs);
     double MeasureInputs();
     void ShowBreak();
+    TSckRate MeasureSck();
     void ForecastDuration();
 
     const TCliOptions &Opt;
@@ -303,6 +307,8 @@ bool TCli::PrepareBuffer()
         if (!LoadInto(Opt.File))
             return false;
         Memory.WholeDevice = Opt.Whole;
+        // Nobody sees the buffer's 00 between the file's bytes: a chip erased first keeps FF there.
+        Memory.OnlyFileBytes = !Opt.Whole;
         return true;
     case TCliCommand::Detect:
         Memory.WholeDevice = false; // an empty verify: the presence test and nothing else
@@ -416,7 +422,8 @@ int TCli::RunOperation()
     if (!Execute(plan.Code, plan.Idle && !fast))
         return Stopped(plan.Code, TStopPhase::Operation);
     const int result = Finish(plan.Title, BeyondNote(plan.Code));
-    if (result != ExitOk || !Opt.Verify || !IsWrite(plan.Code))
+    // A chip erased first has read back what the write wrote already.
+    if (result != ExitOk || !Opt.Verify || !IsWrite(plan.Code) || Status.WriteVerified)
         return result;
     const TOperationCode verify = plan.Code == opWriteData ? opVerifyData : opVerifyCode;
     if (!Execute(verify, false))
@@ -463,6 +470,20 @@ int TCli::FinishWithoutDevice(const TFinishMessage &message)
                                                      : ""));
 }
 
+// "; read back and verified", "; lock mode 3 (...)": what the chip said at the end of a write.
+std::string TCli::WriteNote(const TFinishMessage &message) const
+{
+    std::string text;
+    if (Status.WriteVerified)
+        text = ", read back and verified";
+    if (message.Show)
+        text += "; " + message.Text;
+    const bool fourByte = InstructionSetOf(Settings.Device) == TInstructionSet::FourByte;
+    if (Status.OperationCode == opWriteLockBits && fourByte)
+        text += "; the chip is in " + LockModeText(Status.Detection.LockBits);
+    return text;
+}
+
 int TCli::Finish(const char *title, const std::string &note)
 {
     // A port that stopped answering ends the command like one that could not be opened.
@@ -471,6 +492,8 @@ int TCli::Finish(const char *title, const std::string &note)
         return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
     }
     const TFinishMessage message = FinishMessage(Status);
+    if (!Status.DeviceFound && Status.Detection.Result == TPresence::Locked)
+        return Fail(ExitLocked, message.Text);
     if (!Status.DeviceFound && Status.OperationCode != opChipReset)
         return FinishWithoutDevice(message);
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
@@ -482,12 +505,14 @@ int TCli::Finish(const char *title, const std::string &note)
         return ExitOk;
     std::ostringstream elapsed;
     elapsed << std::fixed << std::setprecision(1) << Status.ElapsedSeconds.load() << " s";
+    // A write that read back what it wrote says so, and what it had to write twice, in its own line.
+    const bool write = IsWrite(static_cast<TOperationCode>(Status.OperationCode.load()));
     if (Opt.Command == TCliCommand::Detect)
         Out << "Found a device on this serial port (" << elapsed.str() << ")\n";
-    else if (message.Show)
+    else if (message.Show && (!write || differences))
         Out << message.Text << " (" << elapsed.str() << ")" << note << '\n';
     else
-        Out << title << ": done in " << elapsed.str() << note << '\n';
+        Out << title << ": done in " << elapsed.str() << note << WriteNote(message) << '\n';
     return differences ? ExitDifferences : ExitOk;
 }
 
@@ -558,6 +583,8 @@ int TCli::ShowLines()
     const std::string problem = Session->WiringProblem();
     if (!problem.empty() && !Opt.Quiet)
         Out << problem << '\n';
+    if (problem.empty() && !Opt.Quiet)
+        Out << SckText(MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
     // A pseudo-terminal has no modem lines to measure; a wiring the cable cannot serve reads nothing.
     if (Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
         DescribeCost(MeasureInputs());
@@ -567,6 +594,18 @@ int TCli::ShowLines()
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
     return ExitOk;
+}
+
+// Timed on the bits of one Programming Enable, which a chip takes for nothing else; the target is held
+// in reset meanwhile, as the toggling of the outputs held it.
+TSckRate TCli::MeasureSck()
+{
+    TIspLink link(Session->Lines(), Settings);
+    TDeviceCommands device(link, nullptr, [this] { return Session->LineTimeMs(); });
+    link.StartProgramming();
+    device.ProgrammingEnable();
+    link.IdleLines();
+    return {device.SentBitMs(), Settings.ClockDelay};
 }
 
 // A cable whose chip imitates the break shows it in the time a break on and off takes.
@@ -626,7 +665,7 @@ void TCli::DescribeCost(double requestMs)
     if (tty.Kind == TTtyKind::Usb) {
         const TTransferTime time = EstimateTransfer(8192, requestMs, Session->SettleMs(), Settings);
         Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (" << WriteRequestsPerByte(Settings.Device) << " line requests of "
-            << Ms(requestMs) << " ms and a write delay of " << Ms(Settings.WriteDelay) << " ms per byte), its verify "
+            << Ms(requestMs) << " ms and a write wait of " << Ms(CodeWriteWaitMs(Settings)) << " ms per byte), its verify "
             << "about " << Duration(time.ReadSeconds) << '\n';
     }
     if (const std::string ftdi = FtdiPortStringFor(tty); !ftdi.empty())

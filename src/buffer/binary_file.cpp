@@ -23,6 +23,7 @@ TFileResult LoadBinaryFile(TMemoryBuffer &memory, int device, const std::string 
                            const TBufferNotify &notify)
 {
     memory.HighestAddress = -1;
+    memory.FileBytes.reset();
     const std::size_t size = static_cast<std::size_t>(CodeMemorySize(device));
     std::size_t stored = 0, beyond = 0;
     TFileResult result = ReadFileInChunks(name, [&](std::string_view chunk) {
@@ -34,7 +35,7 @@ TFileResult LoadBinaryFile(TMemoryBuffer &memory, int device, const std::string 
         return true;
     });
     for (std::size_t i = 0; i < stored; ++i)
-        result.Covered.set(i);
+        memory.FileBytes.set(i);
     result.Overflow = beyond > 0;
     result.BeyondMemory = static_cast<int>(std::min<std::size_t>(beyond, INT32_MAX));
     FinishLoad(notify, Silent, result.Overflow, BinaryNote(device, result.BeyondMemory));

@@ -17,6 +17,4 @@ struct TFileResult {
     // How a load read its file where that is unusual (a byte-order mark, CR line ends, indented
     // records), naming the file; empty for a plain file.
     std::string Note;
-    // The buffer indices a load gave a byte from the file.
-    TCoverage Covered;
 };

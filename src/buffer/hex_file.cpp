@@ -47,7 +47,7 @@ bool ConvertField(std::string_view line, std::size_t position, std::size_t width
 }
 
 THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line, std::uint64_t address,
-                         unsigned count, TCoverage *covered)
+                         unsigned count)
 {
     THexLineResult result;
     for (unsigned i = 0; i < count; ++i) {
@@ -60,8 +60,7 @@ THexLineResult StoreData(TMemoryBuffer &memory, int size, std::string_view line,
             continue;
         }
         memory.Buffer[static_cast<std::size_t>(index)] = static_cast<std::uint8_t>(value);
-        if (covered)
-            covered->set(static_cast<std::size_t>(index));
+        memory.FileBytes.set(static_cast<std::size_t>(index));
         memory.HighestAddress = std::max(memory.HighestAddress, static_cast<int>(index));
         ++result.Stored;
     }
@@ -183,8 +182,7 @@ void AppendRecord(std::string &text, const TMemoryBuffer &memory, int address, i
 
 } // namespace
 
-THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base,
-                            TCoverage *covered)
+THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base)
 {
     if (line.size() < 9)
         return {};
@@ -201,7 +199,7 @@ THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view 
     case StartLinearAddress:
         return {}; // where the program starts, nothing to store
     default:
-        return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count, covered);
+        return StoreData(memory, CodeMemorySize(device), line, std::uint64_t{base} + address, count);
     }
 }
 
@@ -233,8 +231,8 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
     // Read into a copy, so that a file that turns out to hold no record leaves the buffer as it was.
     TMemoryBuffer loaded = memory;
     loaded.HighestAddress = 0;
-    TCoverage covered;
-    THexReader reader(loaded, device, damaged, &covered);
+    loaded.FileBytes.reset();
+    THexReader reader(loaded, device, damaged);
     TFileResult result = ReadFileInChunks(name, [&reader](std::string_view chunk) {
         reader.Feed(chunk);
         return !reader.Ended();
@@ -250,7 +248,6 @@ TFileResult LoadHexFile(TMemoryBuffer &memory, int device, const std::string &na
         memory = loaded;
         result.Overflow = reader.Overflow();
         result.BeyondMemory = found.BytesDropped;
-        result.Covered = covered;
         result.Note = HexNote(name, found);
         if (result.Ok)
             result.Warning = HexWarning(name, found, CodeMemorySize(device));

@@ -20,10 +20,8 @@ struct THexLineResult {
 // Stores one record line (without its line end). Fields are taken by character position and no
 // checksum is checked. Extended address records (types 02 and 04) set `base`, which is added to the
 // address of the data records after them; start address records (03, 05) store nothing; every
-// other type but the end record (01) counts as data. covered, when given, gets a bit for every byte
-// stored.
-THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base,
-                            TCoverage *covered = nullptr);
+// other type but the end record (01) counts as data.
+THexLineResult ParseHexLine(TMemoryBuffer &memory, int device, std::string_view line, std::uint32_t &base);
 
 // How a line compares with a proper record: a start code, hex digit pairs whose count agrees with the
 // byte count, and a checksum that makes them sum to 0. Blank lines (white space only) are none of

@@ -31,8 +31,8 @@ bool StripIndent(std::string_view &line)
 
 } // namespace
 
-THexReader::THexReader(TMemoryBuffer &memory, int device, TDamaged damaged, TCoverage *covered)
-    : Memory(memory), Device(device), Damaged(damaged), Covered(covered)
+THexReader::THexReader(TMemoryBuffer &memory, int device, TDamaged damaged)
+    : Memory(memory), Device(device), Damaged(damaged)
 {
     Pending.reserve(UsedLineLength);
 }
@@ -150,7 +150,7 @@ void THexReader::Parse(std::string_view line, bool complete)
     if (indented && !line.empty())
         ++Found.IndentedLines;
     if (damage == THexDamage::None || Damaged == TDamaged::Read) {
-        const THexLineResult result = ParseHexLine(Memory, Device, line, Base, Covered);
+        const THexLineResult result = ParseHexLine(Memory, Device, line, Base);
         if (result.Stored + result.Dropped > 0)
             ++Found.DataRecords;
         Found.BytesStored += result.Stored;

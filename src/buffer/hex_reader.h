@@ -43,8 +43,7 @@ public:
     // to take what can be read).
     enum class TDamaged { Read, Skip };
 
-    // covered, when given, gets a bit for every byte stored.
-    THexReader(TMemoryBuffer &memory, int device, TDamaged damaged = TDamaged::Read, TCoverage *covered = nullptr);
+    THexReader(TMemoryBuffer &memory, int device, TDamaged damaged = TDamaged::Read);
 
     // Lines end with LF, a CR before it dropped; in a text whose first line end is a CR alone, each
     // CR ends a line. Ctrl-Z ends the text, and whatever follows it is ignored.
@@ -69,7 +68,6 @@ private:
     TMemoryBuffer &Memory;
     int Device;
     TDamaged Damaged;
-    TCoverage *Covered;
     // The first bytes of the text, until they show whether they begin with a byte-order mark.
     std::string Start;
     bool Started = false;

@@ -33,3 +33,9 @@ int TMemoryBuffer::WriteRangeLast(bool code, int device) const
     const int memoryLast = (code ? CodeMemorySize(device) : DataRangeSize(device)) - 1;
     return WholeDevice ? memoryLast : std::min(HighestAddress, memoryLast);
 }
+
+bool TMemoryBuffer::CodeTouches(int index, int device) const
+{
+    return !OnlyFileBytes || ChipInfo(ChipKindForDevice(device)).AutoErase ||
+           FileBytes.test(static_cast<std::size_t>(index));
+}

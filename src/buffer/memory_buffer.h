@@ -31,11 +31,19 @@ struct TMemoryBuffer {
     bool WholeDevice = false;
     // Written only by the file readers; negative means an empty range.
     int HighestAddress = 0;
+    // The indices the last file load stored; written only by the file readers.
+    TCoverage FileBytes;
+    // Set by the front ends that write a file unattended (korvel-cli, batch mode): on a chip that is
+    // erased before it is written, code writes and verifies touch only FileBytes, so the rest stays
+    // erased rather than taking the buffer's 00. The GUI's buffer is written as the user sees it.
+    bool OnlyFileBytes = false;
 
     // Sets the first CodeMemorySize bytes; the bytes above keep their values.
     void FillBuffer(std::uint8_t value, int device);
     // The last index a write or verify of code (or data) memory covers, never beyond that memory;
     // below 0 when nothing.
     int WriteRangeLast(bool code, int device) const;
+    // Whether a code write or verify on the chip `device` names touches the index (see OnlyFileBytes).
+    bool CodeTouches(int index, int device) const;
     void ForgetLastProgrammed() { LastProgrammedKnownTo = -1; }
 };

@@ -23,12 +23,20 @@ std::string MemoryText(TLoadTarget target, int device)
 
 // The file's bytes at or beyond the memory: those the reader dropped beyond the code memory, and for
 // the data memory those it stored beyond that.
-int BytesBeyond(const TFileResult &loaded, int memorySize)
+int BytesBeyond(const TFileResult &result, const TCoverage &stored, int memorySize)
 {
-    int beyond = loaded.BeyondMemory;
-    for (std::size_t i = static_cast<std::size_t>(memorySize); i < loaded.Covered.size(); ++i)
-        beyond += loaded.Covered[i];
+    int beyond = result.BeyondMemory;
+    for (std::size_t i = static_cast<std::size_t>(memorySize); i < stored.size(); ++i)
+        beyond += stored[i];
     return beyond;
+}
+
+bool NothingWithin(const TCoverage &stored, int memorySize)
+{
+    for (std::size_t i = 0; i < static_cast<std::size_t>(memorySize); ++i)
+        if (stored[i])
+            return false;
+    return true;
 }
 
 TUnattendedLoad Refused(TUnattendedLoad::TRefusal refusal, std::string reason)
@@ -64,16 +72,14 @@ TUnattendedLoad LoadForUnattendedWrite(TMemoryBuffer &memory, int device, const 
         load.Warnings.push_back(result.Warning);
     }
     const int size = MemorySize(target, device);
-    if (const int beyond = BytesBeyond(result, size); beyond > 0) {
+    if (const int beyond = BytesBeyond(result, loaded.FileBytes, size); beyond > 0) {
         const std::string text = name + " holds " + std::to_string(beyond) + (beyond == 1 ? " byte" : " bytes") +
                                  " beyond " + MemoryText(target, device);
         if (!lenient)
             return Refused(TRefusal::Damaged, text);
         load.Warnings.push_back(text + ": " + (beyond == 1 ? "it is" : "they are") + " left out");
     }
-    for (std::size_t i = 0; i < result.Covered.size(); ++i)
-        load.Covered[i] = result.Covered[i] && i < static_cast<std::size_t>(size);
-    if (load.Covered.none())
+    if (NothingWithin(loaded.FileBytes, size))
         return Refused(TRefusal::FileError, name + (hex ? " holds nothing for " + MemoryText(target, device)
                                                         : " is empty: there is nothing to write"));
     if (!result.Note.empty())

@@ -21,13 +21,12 @@ struct TUnattendedLoad {
     std::string Reason;                // why it was refused, naming the file
     std::vector<std::string> Notes;    // how it was read, where that is worth saying
     std::vector<std::string> Warnings; // what a lenient load passed over
-    // The bytes the file gives within the memory (only these differ from what the buffer held).
-    TCoverage Covered;
 
     bool Ok() const { return Refusal == TRefusal::None; }
 };
 
 // Loads into `memory` only when the load is not refused; a refused load leaves it as it was.
-// HighestAddress and WholeDevice (cleared) are set as for any write of a loaded file.
+// HighestAddress, FileBytes (the bytes the file gives, a damaged line's not among them) and WholeDevice
+// (cleared) are set as for any write of a loaded file.
 TUnattendedLoad LoadForUnattendedWrite(TMemoryBuffer &memory, int device, const std::string &name,
                                        TLoadTarget target, bool lenient);

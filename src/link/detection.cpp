@@ -28,23 +28,43 @@ std::string OneLevelText(const TDetection &d)
            "$0000 to see a 0: if a chip is there, that byte may now hold $00 instead of the $FF it read";
 }
 
+// "AT89S51 or AT89S52": the chips of one instruction set.
+std::string NamesOf(TInstructionSet instructions)
+{
+    std::string names;
+    for (const TChipInfo &chip : ChipTable)
+        if (chip.Instructions == instructions)
+            names += (names.empty() ? "" : " or ") + std::string(chip.Name);
+    return names;
+}
+
+// A four-byte chip is looked for by the echo of Programming Enable alone; a three-byte one would
+// need its presence test, which writes code byte 0.
+std::string NoDeviceText(TChipKind expected)
+{
+    const std::string text = "Found no device on this serial port !";
+    if (ChipInfo(expected).Instructions != TInstructionSet::FourByte)
+        return text;
+    return text + " No " + NamesOf(TInstructionSet::FourByte) + " answered; an " +
+           NamesOf(TInstructionSet::ThreeByte) + " may be there, whose presence test writes code byte $0000: " +
+           "nothing was written, select that device to look for one";
+}
+
+bool SignatureRead(const TDetection &d)
+{
+    return ChipWithSignature(d.Signature).has_value();
+}
+
 } // namespace
 
-std::optional<int> LockModeOf(std::uint8_t lockBits, bool signatureReadable)
+std::optional<int> LockModeOf(std::uint8_t lockBits)
 {
     const bool lb1 = lockBits & 0x04;
     const bool lb2 = lockBits & 0x08;
     const bool lb3 = lockBits & 0x10;
-    if (signatureReadable) {
-        const bool unprogrammed = lb2;
-        if (lb3 != unprogrammed)
-            return std::nullopt;
-        return lb1 == unprogrammed ? 1 : 2;
-    }
-    const bool programmed = lb1;
-    if (lb2 != programmed)
+    if ((lb2 && !lb1) || (lb3 && !lb2))
         return std::nullopt;
-    return lb3 == programmed ? 4 : 3;
+    return 1 + lb1 + lb2 + lb3;
 }
 
 std::string PresenceText(const TDetection &d)
@@ -53,18 +73,23 @@ std::string PresenceText(const TDetection &d)
     switch (d.Result) {
     case TPresence::Found: break;
     case TPresence::NoDevice:
-        if (d.OneLevel)
-            return "Found no device on this serial port !\n" + OneLevelText(d);
-        break;
+        return d.OneLevel ? NoDeviceText(d.Expected) + "\n" + OneLevelText(d) : NoDeviceText(d.Expected);
     case TPresence::OtherChip:
         return "Found an " + ChipKindName(*ChipWithSignature(d.Signature)) + " (" + SignatureText(d.Signature) +
                "), but the settings name the " + expected;
     case TPresence::UnknownSignature:
         return "Found a chip whose signature " + SignatureText(d.Signature) +
                " names no chip this program knows; the settings name the " + expected;
-    case TPresence::Locked:
-        return "Found a chip locked in mode " + std::to_string(LockModeOf(d.LockBits, false).value_or(3)) +
+    case TPresence::Locked: {
+        const std::string mode = std::to_string(LockModeOf(d.LockBits).value_or(3));
+        if (SignatureRead(d))
+            return "Found an " + ChipKindName(*ChipWithSignature(d.Signature)) + " locked in mode " + mode +
+                   ", whose memory cannot be read: only a Chip Erase unlocks it, and it clears the chip";
+        return "Found a chip locked in mode " + mode +
                ", whose signature cannot be read: only a Chip Erase unlocks it, and it clears the chip";
+    }
+    case TPresence::SilentAfterErase:
+        return "The chip was erased, but did not answer Programming Enable after the erase: nothing was written";
     case TPresence::InputsLate:
         return "The port shows MISO later than the settle waits: code byte $0000 read " + Hex(d.QuickRead) +
                ", and " + Hex(d.Held) + " after a long wait; nothing was written (korvel-cli lines measures " +
@@ -76,14 +101,23 @@ std::string PresenceText(const TDetection &d)
     return "Found no device on this serial port !";
 }
 
+std::string LockModeText(std::uint8_t lockBits)
+{
+    const std::optional<int> mode = LockModeOf(lockBits);
+    char bits[8];
+    std::snprintf(bits, sizeof bits, "%02X", lockBits);
+    return "lock mode " + (mode ? std::to_string(*mode) + " (" + LockModeMeaning[*mode - 1] + ")"
+                                : std::string("unknown (Read Lock Bits answered ") + bits + ")");
+}
+
 std::string ChipAnswerText(const TDetection &d)
 {
     const std::optional<TChipKind> kind = ChipWithSignature(d.Signature);
-    const std::optional<int> mode = LockModeOf(d.LockBits, kind.has_value());
-    char bits[8];
-    std::snprintf(bits, sizeof bits, "%02X", d.LockBits);
-    return "Signature " + SignatureText(d.Signature) + (kind ? " (" + ChipKindName(*kind) + ")" : std::string()) +
-           ", lock mode " +
-           (mode ? std::to_string(*mode) + " (" + LockModeMeaning[*mode - 1] + ")"
-                 : std::string("unknown (Read Lock Bits answered ") + bits + ")");
+    const std::optional<int> mode = LockModeOf(d.LockBits);
+    std::string named;
+    if (kind)
+        named = " (" + ChipKindName(*kind) + ")";
+    else if (mode && *mode >= 3)
+        named = " (unreadable in this lock mode)";
+    return "Signature " + SignatureText(d.Signature) + named + ", " + LockModeText(d.LockBits);
 }

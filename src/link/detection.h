@@ -15,8 +15,11 @@ enum class TPresence : std::uint8_t {
     OtherChip,
     // It answered Programming Enable, but its signature names no chip the program knows.
     UnknownSignature,
-    // It answered, and its lock bits say mode 3 or 4, in which the signature cannot be read.
+    // It answered, and its lock bits say mode 3 or 4, in which its memory cannot be read (the older
+    // datasheets hide the signature too); Signature says whether it could be read.
     Locked,
+    // It was erased, but did not answer Programming Enable after the erase.
+    SilentAfterErase,
     // Code byte 0 read differently with the settle in use and with a long one: MISO shows a change
     // later than the settle waits, so nothing was written.
     InputsLate,
@@ -39,14 +42,17 @@ struct TDetection {
     bool Found() const { return Result == TPresence::Found; }
 };
 
-// The lock mode (1 = none .. 4) an answer of Read Lock Bits gives. The datasheets leave open whether
-// a programmed bit reads 1 or 0, so the level that means "programmed" is taken from the chip itself:
-// with the signature readable LB2 and LB3 are unprogrammed, without it LB1 and LB2 are programmed.
-// Nothing when the bits contradict themselves.
-std::optional<int> LockModeOf(std::uint8_t lockBits, bool signatureReadable);
+// The lock mode (1 = none .. 4) an answer of Read Lock Bits gives: xxx LB3 LB2 LB1 xx, a programmed
+// bit reads 1, and the modes are programmed in order. Nothing when the bits contradict themselves
+// (a higher bit programmed without a lower one).
+std::optional<int> LockModeOf(std::uint8_t lockBits);
 
 // Why the presence test stopped an operation, as the front ends say it; for NoDevice the program's
 // "Found no device on this serial port !".
 std::string PresenceText(const TDetection &detection);
+// "lock mode 3 (Lock Bits 1 and 2 programmed: no programming, no verify)", or "lock mode unknown (Read
+// Lock Bits answered 14)" for bits that contradict themselves.
+std::string LockModeText(std::uint8_t lockBits);
 // A four-byte chip's answers: "Signature 1E 52 06 (AT89S52), lock mode 1 (no lock bit programmed)".
+// A signature that names no chip in a lock mode that may hide it is said to be unreadable.
 std::string ChipAnswerText(const TDetection &detection);

@@ -55,9 +55,24 @@ int LockModeOfByte(std::uint8_t lockBitsByte)
     return lockBitsByte & 0x80 ? 1 : 2;
 }
 
-TDeviceCommands::TDeviceCommands(TIspLink &link, TSleep sleep)
-    : Link(link), Sleep(sleep ? sleep : &ThreadSleep)
+double CodeWriteWaitMs(const TSettings &settings)
 {
+    const TChipInfo &chip = ChipInfo(ChipKindForDevice(settings.Device));
+    return chip.WriteWait == TWriteWait::WriteCycle ? chip.WriteCycleUs / 1000.0 : settings.WriteDelay;
+}
+
+double RewriteWaitMs(const TSettings &settings)
+{
+    return std::max(settings.WriteDelay, CodeWriteWaitMs(settings));
+}
+
+TDeviceCommands::TDeviceCommands(TIspLink &link, TSleep sleep, TClockMs clock)
+    : Link(link), Sleep(sleep ? sleep : &ThreadSleep), Clock(std::move(clock))
+{
+    if (!Clock)
+        Clock = [] {
+            return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+        };
 }
 
 TChipKind TDeviceCommands::Kind() const
@@ -88,19 +103,19 @@ TPendingByte TDeviceCommands::ReadInstruction(std::uint8_t byte1, std::uint8_t b
     return ReadInstruction(byte2, byte3);
 }
 
-void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value)
+void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value, double waitMs)
 {
     Link.SendByte(byte1);
     Link.SendByte(byte2);
     Link.SendByte(value);
-    Link.Wait(Link.Settings().WriteDelay);
+    Link.Wait(waitMs);
 }
 
 void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3,
-                                       std::uint8_t value)
+                                       std::uint8_t value, double waitMs)
 {
     Link.SendByte(byte1);
-    WriteInstruction(byte2, byte3, value);
+    WriteInstruction(byte2, byte3, value, waitMs);
 }
 
 // The plain sleep is no wait on the lines: what the link still holds must reach the chip first. A
@@ -113,13 +128,27 @@ void TDeviceCommands::Pause(int ms)
         Sleep(std::min(left, slice));
 }
 
+// Its first two bytes are sent bits only, so their time is the SCK period the Clock Delay gives on
+// this port, without the settle a received bit may wait for.
 std::uint8_t TDeviceCommands::ProgrammingEnable()
 {
-    const TPendingByte answer = FourByteChip()
-                                    ? ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1], 0x00)
-                                    : ReadInstruction(ProgrammingEnableBytes[0], ProgrammingEnableBytes[1]);
-    LastEcho = TakeByte(answer);
+    const double start = Clock();
+    Link.SendByte(ProgrammingEnableBytes[0]);
+    Link.SendByte(ProgrammingEnableBytes[1]);
+    LastBitMs = (Clock() - start) / 16;
+    if (FourByteChip())
+        Link.SendByte(0x00);
+    LastEcho = TakeByte(Link.QueueReceiveByte());
     return LastEcho;
+}
+
+bool TDeviceCommands::EnableEchoed()
+{
+    Found = {};
+    Found.Expected = Kind();
+    const bool echoed = !FourByteChip() || LastEcho == FourByte::EnableEcho;
+    Found.Result = echoed ? TPresence::Found : TPresence::NoDevice;
+    return echoed;
 }
 
 void TDeviceCommands::ChipErase()
@@ -137,8 +166,8 @@ void TDeviceCommands::WriteLockBits(std::uint8_t lockBitsByte)
         return;
     }
     // A mode sent while the one before is still being written would be lost, and with it every
-    // higher one, since the chip takes them only in order.
-    const double cycleMs = std::max(Link.Settings().WriteDelay, ChipInfo(Kind()).WriteCycleUs / 1000.0);
+    // higher one, since the chip takes them only in order: they get the longer wait of a second write.
+    const double cycleMs = RewriteWaitMs(Link.Settings());
     for (int mode = 2; mode <= LockModeOfByte(lockBitsByte); ++mode) {
         TakeByte(ReadInstruction(LockBitsOpcode, FourByte::LockModeByte2(mode), 0x00));
         Link.Wait(cycleMs);
@@ -179,10 +208,21 @@ std::uint8_t TDeviceCommands::ReadCodeByte(std::uint16_t address)
 
 void TDeviceCommands::WriteCodeByte(std::uint16_t address, std::uint8_t value)
 {
+    WriteCode(address, value, CodeWriteWaitMs(Link.Settings()));
+}
+
+void TDeviceCommands::RewriteCodeByte(std::uint16_t address, std::uint8_t value)
+{
+    WriteCode(address, value, RewriteWaitMs(Link.Settings()));
+}
+
+void TDeviceCommands::WriteCode(std::uint16_t address, std::uint8_t value, double waitMs)
+{
     if (FourByteChip())
-        WriteInstruction(FourByte::WriteCode, FourByte::AddressHigh(address, Kind()), address & 0xFF, value);
+        WriteInstruction(FourByte::WriteCode, FourByte::AddressHigh(address, Kind()), address & 0xFF, value, waitMs);
     else
-        WriteInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Write), address & 0xFF, value);
+        WriteInstruction(CodeAddressByte1(address, Link.Settings().Device, TAccess::Write), address & 0xFF, value,
+                         waitMs);
 }
 
 std::uint8_t TDeviceCommands::ReadDataByte(std::uint16_t address)
@@ -192,7 +232,7 @@ std::uint8_t TDeviceCommands::ReadDataByte(std::uint16_t address)
 
 void TDeviceCommands::WriteDataByte(std::uint16_t address, std::uint8_t value)
 {
-    WriteInstruction(DataAddressByte1(address, TAccess::Write), address & 0xFF, value);
+    WriteInstruction(DataAddressByte1(address, TAccess::Write), address & 0xFF, value, Link.Settings().WriteDelay);
 }
 
 TSignature TDeviceCommands::ReadSignature()
@@ -309,11 +349,16 @@ void TDeviceCommands::JudgeSignature(TChipKind expected)
     Found.Signature = ReadSignature();
     Found.LockBits = ReadLockBits();
     const std::optional<TChipKind> kind = ChipWithSignature(Found.Signature);
-    // A signature that shows the maker's code was read, whatever chip it names.
+    const std::optional<int> mode = LockModeOf(Found.LockBits);
+    const bool locked = mode && *mode >= 3;
+    // A signature that shows the maker's code was read, whatever chip it names. The older datasheets
+    // hide it in lock modes 3 and 4, the 2008 ones no longer say so: either way the lock bits decide.
     const bool hidden = Found.Signature[0] != SignatureMaker;
-    if (kind)
-        Found.Result = *kind == expected ? TPresence::Found : TPresence::OtherChip;
-    else if (hidden && LockModeOf(Found.LockBits, false).has_value())
+    if (kind && *kind != expected)
+        Found.Result = TPresence::OtherChip;
+    else if (kind)
+        Found.Result = locked ? TPresence::Locked : TPresence::Found;
+    else if (hidden && locked)
         Found.Result = TPresence::Locked;
     else
         Found.Result = TPresence::UnknownSignature;

@@ -7,6 +7,9 @@
 #include "link/isp_link.h"
 
 #include <cstdint>
+#include <functional>
+
+struct TSettings;
 
 // Three-byte instruction encodings, kept in one place. Device 1 is the AT89S53; any other value
 // encodes like the AT89S8252.
@@ -41,21 +44,37 @@ int LockModeOfByte(std::uint8_t lockBitsByte);
 // code memory is read too.
 constexpr int LevelProbeBytes = 8;
 
+// What a code byte write waits for on the chip the settings name: the Write Delay setting, or the
+// chip's own write cycle from the chip table.
+double CodeWriteWaitMs(const TSettings &settings);
+// A second write of a byte that read back wrong: the slower of the Write Delay and the write cycle.
+double RewriteWaitMs(const TSettings &settings);
+
 class TDeviceCommands {
 public:
     using TSleep = void (*)(int ms);
+    // Milliseconds on the time the lines keep (a streaming port's waveform, else the steady clock).
+    using TClockMs = std::function<double()>;
 
     // sleep: the plain thread sleep of the presence test (tests may count instead of sleeping).
-    explicit TDeviceCommands(TIspLink &link, TSleep sleep = nullptr);
+    // clock: what SentBitMs is timed on; null for the steady clock.
+    explicit TDeviceCommands(TIspLink &link, TSleep sleep = nullptr, TClockMs clock = nullptr);
 
     // Returns the last byte clocked in: the echo 69 of a four-byte chip.
     std::uint8_t ProgrammingEnable();
+    // The SCK period of the bits the last Programming Enable sent, in ms (0 before the first).
+    double SentBitMs() const { return LastBitMs; }
+    // Four-byte chips: whether the last Programming Enable was echoed with 69, which Detection()
+    // then says; the three-byte chips echo nothing, so for them it is always true.
+    bool EnableEchoed();
     void ChipErase();
     // The four-byte chips get one instruction per lock mode, the lower modes first, each given its
     // write cycle; the caller waits after the last as after the three-byte one.
     void WriteLockBits(std::uint8_t lockBitsByte);
     std::uint8_t ReadCodeByte(std::uint16_t address);
+    // Waits CodeWriteWaitMs after it; RewriteCodeByte waits RewriteWaitMs.
     void WriteCodeByte(std::uint16_t address, std::uint8_t value);
+    void RewriteCodeByte(std::uint16_t address, std::uint8_t value);
     std::uint8_t ReadDataByte(std::uint16_t address);
     void WriteDataByte(std::uint16_t address, std::uint8_t value);
     // Reads in two halves, so that a range can be sent ahead of its results (see TIspLink::TakeByte).
@@ -88,8 +107,10 @@ private:
     bool FourByteChip() const;
     TPendingByte ReadInstruction(std::uint8_t byte1, std::uint8_t byte2);
     TPendingByte ReadInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3);
-    void WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value);
-    void WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3, std::uint8_t value);
+    void WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t value, double waitMs);
+    void WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, std::uint8_t byte3, std::uint8_t value,
+                          double waitMs);
+    void WriteCode(std::uint16_t address, std::uint8_t value, double waitMs);
     std::uint8_t ReadSlowly(std::uint16_t address);
     void Pause(int ms);
     void DetectByWriting();
@@ -99,6 +120,8 @@ private:
 
     TIspLink &Link;
     TSleep Sleep;
+    TClockMs Clock;
     TDetection Found;
     std::uint8_t LastEcho = 0;
+    double LastBitMs = 0;
 };

@@ -148,7 +148,7 @@ TTransferTime EstimateTransfer(int bytes, double requestMs, double settleMs, con
     const int sentBits = WriteBitsPerByte(settings.Device);
     const bool pages = InstructionSetOf(settings.Device) == TInstructionSet::FourByte;
     const int readSentBits = pages ? 0 : 16;
-    const double writeMs = 3 * sentBits * requestMs + sentBits * clock + settings.WriteDelay;
+    const double writeMs = 3 * sentBits * requestMs + sentBits * clock + CodeWriteWaitMs(settings);
     const double readMs = (3 * readSentBits + 24 + (pages ? 0 : 1)) * requestMs + readSentBits * clock + 8 * receivedBit;
     return {bytes * writeMs / 1000, bytes * readMs / 1000};
 }

@@ -41,7 +41,7 @@ struct TTransferTime {
     double ReadSeconds = 0;  // the same bytes read (a verify)
 };
 
-// Three line requests and a clock period per bit sent, the write delay per byte written, and the 8
+// Three line requests and a clock period per bit sent, the wait of a code byte write per byte written, and the 8
 // received bits of a byte read each waiting for the settle before MISO is read. A three-byte chip's
 // read sends 16 bits first (and one request more puts MOSI back); a four-byte chip's page read sends
 // nothing per byte. The erase before a four-byte chip's write happens once and is left out.

@@ -10,4 +10,6 @@ enum TExitCode {
     // korvel: another instance runs, or the window was closed before the write ended; korvel-cli: a
     // signal stopped the run
     ExitNotRun = 5,
+    // korvel-cli: a read or verify found the chip in a lock mode that hides its memory
+    ExitLocked = 6,
 };

@@ -278,6 +278,13 @@ double TPortSession::MeasureRequestMs()
     return std::chrono::duration<double, std::milli>(TClock::now() - start).count() / requests;
 }
 
+double TPortSession::LineTimeMs() const
+{
+    if (FtdiPort)
+        return static_cast<double>(FtdiPort->WaveformMicroseconds()) / 1000.0;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
 // The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal. A
 // cable's chip samples its pins in step with the waveform, so only the serial port needs a settle.
 TLineInterface &TPortSession::Traced()

@@ -92,6 +92,9 @@ public:
     // What one line request costs on this port, from a few that change nothing (RTS set to the level
     // it has); 0 when the port is not open.
     double MeasureRequestMs();
+    // Where the lines have got to, in ms: a cable's FTDI chip's waveform on its own sample clock,
+    // else the steady clock (the serial port's requests take effect as they are made).
+    double LineTimeMs() const;
     // Where the driver behind a device name is found: sysfs under /sys unless a test says
     // otherwise. A test's lookup is asked for every port but the ftdi port, "sim" included.
     void SetDriverLookup(std::function<TTtyDriver(const std::string &device)> lookup) { DriverLookup = std::move(lookup); }

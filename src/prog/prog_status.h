@@ -2,6 +2,7 @@
 // written by one side and read by the other, so atomics are all the exclusion they need.
 #pragma once
 #include "link/detection.h"
+#include "link/sck_rate.h"
 
 #include <atomic>
 #include <cstdint>
@@ -43,7 +44,14 @@ struct TProgStatus {
     // far a stopped operation got.
     std::atomic<int> Position{-1};
     std::atomic<TEraseState> EraseBeforeWrite{TEraseState::None};
-    // What the presence test met. Written by the thread before its front-end steps and read by them
-    // or after the thread ended, so it needs no atomics.
+    // A code write to a chip erased first reads back what it wrote: then WriteVerified is set, and
+    // Rewritten counts the bytes that read back wrong and were written once more (VerifyDifferences
+    // says whether any is still wrong).
+    std::atomic<bool> WriteVerified{false};
+    std::atomic<int> Rewritten{0};
+    // What the presence test met (after a write of lock bits: the lock bits the chip reads now), and
+    // the SCK of the last Programming Enable. Written by the thread before its front-end steps and
+    // read by them or after the thread ended, so they need no atomics.
     TDetection Detection;
+    TSckRate Sck;
 };

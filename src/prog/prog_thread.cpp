@@ -10,6 +10,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -20,6 +21,12 @@ constexpr int EraseAndLockWaitMs = 1000;
 bool ThreeByteChip(int device)
 {
     return InstructionSetOf(device) == TInstructionSet::ThreeByte;
+}
+
+// A chip that cannot set a bit by writing is erased before it is written.
+bool ErasedFirst(int device)
+{
+    return !ChipInfo(ChipKindForDevice(device)).AutoErase;
 }
 
 int EraseWaitMs(int device)
@@ -50,7 +57,8 @@ constexpr int LargestChunk()
 } // namespace
 
 TProgThread::TProgThread(TProgContext &context, std::function<void()> onEnd)
-    : Ctx(context), OnEnd(std::move(onEnd)), Link(context.Lines, context.Settings), Device(Link, context.Sleep),
+    : Ctx(context), OnEnd(std::move(onEnd)), Link(context.Lines, context.Settings),
+      Device(Link, context.Sleep, context.LineClockMs),
       Thread([this] { Execute(); })
 {
 }
@@ -71,6 +79,8 @@ void TProgThread::Execute()
     status.Detection = {};
     Link.SclLow();
     status.VerifyDifferences = false;
+    status.WriteVerified = false;
+    status.Rewritten = 0;
     StartTiming();
     RunOperation(code);
     StopTiming();
@@ -124,25 +134,37 @@ void TProgThread::RunOperation(TOperationCode code)
     }
 }
 
-// Enters programming mode and tests for a chip; on failure the operation ends here. lockedWillDo: a
-// chip whose lock mode hides its signature is good enough (for more lock bits).
-bool TProgThread::Prologue(bool lockedWillDo)
+// Its bits sent tell the SCK this port makes with the Clock Delay in use.
+void TProgThread::EnableProgramming()
 {
-    TProgStatus &status = Ctx.Status;
-    status.DeviceFound = true;
+    Ctx.Status.DeviceFound = true;
     Link.StartProgramming();
     Device.ProgrammingEnable();
+    Ctx.Status.Sck = {Device.SentBitMs(), Ctx.Settings.ClockDelay};
+}
+
+// Enters programming mode and tests for a chip; on failure the operation ends here. lockedWillDo: a
+// chip in a lock mode that hides its memory is good enough (for more lock bits, or an erase).
+bool TProgThread::Prologue(bool lockedWillDo)
+{
+    EnableProgramming();
     const bool found = Device.DetectDevice();
-    status.Detection = Device.Detection();
-    if (found || (lockedWillDo && status.Detection.Result == TPresence::Locked))
+    Ctx.Status.Detection = Device.Detection();
+    if (found || (lockedWillDo && Ctx.Status.Detection.Result == TPresence::Locked))
         return true;
-    Link.EndProgramming();
-    if (status.Detection.Result == TPresence::NoDevice && ThreeByteChip(Ctx.Settings.Device))
+    NotFound(Device.Detection());
+    if (Ctx.Status.Detection.Result == TPresence::NoDevice && ThreeByteChip(Ctx.Settings.Device))
         ProbeFourByteChip();
-    status.DeviceFound = false;
+    return false;
+}
+
+void TProgThread::NotFound(const TDetection &detection)
+{
+    Ctx.Status.Detection = detection;
+    Link.EndProgramming();
+    Ctx.Status.DeviceFound = false;
     // Whatever answers next time may be another chip, or this one half written by the failed test.
     Ctx.Memory.ForgetLastProgrammed();
-    return false;
 }
 
 // An AT89S51 or AT89S52 where the settings name an older chip says which it is, rather than nothing.
@@ -221,31 +243,57 @@ void TProgThread::ReadLoop(bool code)
     Link.EndProgramming();
 }
 
+// Reads back the bytes 0..last that `wanted` names, a chunk or a page at a time, skipping those
+// with none, and hands each to `take` with what the chip holds. False when a stop or a lost port cut
+// it short; what a lost port answered is no answer, so nothing of it is handed on.
+bool TProgThread::ReadBack(bool code, int last, const TWanted &wanted, const TTake &take)
+{
+    const int page = code ? Device.PageBytes() : 0;
+    std::array<std::uint8_t, LargestChunk()> chip{};
+    for (int first = 0; first <= last && !Stopping();) {
+        while (first <= last && !wanted(first))
+            ++first;
+        if (first > last)
+            break;
+        if (page > 0)
+            first -= first % page; // a page is read from its start
+        const int read = ReadAhead(code, first, last + 1, chip.data());
+        // What a lost port answered is no answer, nor what was read while a stop cut its waits short.
+        if (Lost() || Stopping())
+            return false;
+        for (int i = first; i < first + read; ++i)
+            if (wanted(i))
+                take(i, chip[static_cast<std::size_t>(i - first)]);
+        first += read;
+    }
+    return !Stopping();
+}
+
 void TProgThread::WriteLoop(bool code, bool onlyChanged)
 {
     TMemoryBuffer &memory = Ctx.Memory;
-    const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
+    const int device = Ctx.Settings.Device;
+    const int last = std::min(memory.WriteRangeLast(code, device), BufferSize - 1);
     // Until this write has finished the chip holds neither the image of the last one nor this one.
     const int known = memory.LastProgrammedKnownTo;
     if (code)
         memory.ForgetLastProgrammed();
-    if (!Prologue())
+    // The erase also clears a lock mode that hides the chip's memory.
+    const bool eraseFirst = code && last >= 0 && ErasedFirst(device);
+    if (!Prologue(eraseFirst))
         return;
-    // A chip that cannot set a bit by writing is erased first, and then holds FF everywhere: what it
-    // held before, and the last image, no longer count.
-    const bool eraseFirst = code && last >= 0 && !ChipInfo(ChipKindForDevice(Ctx.Settings.Device)).AutoErase;
+    // Erased, the chip holds FF everywhere: what it held before, and the last image, no longer count.
     if (eraseFirst) {
         // A stop that came during the presence test leaves the chip as it was.
-        if (Stopping())
+        if (Stopping() || !EraseBeforeWrite())
             return;
-        EraseBeforeWrite();
         onlyChanged = false;
     }
     for (int i = 0; i <= last && !Stopping() && !Lost(); ++i) {
         const auto index = static_cast<std::size_t>(i);
         const auto address = static_cast<std::uint16_t>(i);
         const bool unchanged = i <= known && memory.Buffer[index] == memory.LastProgrammed[index];
-        const bool erased = eraseFirst && memory.Buffer[index] == 0xFF;
+        const bool erased = eraseFirst && (memory.Buffer[index] == 0xFF || !memory.CodeTouches(i, device));
         if ((!onlyChanged || !unchanged) && !erased) {
             if (code)
                 Device.WriteCodeByte(address, memory.Buffer[index]);
@@ -256,59 +304,122 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
     }
     if (Stopping() || Lost())
         return;
+    const bool holds = !eraseFirst || VerifyWritten(last);
+    if (Stopping() || Lost())
+        return;
     Link.EndProgramming();
-    if (code) {
-        memory.LastProgrammed = memory.Buffer;
-        memory.LastProgrammedKnownTo = last;
-    }
+    if (code && holds)
+        RememberProgrammed(last, eraseFirst);
 }
 
-void TProgThread::EraseBeforeWrite()
+// The bytes an unattended run left out stay erased.
+void TProgThread::RememberProgrammed(int last, bool erased)
 {
+    TMemoryBuffer &memory = Ctx.Memory;
+    memory.LastProgrammed = memory.Buffer;
+    for (int i = 0; erased && i <= last; ++i)
+        if (!memory.CodeTouches(i, Ctx.Settings.Device))
+            memory.LastProgrammed[static_cast<std::size_t>(i)] = 0xFF;
+    memory.LastProgrammedKnownTo = last;
+}
+
+// The datasheets do not say whether the chip stays in programming mode after an erase, so it is
+// asked in again. A chip whose lock mode hid its signature shows it now, and must be the one the
+// settings name before anything is written.
+bool TProgThread::EraseBeforeWrite()
+{
+    const TDetection &before = Ctx.Status.Detection;
+    const bool unnamed = before.Result == TPresence::Locked && !ChipWithSignature(before.Signature);
     Device.ChipErase();
     Sleep(EraseWaitMs(Ctx.Settings.Device));
     Ctx.Status.EraseBeforeWrite = Stopping() ? TEraseState::CutShort : TEraseState::Done;
+    return !Stopping() && EnterAgainAfterErase(unnamed);
+}
+
+bool TProgThread::EnterAgainAfterErase(bool identify)
+{
+    if (ThreeByteChip(Ctx.Settings.Device))
+        return true;
+    Device.ProgrammingEnable();
+    if (identify ? Device.DetectDevice() : Device.EnableEchoed())
+        return true;
+    TDetection detection = Device.Detection();
+    if (detection.Result == TPresence::NoDevice)
+        detection.Result = TPresence::SilentAfterErase;
+    NotFound(detection);
+    return false;
+}
+
+// The four-byte chips' writes wait the write cycle of their datasheet: a chip slower than that loses
+// the byte sent while it still writes the one before. So everything written is read back, a byte
+// found wrong is written once more with the longer wait, and only one still wrong after that is a
+// difference. False when the chip does not hold the image.
+bool TProgThread::VerifyWritten(int last)
+{
+    const TMemoryBuffer &memory = Ctx.Memory;
+    const int device = Ctx.Settings.Device;
+    const auto expected = [&memory](int i) { return memory.Buffer[static_cast<std::size_t>(i)]; };
+    // A slow chip may still write the last byte, and would lose the read that comes meanwhile.
+    Link.Wait(RewriteWaitMs(Ctx.Settings));
+    TCoverage wrong;
+    const bool read = ReadBack(true, last, [&](int i) { return memory.CodeTouches(i, device); },
+                               [&](int i, std::uint8_t chip) { wrong.set(static_cast<std::size_t>(i), chip != expected(i)); });
+    if (!read)
+        return false;
+    for (int i = 0; i <= last && !Stopping() && !Lost(); ++i)
+        if (wrong.test(static_cast<std::size_t>(i)))
+            Device.RewriteCodeByte(static_cast<std::uint16_t>(i), expected(i));
+    Ctx.Status.Rewritten = static_cast<int>(wrong.count());
+    bool first = true;
+    const bool reread = ReadBack(true, last, [&](int i) { return wrong.test(static_cast<std::size_t>(i)); },
+                                 [&](int i, std::uint8_t chip) {
+                                     if (chip == expected(i))
+                                         return;
+                                     if (std::exchange(first, false))
+                                         Ctx.Ui.ClearDifferences();
+                                     Ctx.Ui.AddDifferenceLine(i, expected(i), chip);
+                                     Ctx.Status.VerifyDifferences = true;
+                                 });
+    Ctx.Status.WriteVerified = reread;
+    return reread && !Ctx.Status.VerifyDifferences;
 }
 
 void TProgThread::VerifyLoop(bool code)
 {
     Ctx.Ui.ClearDifferences();
     const TMemoryBuffer &memory = Ctx.Memory;
-    const int last = std::min(memory.WriteRangeLast(code, Ctx.Settings.Device), BufferSize - 1);
-    if (!Prologue())
+    const int device = Ctx.Settings.Device;
+    const int last = std::min(memory.WriteRangeLast(code, device), BufferSize - 1);
+    // A verify of nothing is the presence test alone, which a locked chip passes.
+    if (!Prologue(last < 0))
         return;
-    std::array<std::uint8_t, LargestChunk()> chip{};
-    for (int first = 0; first <= last && !Stopping();) {
-        const int read = ReadAhead(code, first, last + 1, chip.data());
-        // What a lost port answered is no answer, nor what was read while a stop cut its waits short:
-        // no difference is reported from it.
-        if (Lost() || Stopping())
-            return;
-        for (int i = first; i < first + read; ++i) {
-            UpdateProgress(i, last);
-            const std::uint8_t expected = memory.Buffer[static_cast<std::size_t>(i)];
-            const std::uint8_t device = chip[static_cast<std::size_t>(i - first)];
-            if (expected != device) {
-                Ctx.Ui.AddDifferenceLine(i, expected, device);
-                Ctx.Status.VerifyDifferences = true;
-            }
-        }
-        first += read;
-    }
-    if (!Stopping())
+    const bool done = ReadBack(code, last, [&](int i) { return !code || memory.CodeTouches(i, device); },
+                               [&](int i, std::uint8_t chip) {
+                                   UpdateProgress(i, last);
+                                   const std::uint8_t expected = memory.Buffer[static_cast<std::size_t>(i)];
+                                   if (expected != chip) {
+                                       Ctx.Ui.AddDifferenceLine(i, expected, chip);
+                                       Ctx.Status.VerifyDifferences = true;
+                                   }
+                               });
+    if (done)
         Link.EndProgramming();
 }
 
+// No presence test that writes: a three-byte chip is erased unasked, a four-byte one must have
+// echoed Programming Enable.
 void TProgThread::ChipErase()
 {
-    // No presence test: an erase never reports a missing chip.
-    Ctx.Status.DeviceFound = true;
     Ctx.Memory.ForgetLastProgrammed();
-    Link.StartProgramming();
-    Device.ProgrammingEnable();
+    EnableProgramming();
+    if (!Device.EnableEchoed()) {
+        NotFound(Device.Detection());
+        return;
+    }
     Device.ChipErase();
     Sleep(EraseWaitMs(Ctx.Settings.Device));
-    Link.EndProgramming();
+    if (EnterAgainAfterErase(false))
+        Link.EndProgramming();
 }
 
 void TProgThread::WriteLockBits()
@@ -319,6 +430,9 @@ void TProgThread::WriteLockBits()
         return;
     Device.WriteLockBits(Ctx.Status.LockBitsByte);
     Sleep(LockWaitMs(Ctx.Settings.Device));
+    // The chip says which mode it is in now; the lower modes were programmed on the way.
+    if (!ThreeByteChip(Ctx.Settings.Device))
+        Ctx.Status.Detection.LockBits = Device.ReadLockBits();
     Link.EndProgramming();
 }
 

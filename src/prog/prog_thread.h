@@ -26,6 +26,8 @@ struct TProgContext {
     std::function<void()> DrainInput;
     // The plain thread sleep (presence test, erase and lock waits); null for the real one.
     TDeviceCommands::TSleep Sleep = nullptr;
+    // The time the lines keep, in ms, which the SCK is measured on; null for the steady clock.
+    TDeviceCommands::TClockMs LineClockMs = nullptr;
 };
 
 class TProgThread {
@@ -40,13 +42,21 @@ public:
 private:
     void Execute();
     void RunOperation(TOperationCode code);
+    void EnableProgramming();
     bool Prologue(bool lockedWillDo = false);
+    void NotFound(const TDetection &detection);
     void ProbeFourByteChip();
     void ReadLoop(bool code);
     int ReadAhead(bool code, int first, int end, std::uint8_t *into);
     int ReadPage(int first, int end, std::uint8_t *into);
-    void EraseBeforeWrite();
+    using TWanted = std::function<bool(int index)>;
+    using TTake = std::function<void(int index, std::uint8_t chip)>;
+    bool ReadBack(bool code, int last, const TWanted &wanted, const TTake &take);
+    bool EraseBeforeWrite();
+    bool EnterAgainAfterErase(bool identify);
     void WriteLoop(bool code, bool onlyChanged);
+    bool VerifyWritten(int last);
+    void RememberProgrammed(int last, bool erased);
     void VerifyLoop(bool code);
     void ChipErase();
     void WriteLockBits();

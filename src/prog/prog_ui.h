@@ -20,6 +20,10 @@ std::string DifferenceLine(int address, std::uint8_t buffer, std::uint8_t device
 
 struct TProgStatus;
 
+// "12 bytes read back wrong after the write cycle of the chip's datasheet and were written once
+// more, ...": what a write says of the bytes it wrote a second time.
+std::string RewrittenText(int bytes);
+
 // What the completion handler tells the user about the operation that just ended.
 struct TFinishMessage {
     bool Show = false;            // a message box (with a beep before it)

@@ -34,6 +34,21 @@ bool IsRead(TInstruction kind)
 // The AT89S8252 and AT89S53: no signature, so the programmer cannot tell the one from the other.
 bool ThreeByte(TChipKind kind) { return ChipInfo(kind).Instructions == TInstructionSet::ThreeByte; }
 
+// The datasheets' own numbers: the longest byte write at the slowest crystal (3 MHz for the
+// four-byte chips) and the chip erase.
+std::chrono::microseconds DatasheetWriteCycle(TChipKind kind)
+{
+    constexpr double slowestCrystalMHz = 3.0;
+    if (ThreeByte(kind))
+        return std::chrono::microseconds(2500);
+    return std::chrono::microseconds(static_cast<long>(64 / slowestCrystalMHz + 400 + 0.5));
+}
+
+std::chrono::microseconds DatasheetEraseTime(TChipKind kind)
+{
+    return ThreeByte(kind) ? std::chrono::milliseconds(16) : std::chrono::milliseconds(500);
+}
+
 bool ImageExists(const std::string &path)
 {
     std::error_code error;
@@ -53,8 +68,8 @@ TVirtualChip::TVirtualChip(TChipKind kind, std::string imagePath)
                                  ": select that device or remove the file to start with an erased chip");
         Memory = std::move(stored);
     }
-    WriteCycle = std::chrono::microseconds(ChipInfo(Memory.Kind).WriteCycleUs);
-    EraseTime = std::chrono::milliseconds(ChipInfo(Memory.Kind).EraseMs);
+    WriteCycle = DatasheetWriteCycle(Memory.Kind);
+    EraseTime = DatasheetEraseTime(Memory.Kind);
 }
 
 TVirtualChip::~TVirtualChip()
@@ -296,6 +311,11 @@ bool TVirtualChip::ReadsHidden() const
     return (Memory.LockBits & ReadsLocked) == ReadsLocked;
 }
 
+bool TVirtualChip::SignatureHidden() const
+{
+    return ReadsHidden() && Revision == TFourByteRevision::Before2008;
+}
+
 // offset: the byte of a page read.
 std::uint8_t TVirtualChip::ReadReply(const TDecoded &instruction, int offset) const
 {
@@ -305,7 +325,7 @@ std::uint8_t TVirtualChip::ReadReply(const TDecoded &instruction, int offset) co
     case TInstruction::ProgrammingEnable: return EnableEcho;
     case TInstruction::ReadLockBits: return LockBitsAnswer();
     case TInstruction::ReadSignature:
-        if (ReadsHidden())
+        if (SignatureHidden())
             return LockedAnswer;
         return instruction.Address < 3 ? ChipInfo(Memory.Kind).Signature[instruction.Address] : 0xFF;
     default: break;
@@ -319,12 +339,10 @@ std::uint8_t TVirtualChip::ReadReply(const TDecoded &instruction, int offset) co
     return Busy() && IsPolled(instruction) ? static_cast<std::uint8_t>(*cell ^ 0x80) : *cell;
 }
 
-// xxx LB3 LB2 LB1 xx; the x bits read 0.
+// xxx LB3 LB2 LB1 xx, a programmed bit read as 1; the x bits read 0.
 std::uint8_t TVirtualChip::LockBitsAnswer() const
 {
-    const std::uint8_t programmed = Memory.LockBits & 0x07;
-    const std::uint8_t shown = ProgrammedReadsOne ? programmed : static_cast<std::uint8_t>(~programmed & 0x07);
-    return static_cast<std::uint8_t>(shown << 2);
+    return static_cast<std::uint8_t>((Memory.LockBits & 0x07) << 2);
 }
 
 // ---- execution ----
@@ -364,6 +382,7 @@ void TVirtualChip::Erase()
     Dirty = true;
     Polled.reset();
     EraseRunning = true;
+    Enabled = StaysEnabled;
     BusyUntil = Now() + EraseTime;
 }
 

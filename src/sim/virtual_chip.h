@@ -1,6 +1,11 @@
 // A chip of the chip table in serial programming mode, driven pin by pin through the virtual adapter.
 //
-// It behaves as the datasheets describe the serial programming interface:
+// It behaves as the datasheets describe the serial programming interface, each model after its own:
+// the AT89S8252 after 0401G-MICRO-3/06 (the AT89S53's datasheet has the same serial programming
+// text), the AT89S51 and AT89S52 after 2487D-MICRO-6/08 and 1919D-MICRO-6/08 and the revisions before
+// them (1919C-MICRO-3/05), which differ only where SetRevision says. Its timings are its datasheet's,
+// not the chip table's, so that the table's waits are checked against a chip rather than against
+// themselves:
 // - While RESET is low the interface sleeps: the bit counter is held at zero, MISO is not driven and
 //   Programming Enable is forgotten.
 // - MOSI is sampled on each rising SCK edge, most significant bit first; MISO changes after each
@@ -17,14 +22,20 @@
 //   inverted (DATA polling); every other instruction (reads elsewhere, writes, erase, lock bits, even
 //   Programming Enable) is lost while a write or an erase runs, as the memory array is busy. A lost
 //   read shifts out the filler; on the four-byte chips every read during an erase answers 00.
+// - A byte write takes 2.5 ms on the three-byte chips ("typically less than 2.5 ms at 5 V"), 64
+//   crystal clocks + 400 us on the four-byte ones (tSWC, at the slowest crystal, 3 MHz, unless
+//   SetWriteCycle says otherwise); Chip Erase takes 500 ms on the four-byte chips (tERASE), 16 ms on
+//   the others.
 // - The three-byte chips erase a byte as they write it. The four-byte chips do not: a write can
 //   only clear bits (the byte becomes old AND new) until Chip Erase.
 // - Lock bit 1 blocks every further write to code and EEPROM; lock bits 1 and 2 also make every read
 //   answer the locked answer. Only Chip Erase clears them. The four-byte chips take their lock bits
-//   as modes 2, 3, 4 (lock bit 1, 2, 3), each only after the one below, and hide their signature in
-//   modes 3 and 4.
+//   as modes 2, 3, 4 (lock bit 1, 2, 3), each only after the one below, and Read Lock Bits answers
+//   xxx LB3 LB2 LB1 xx with a programmed bit read as 1 (every revision says so).
 // Where the datasheets leave a reading open, the chip takes one and a setter gives the others: what
-// a locked read answers (FF), and whether Read Lock Bits shows a programmed bit as 1 (as assumed) or 0.
+// a locked read answers (FF), whether the signature can be read in lock modes 3 and 4 (not, as the
+// revisions before 6/08 say; the 6/08 ones drop that note), and whether the chip stays in programming
+// mode after a Chip Erase (it does; they do not say).
 #pragma once
 #include "buffer/chip_kind.h"
 #include "sim/sim_image.h"
@@ -48,6 +59,12 @@ enum class TInstruction : std::uint8_t {
     ReadSignature,
     Unknown,
     Count
+};
+
+// The datasheet revisions of the AT89S51 and AT89S52 where they differ for the programmer.
+enum class TFourByteRevision : std::uint8_t {
+    Before2008, // the signature cannot be read in lock modes 3 and 4
+    Of2008,     // 6/08: no such note, the signature stays readable
 };
 
 enum class TChipFault : std::uint8_t {
@@ -96,7 +113,9 @@ public:
     void SetEraseTime(std::chrono::microseconds time) { EraseTime = time; }
     void SetFiller(std::uint8_t filler) { Filler = filler; }
     void SetLockedAnswer(std::uint8_t answer) { LockedAnswer = answer; }
-    void SetLockBitsReadAsOne(bool programmedReadsOne) { ProgrammedReadsOne = programmedReadsOne; }
+    void SetRevision(TFourByteRevision revision) { Revision = revision; }
+    // False: a Chip Erase ends programming mode, and only Programming Enable opens it again.
+    void SetStaysEnabledAfterErase(bool stays) { StaysEnabled = stays; }
     void SetFault(TChipFault fault) { Fault = fault; }
     // The time its write cycles run on; the steady clock unless a driver keeps a time of its own (a
     // fake cable that clocks its samples faster than real time).
@@ -152,6 +171,7 @@ private:
     bool IsPolled(const TDecoded &instruction) const;
     bool Erasing() const { return Busy() && EraseRunning; }
     bool ReadsHidden() const;
+    bool SignatureHidden() const;
     std::uint8_t ReadReply(const TDecoded &instruction, int offset = 0) const;
     std::uint8_t LockBitsAnswer() const;
     void Complete();
@@ -188,7 +208,8 @@ private:
     std::chrono::microseconds EraseTime;
     std::uint8_t Filler = 0x00; // a quiet output register; tests pick others to catch a reliance on it
     std::uint8_t LockedAnswer = 0xFF;
-    bool ProgrammedReadsOne = true; // in the answer of Read Lock Bits
+    TFourByteRevision Revision = TFourByteRevision::Before2008;
+    bool StaysEnabled = true;
     TChipFault Fault = TChipFault::None;
     std::optional<std::uint64_t> StopAfter;
     TSimCounters Stats;

@@ -3,6 +3,7 @@
 #include "buffer/chip_kind.h"
 #include "link/adapter_presets.h"
 #include "settings/settings.h"
+#include "ui/delay_tip.h"
 #include "ui/float_edit.h"
 #include "ui/port_tip.h"
 #include "ui/radio_group.h"
@@ -11,6 +12,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLocale>
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QRadioButton>
@@ -129,6 +131,11 @@ public:
     }
 };
 
+char DecimalSeparator()
+{
+    return QLocale().decimalPoint().at(0).toLatin1();
+}
+
 int Rounded(long double value)
 {
     return static_cast<int>(std::lround(value));
@@ -149,6 +156,13 @@ TComParaForm::TComParaForm(QWidget *parent)
     NarrowLabelGaps();
     connect(FloatEdit5, &QLineEdit::textChanged, this, &TComParaForm::UpdatePortTip);
     UpdatePortTip();
+    connect(FloatEdit3, &QLineEdit::textChanged, this, &TComParaForm::UpdateClockTip);
+    for (int i = 0; i < DeviceGroup->Count(); ++i)
+        connect(DeviceGroup->Item(i), &QRadioButton::toggled, this, &TComParaForm::UpdateClockTip);
+    UpdateClockTip();
+    const QString writeTip = QString::fromStdString(WriteDelayTip(DecimalSeparator()));
+    GroupBox5->setToolTip(writeTip);
+    FloatEdit4->setToolTip(writeTip);
 }
 
 void TComParaForm::CreateFields()
@@ -335,6 +349,12 @@ void TComParaForm::SetPortProblem(const QString &reason)
     UpdatePortTip();
 }
 
+void TComParaForm::SetSckRate(const TSckRate &rate)
+{
+    Sck = rate;
+    UpdateClockTip();
+}
+
 void TComParaForm::SetPortDriver(const QString &driver)
 {
     PortDriver = driver;
@@ -361,6 +381,14 @@ void TComParaForm::UpdatePortTip()
         PortTip(Rounded(FloatEdit5->Value()), PortName, TriedPort, PortProblem.toStdString(), PortDriver.toStdString()));
     GroupBox6->setToolTip(tip);
     FloatEdit5->setToolTip(tip);
+}
+
+void TComParaForm::UpdateClockTip()
+{
+    const QString tip = QString::fromStdString(
+        ClockDelayTip(Sck, static_cast<double>(FloatEdit3->Value()), DeviceGroup->ItemIndex(), DecimalSeparator()));
+    GroupBox4->setToolTip(tip);
+    FloatEdit3->setToolTip(tip);
 }
 
 // Centred on the screen at every opening, wherever the main window stands.

@@ -3,6 +3,8 @@
 // wirings of known adapters. It keeps nothing between uses: every opening is filled from the settings,
 // and only Ok hands the values back.
 #pragma once
+#include "link/sck_rate.h"
+
 #include <QDialog>
 #include <string>
 
@@ -30,6 +32,8 @@ public:
     // The driver serving that port as the last attempt found it ("pl2303, USB 067b:2303"), told
     // beside the device; empty when none is known (the virtual chip, an FTDI cable driven directly).
     void SetPortDriver(const QString &driver);
+    // The SCK the last operation measured on the port, for the Clock Delay's tooltip.
+    void SetSckRate(const TSckRate &rate);
 
     QGroupBox *GroupBox6;
     TFloatEdit *FloatEdit5;
@@ -84,10 +88,12 @@ private:
     void FillDelays(const TSettings &settings);
     void OkClick();
     void UpdatePortTip();
+    void UpdateClockTip();
     void ShowPortName();
 
     std::string PortName;
     int TriedPort = 1;
     QString PortProblem;
     QString PortDriver;
+    TSckRate Sck;
 };

@@ -66,5 +66,7 @@ int BatchExitCode(const TProgStatus &status)
 {
     if (status.PortLost)
         return ExitPort;
-    return status.DeviceFound ? ExitOk : ExitNoDevice;
+    if (!status.DeviceFound)
+        return ExitNoDevice;
+    return status.VerifyDifferences ? ExitDifferences : ExitOk;
 }

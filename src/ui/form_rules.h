@@ -41,5 +41,6 @@ std::uint8_t LockBitsByteOf(bool lockBit1, bool lockBit2, bool lockBit3);
 // The elapsed-time label: one decimal, the given decimal separator, " s" behind.
 std::string ElapsedText(double seconds, char decimalSeparator);
 
-// How a batch run's write ended, in korvel-cli's exit codes: a port lost during it is no success.
+// How a batch run's write ended, in korvel-cli's exit codes: a port lost during it is no success,
+// nor a write that read back differences.
 int BatchExitCode(const TProgStatus &status);

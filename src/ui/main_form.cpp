@@ -99,7 +99,8 @@ TMainForm::TMainForm(const std::string &settingsPath, const QStringList &argumen
     SessionLines = std::make_unique<TSessionLines>(Session);
     ProgUi = CreateProgUi();
     Context = std::make_unique<TProgContext>(
-        TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }});
+        TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }, nullptr,
+                     [this] { return Session.LineTimeMs(); }});
     Runner = std::make_unique<TProgRunner>(*Context);
     Session.SetStopCheck([this] { return Status.StopRequested.load(); });
     InstallPortHooks();
@@ -432,6 +433,8 @@ void TMainForm::StartBatch(const std::string &file)
         std::cerr << "korvel: note: " << note << std::endl;
     if (!load.Ok())
         return EndBatch(ExitUsage, load.Reason + "\nNothing was written.");
+    // Nobody sees the buffer's 00 between the file's bytes: a chip erased first keeps FF there.
+    Memory.OnlyFileBytes = true;
     RefreshEditWindow();
     if (!PortOpened()) {
         // As korvel-cli: a virtual chip's image that cannot be read is a file error.
@@ -459,7 +462,8 @@ bool TMainForm::BatchStep(const TFinishMessage &message)
     if (!Batch || (code != opWriteCode && code != opVerifyCode))
         return false;
     const int outcome = !Status.DeviceFound && !QCom.LineFailures().empty() ? ExitPort : BatchExitCode(Status);
-    if (code == opWriteCode && outcome == ExitOk) {
+    // A chip erased first has read back what the write wrote already.
+    if (code == opWriteCode && outcome == ExitOk && !Status.WriteVerified) {
         // The handler is posted before the thread has quite ended: the runner takes the verify once it has.
         Runner->WaitForEnd();
         Status.BatchMode = true;
@@ -468,7 +472,7 @@ bool TMainForm::BatchStep(const TFinishMessage &message)
     }
     Status.BatchMode = true;
     Status.CloseRequested = true;
-    BatchExit = code == opVerifyCode && outcome == ExitOk && Status.VerifyDifferences ? ExitDifferences : outcome;
+    BatchExit = outcome;
     if (BatchExit == ExitOk)
         return true; // nothing to show of a run that went well
     std::cerr << "korvel: " << message.Text << std::endl;
@@ -539,6 +543,7 @@ void TMainForm::Parameter1Click()
     ComParaForm->SetPortProblem(FromStd(LastPortProblem));
     const TTtyDriver &tty = Session.Driver();
     ComParaForm->SetPortDriver(tty.Name.empty() ? QString() : FromStd(TtyDriverText(tty)));
+    ComParaForm->SetSckRate(Status.Sck);
     if (ComParaForm->exec() == QDialog::Accepted) {
         ComParaForm->TakeBack(Settings);
         SaveSettingsReported();

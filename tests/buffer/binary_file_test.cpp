@@ -72,7 +72,7 @@ TEST_F(BinaryLoad, LongerFileLoadsWhatFitsAndShowsTheNote)
     EXPECT_EQ(Recorder.Notes[0].second,
               BinaryNote("8192", "1808 bytes of it lie beyond the 8192 bytes of the AT89S8252's code memory and"));
     EXPECT_EQ(result.BeyondMemory, 1808);
-    EXPECT_EQ(result.Covered.count(), 8192u);
+    EXPECT_EQ(Memory.FileBytes.count(), 8192u);
 
     Recorder.Notes.clear();
     EXPECT_TRUE(Load(bytes, 0, true).Overflow);

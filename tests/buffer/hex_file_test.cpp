@@ -283,8 +283,8 @@ TEST_F(HexLoad, RecordsTheFormatDoesNotHaveAreDamageAndASkippingLoadStoresNothin
         EXPECT_EQ(skipped.Warning, read.Warning);
         EXPECT_EQ(Memory.Buffer[0x10], 0x11);
         EXPECT_EQ(std::count(Memory.Buffer.begin(), Memory.Buffer.end(), 0xEE), BufferSize - 1) << "only the good line";
-        EXPECT_EQ(skipped.Covered.count(), 1u);
-        EXPECT_TRUE(skipped.Covered[0x10]);
+        EXPECT_EQ(Memory.FileBytes.count(), 1u);
+        EXPECT_TRUE(Memory.FileBytes[0x10]);
     }
 }
 

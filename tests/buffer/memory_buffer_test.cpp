@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <gtest/gtest.h>
 
+#include "buffer/chip_kind.h"
 #include "buffer/memory_buffer.h"
 #include "buffer_test_support.h"
 
@@ -64,4 +65,32 @@ TEST(MemoryBuffer, WriteRangeLastFollowsWholeDeviceAndHighestAddress)
     memory.HighestAddress = 12287;
     EXPECT_EQ(memory.WriteRangeLast(true, 0), 8191);
     EXPECT_EQ(memory.WriteRangeLast(true, 1), 12287);
+}
+
+// The chip table against the datasheets' own numbers, written here rather than taken from the table or
+// the virtual chip, so that a changed row shows: the programming thread waits what the table says.
+TEST(ChipTable, TimingsAndLimitsAreTheDatasheets)
+{
+    // AT89S51/52 (2487D/1919D-MICRO-6/08 and before): tERASE 500 ms; tSWC 64 crystal clocks + 400 us,
+    // 421 us at the slowest crystal (3 MHz), which the table rounds up to 0.5 ms; SCK pulses of 8
+    // crystal clocks high and low, so SCK below 1/16 of the crystal.
+    const double slowestWriteCycleUs = 64 / 3.0 + 400;
+    for (const TChipKind kind : {TChipKind::AT89S51, TChipKind::AT89S52}) {
+        const TChipInfo &chip = ChipInfo(kind);
+        SCOPED_TRACE(chip.Name);
+        EXPECT_EQ(chip.EraseMs, 500);
+        EXPECT_GE(chip.WriteCycleUs, slowestWriteCycleUs);
+        EXPECT_EQ(chip.WriteCycleUs, 500);
+        EXPECT_EQ(chip.WriteWait, TWriteWait::WriteCycle);
+        EXPECT_EQ(chip.SckDivisor, 16);
+    }
+    // AT89S8252 (0401G-MICRO-3/06), AT89S53: a write "typically takes less than 2.5 ms", so the Write
+    // Delay setting decides; SCK below 1/40 of the crystal.
+    for (const TChipKind kind : {TChipKind::AT89S8252, TChipKind::AT89S53}) {
+        const TChipInfo &chip = ChipInfo(kind);
+        SCOPED_TRACE(chip.Name);
+        EXPECT_EQ(chip.WriteCycleUs, 2500);
+        EXPECT_EQ(chip.WriteWait, TWriteWait::Setting);
+        EXPECT_EQ(chip.SckDivisor, 40);
+    }
 }

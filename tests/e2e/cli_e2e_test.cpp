@@ -586,7 +586,8 @@ TEST_F(CliTest, ALateCableIsNamedMeasuredAndReadAfterTheSettle)
     run = Cli("lines", cable);
     EXPECT_EQ(run.Code, 0) << run.Err;
     for (const char *said : {"Settle: MISO read right ", "(code bytes 02 01 30 75 81 07 12 34)\nThe 5 ms in use is ",
-                             " ms (PortSettle="})
+                             " ms (PortSettle=", "SCK measured at ", " with a Clock Delay of 0 ms: the AT89S8252 needs a "
+                             "crystal of "})
         EXPECT_NE(run.Out.find(said), std::string::npos) << said << "\n" << run.Out;
 
     // Ended after a second: the announcement comes before the operation.
@@ -613,12 +614,14 @@ TEST_F(CliTest, ALateCableIsNamedMeasuredAndReadAfterTheSettle)
 
 // The AT89S51 and AT89S52 on the virtual chip and behind the simulated FTDI cable: the signature and
 // lock mode in detect, a write and a read, the other chip named when the settings name another (an
-// AT89S8252's presence test changing nothing), lock modes. (Each erase waits half a second, so one
-// chip on each port.)
+// AT89S8252's presence test changing nothing), lock modes, a locked chip found, neither read nor
+// verified (exit 6) but erased and written, and with only the bytes a file holds. (Each erase waits
+// half a second, so one chip on each port.)
 TEST_F(CliTest, TheFourByteChipsOnEveryPort)
 {
     std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\nWriteDelay=0.6\n";
     const std::string file = (Dir / "fw.bin").string();
+    const std::string back = (Dir / "back.bin").string();
     std::string firmware;
     for (int i = 0; i < 300; ++i)
         firmware += static_cast<char>(i * 7 + 1);
@@ -639,10 +642,10 @@ TEST_F(CliTest, TheFourByteChipsOnEveryPort)
         };
         run("detect", 0,
             "Signature 1E " + c.Device + " 06 (AT89S" + c.Device + "), lock mode 1 (no lock bit programmed)");
-        run("write-code " + file, 0, "Verify ok !");
-        run("read-code " + (Dir / "back.bin").string(), 0, "");
+        run("write-code " + file, 0, ", read back and verified\n");
+        run("read-code " + back, 0, "");
         const std::string expected = firmware + std::string(c.Size - 300, '\xFF');
-        EXPECT_TRUE(ReadText(Dir / "back.bin") == expected);
+        EXPECT_TRUE(ReadText(back) == expected);
 
         run("detect", 1,
             "Found an AT89S" + c.Device + " (1E " + c.Device + " 06), but the settings name the AT89S" + c.Other, c.Other);
@@ -650,10 +653,25 @@ TEST_F(CliTest, TheFourByteChipsOnEveryPort)
         EXPECT_TRUE(ReadText(image).substr(12) == expected) << "the older chip's presence test changed nothing";
 
         run("verify-data " + file, 3, "only the AT89S8252 (--device 8252) has a data memory");
-        run("lock 1", 0, "");
-        run("detect", 0, "lock mode 2 (Lock Bit 1 programmed");
-        run("lock 2", 0, "");
-        run("verify-code " + file, 1, "locked in mode 3");
+        run("lock 2", 0, "; the chip is in lock mode 3 (Lock Bits 1 and 2 programmed");
+        run("detect", 0, "lock mode 3 (Lock Bits 1 and 2 programmed");
+        run("read-code " + back, 6, "locked in mode 3");
+        run("verify-code " + file, 6, "locked in mode 3");
+
+        // 16 bytes at the end of the memory, on the locked chip: erased, and only they are written.
+        const auto at = static_cast<unsigned>(c.Size - 16);
+        const unsigned sum = 0x10 + (at >> 8) + (at & 0xFF) + 0x78; // count, address, the bytes 00 .. 0F
+        char tail[64];
+        std::snprintf(tail, sizeof tail, ":10%04X00000102030405060708090A0B0C0D0E0F%02X\n:00000001FF\n", at,
+                      (0x100 - sum % 0x100) % 0x100);
+        std::ofstream(Dir / "tail.hex") << tail;
+        const std::string tailFile = (Dir / "tail.hex").string();
+        run("write-code " + tailFile, 0, ", read back and verified\n");
+        run("verify-code " + tailFile, 0, "Verify ok !");
+        run("read-code " + back, 0, "");
+        EXPECT_TRUE(ReadText(back) == std::string(c.Size - 16, '\xFF') + std::string("\x00\x01\x02\x03\x04\x05\x06\x07"
+                                                                                     "\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F", 16))
+            << "the rest stays erased";
     }
 }
 

@@ -250,8 +250,10 @@ TEST(Package, BuildsWithTheInstalledFilesAndPassesLintian)
     const std::string depends = Shell("dpkg-deb -f " + Quote(deb) + " Depends", dir).Out;
     for (const char *library : {"libc6", "libstdc++6", "libqt6core6", "libqt6widgets6", "libqt6svg6", "libftdi1-2"})
         EXPECT_NE(depends.find(library), std::string::npos) << library << " in " << depends;
-    // Without bash-completion the installed completion never loads.
-    EXPECT_EQ(Shell("dpkg-deb -f " + Quote(deb) + " Recommends", dir).Out, "fonts-liberation, bash-completion\n");
+    // Without bash-completion the installed completion never loads; without sdcc-ucsim the virtual chip
+    // cannot run its program.
+    EXPECT_EQ(Shell("dpkg-deb -f " + Quote(deb) + " Recommends", dir).Out,
+              "fonts-liberation, bash-completion, sdcc-ucsim\n");
     fs::remove_all(dir);
 }
 

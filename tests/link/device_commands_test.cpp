@@ -36,16 +36,15 @@ TEST(InstructionEncoding, LockModesFromTheDialogAndFromTheChip)
     EXPECT_EQ(LockModeOfByte(0x67), 2);
     EXPECT_EQ(LockModeOfByte(0xA7), 3) << "lock bit 2 alone is mode 3";
     EXPECT_EQ(LockModeOfByte(0xC7), 4) << "lock bit 3 alone is mode 4";
-    // xxx LB3 LB2 LB1 xx, read with either level meaning "programmed".
-    for (const bool programmedReadsOne : {true, false}) {
-        for (int mode = 1; mode <= 4; ++mode) {
-            const auto programmed = static_cast<std::uint8_t>((1u << (mode - 1)) - 1);
-            const auto bits = static_cast<std::uint8_t>((programmedReadsOne ? programmed : ~programmed & 7) << 2);
-            EXPECT_EQ(LockModeOf(bits | 0xE3, mode <= 2), mode) << "mode " << mode << " reads " << int{bits};
-        }
+    // xxx LB3 LB2 LB1 xx, a programmed bit read as 1; the x bits say nothing.
+    for (int mode = 1; mode <= 4; ++mode) {
+        const auto programmed = static_cast<std::uint8_t>(((1u << (mode - 1)) - 1) << 2);
+        EXPECT_EQ(LockModeOf(programmed), mode);
+        EXPECT_EQ(LockModeOf(programmed | 0xE3), mode);
     }
-    EXPECT_EQ(LockModeOf(0x10, true), std::nullopt) << "LB3 without LB2";
-    EXPECT_EQ(LockModeOf(0x04, false), std::nullopt) << "a hidden signature without LB2";
+    EXPECT_EQ(LockModeOf(0x10), std::nullopt) << "LB3 without LB2";
+    EXPECT_EQ(LockModeOf(0x08), std::nullopt) << "LB2 without LB1";
+    EXPECT_EQ(LockModeText(0x14), "lock mode unknown (Read Lock Bits answered 14)");
 }
 
 TEST(InstructionEncoding, DataAddressExamples)
@@ -129,7 +128,10 @@ TEST_F(DeviceCommandsTest, FourByteStreamsPerChip)
     expected.resize(expected.size() + 256, 0x00); // one instruction for the page, MOSI held low while it comes
     expected.insert(expected.end(), {0x20, 0x02, 0x34, 0x00});
     EXPECT_EQ(Sent(), expected);
-    EXPECT_EQ(Waits.size() - std::count(Waits.begin(), Waits.end(), 0.0), 3u) << "after the write and each mode";
+    std::vector<double> waited;
+    std::copy_if(Waits.begin(), Waits.end(), std::back_inserter(waited), [](double w) { return w != 0.0; });
+    EXPECT_EQ(waited, (std::vector<double>{0.5, 3.0, 3.0}))
+        << "the write its datasheet's write cycle, each mode the longer Write Delay";
 }
 
 TEST_F(DeviceCommandsTest, ReadReturnsTheThirdByteReceived)
@@ -237,29 +239,48 @@ TEST_F(ScriptedChipTest, AStopDuringThePresenceTestWritesNothing)
     Link.SetStopFlag(nullptr);
 }
 
-TEST_F(ScriptedChipTest, FourByteChipsAreKnownByEchoAndSignatureAndNothingIsWritten)
+// The lock bits alone give the mode; the signature, which the older datasheets hide in modes 3 and 4
+// and the 2008 ones no longer do, only confirms it.
+TEST_F(ScriptedChipTest, FourByteChipsAreKnownByEchoSignatureAndLockBitsAndNothingIsWritten)
 {
     struct TCase {
         const char *What;
         int Device;
         Bytes Reads; // Programming Enable's byte 4, the signature, the lock bits
         TPresence Result;
-        const char *Text;
+        const char *Text;   // what stops the operation
+        const char *Answer; // what detect says
     };
     const TCase cases[] = {
-        {"the chip named", 3, {0x69, 0x1E, 0x52, 0x06, 0x00}, TPresence::Found, nullptr},
+        {"the chip named", 3, {0x69, 0x1E, 0x52, 0x06, 0x00}, TPresence::Found, nullptr,
+         "Signature 1E 52 06 (AT89S52), lock mode 1 (no lock bit programmed)"},
         {"the other chip", 2, {0x69, 0x1E, 0x52, 0x06, 0x00}, TPresence::OtherChip,
-         "Found an AT89S52 (1E 52 06), but the settings name the AT89S51"},
-        {"no echo", 2, {0x00, 0x1E, 0x51, 0x06, 0x00}, TPresence::NoDevice, "Found no device on this serial port !"},
-        {"lock bits that contradict themselves", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x14}, TPresence::UnknownSignature,
+         "Found an AT89S52 (1E 52 06), but the settings name the AT89S51", nullptr},
+        {"no echo", 2, {0x00, 0x1E, 0x51, 0x06, 0x00}, TPresence::NoDevice,
+         "Found no device on this serial port ! No AT89S51 or AT89S52 answered; an AT89S8252 or AT89S53 may be "
+         "there, whose presence test writes code byte $0000: nothing was written, select that device to look for one",
          nullptr},
+        {"lock bits that contradict themselves", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x14}, TPresence::UnknownSignature,
+         nullptr, nullptr},
+        {"a hidden signature without a lock mode that hides it", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x00},
+         TPresence::UnknownSignature, nullptr, nullptr},
         {"another maker's chip", 3, {0x69, 0x1E, 0x93, 0x07, 0x00}, TPresence::UnknownSignature,
-         "Found a chip whose signature 1E 93 07 names no chip this program knows; the settings name the AT89S52"},
-        {"mode 2, programmed reads 1", 3, {0x69, 0x1E, 0x52, 0x06, 0x04}, TPresence::Found, nullptr},
-        {"mode 4, programmed reads 1", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x1C}, TPresence::Locked, nullptr},
-        {"mode 3, programmed reads 0", 3, {0x69, 0x00, 0x00, 0x00, 0x10}, TPresence::Locked,
-         "Found a chip locked in mode 3, whose signature cannot be read: only a Chip Erase unlocks it, and it "
-         "clears the chip"},
+         "Found a chip whose signature 1E 93 07 names no chip this program knows; the settings name the AT89S52",
+         nullptr},
+        {"mode 2", 3, {0x69, 0x1E, 0x52, 0x06, 0x04}, TPresence::Found, nullptr,
+         "Signature 1E 52 06 (AT89S52), lock mode 2 (Lock Bit 1 programmed: no further programming)"},
+        {"mode 4, signature hidden (before 2008)", 3, {0x69, 0xFF, 0xFF, 0xFF, 0x1C}, TPresence::Locked,
+         "Found a chip locked in mode 4, whose signature cannot be read: only a Chip Erase unlocks it, and it "
+         "clears the chip",
+         "Signature FF FF FF (unreadable in this lock mode), lock mode 4 (Lock Bits 1 to 3 programmed: no "
+         "programming, no verify, no external execution)"},
+        {"mode 4, signature readable (2008)", 3, {0x69, 0x1E, 0x52, 0x06, 0x1C}, TPresence::Locked,
+         "Found an AT89S52 locked in mode 4, whose memory cannot be read: only a Chip Erase unlocks it, and it "
+         "clears the chip",
+         "Signature 1E 52 06 (AT89S52), lock mode 4 (Lock Bits 1 to 3 programmed: no programming, no verify, no "
+         "external execution)"},
+        {"mode 3, signature readable (2008)", 3, {0x69, 0x1E, 0x52, 0x06, 0x0C}, TPresence::Locked, nullptr,
+         "Signature 1E 52 06 (AT89S52), lock mode 3 (Lock Bits 1 and 2 programmed: no programming, no verify)"},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.What);
@@ -275,6 +296,9 @@ TEST_F(ScriptedChipTest, FourByteChipsAreKnownByEchoAndSignatureAndNothingIsWrit
             EXPECT_NE(sent[i], FourByte::WriteCode) << "at byte " << i;
         if (c.Text) {
             EXPECT_EQ(PresenceText(Device.Detection()), c.Text);
+        }
+        if (c.Answer) {
+            EXPECT_EQ(ChipAnswerText(Device.Detection()), c.Answer);
         }
     }
     EXPECT_TRUE(Sleeps.empty());

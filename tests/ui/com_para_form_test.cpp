@@ -336,6 +336,39 @@ TEST_P(ComParaForm, ComFieldNamesItsDeviceAndGivesWayToPortName)
     EXPECT_EQ(settings.Port, 3) << "kept";
 }
 
+// The Clock Delay's tooltip tells the SCK the value being typed gives on this port, from the one the
+// last operation measured, and the crystal the chip chosen needs for it; the Write Delay's which
+// chips wait it.
+TEST_P(ComParaForm, TheDelaysTooltipsSayWhatTheyDoOnThisPortAndChip)
+{
+    TSettings settings;
+    settings.Device = 3;
+    settings.ClockDelay = 0.1;
+    Form->Fill(settings);
+    EXPECT_TRUE(Form->FloatEdit3->toolTip().contains(QStringLiteral("measured at every operation on the chip")));
+    Form->SetSckRate({0.106, 0.1}); // 0.006 ms of line requests per bit
+    EXPECT_TRUE(Form->FloatEdit3->toolTip().contains(N("With 0.1 ms, SCK runs at about 9.43 kHz on this port")))
+        << Form->FloatEdit3->toolTip().toStdString();
+    EXPECT_TRUE(Form->FloatEdit3->toolTip().contains(N("the AT89S52 needs a crystal of 151 kHz or more, as SCK must "
+                                                       "stay below 1/16 of it")));
+    RunModal(*Form, [this] {
+        TypeInto(Form->FloatEdit3, N("1"));
+        Click(Form->DeviceGroup->Item(0));
+        Click(Form->Button2);
+    });
+    EXPECT_TRUE(Form->GroupBox4->toolTip().contains(N("With 1 ms, SCK runs at about 994 Hz on this port (measured at the "
+                                                      "last operation, with 0.1 ms): the AT89S8252 needs a crystal of "
+                                                      "39.8 kHz or more, as SCK must stay below 1/40 of it")))
+        << Form->GroupBox4->toolTip().toStdString();
+    for (QWidget *widget : {static_cast<QWidget *>(Form->GroupBox5), static_cast<QWidget *>(Form->FloatEdit4)})
+        EXPECT_EQ(widget->toolTip().toStdString(),
+                  "The wait after each byte written to an AT89S8252 or AT89S53, whose datasheets give only a typical "
+                  "write time. An AT89S51 or AT89S52 waits the write cycle of its datasheet (" +
+                      N("0.5").toStdString() +
+                      " ms) instead, reads back what it wrote, and writes a byte found wrong once more with this "
+                      "delay.");
+}
+
 INSTANTIATE_TEST_SUITE_P(Separators, ComParaForm, testing::Values('.', ','),
                          [](const testing::TestParamInfo<char> &info) {
                              return std::string(info.param == '.' ? "Point" : "Comma");
