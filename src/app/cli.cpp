@@ -6,6 +6,7 @@
 #include "buffer/chip_kind.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
+#include "buffer/unattended_load.h"
 #include "ftdi/ftdi_port.h"
 #include "ftdi/libftdi_driver.h"
 #include "link/adapter_presets.h"
@@ -19,6 +20,7 @@
 #include "prog/port_session.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
+#include "prog/stop_report.h"
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
 #include "settings/settings.h"
@@ -164,14 +166,22 @@ public:
     int Run();
 
 private:
+    // Every line of the message gets the program's name.
     int Fail(int code, const std::string &message)
     {
-        Err << "korvel-cli: " << message << '\n';
+        Say("", message);
         return code;
+    }
+    void Say(const char *kind, const std::string &message)
+    {
+        std::istringstream lines(message);
+        for (std::string line; std::getline(lines, line);)
+            Err << "korvel-cli: " << kind << line << '\n';
     }
     bool LoadSettings();
     void ApplyOverrides();
     bool CheckDataMemory();
+    bool CheckOperationSettings();
     bool PrepareBuffer();
     bool LoadInto(const std::string &name);
     int OpenPort();
@@ -182,9 +192,8 @@ private:
     int Finish(const char *title, const std::string &note);
     std::string WriteNote(const TFinishMessage &message) const;
     std::string BeyondNote(TOperationCode code) const;
-    enum class TStopPhase { Operation, ChipReadBeforeFastWrite, VerifyAfterWrite };
     int Stopped(TOperationCode code, TStopPhase phase);
-    std::string StopConsequence(TOperationCode code, TStopPhase phase, int at, int last) const;
+    int FinishWithoutDevice(const TFinishMessage &message);
     bool SaveRead();
     int Detect();
     int ShowLines();
@@ -223,7 +232,8 @@ bool TCli::LoadSettings()
     }
     try {
         TBigIniFile ini(SettingsPath);
-        ::LoadSettings(ini, Settings);
+        for (const std::string &note : ::LoadSettings(ini, Settings))
+            Say("note: ", note);
     } catch (const std::exception &e) {
         Fail(ExitUsage, e.what());
         return false;
@@ -271,24 +281,19 @@ void TCli::ApplyOverrides()
 
 bool TCli::LoadInto(const std::string &name)
 {
-    TBufferNotify notify;
-    notify.ShowNote = [this](const std::string &, const std::string &text) { Err << "korvel-cli: note: " << text << '\n'; };
-    const TFileResult result = IsHexFileName(name) ? LoadHexFile(Memory, Settings.Device, name, false, notify)
-                                                   : LoadBinaryFile(Memory, Settings.Device, name, false, notify);
-    if (!result.Ok) {
-        Fail(ExitUsage, result.Error);
-        return false;
-    }
-    if (result.Warning.empty())
-        return true;
-    if (Opt.Lenient) {
-        Err << "korvel-cli: warning: " << result.Warning << '\n';
-        return true;
-    }
-    // Nobody looks at the file before it goes into the chip: a damaged or cut-off one stays out.
-    Fail(ExitUsage, result.Warning + "\nkorvel-cli: the file is refused, the chip is left as it is (--lenient "
-                                     "uses what can be read of it)");
-    return false;
+    const bool data = Opt.Command == TCliCommand::WriteData || Opt.Command == TCliCommand::VerifyData;
+    const TUnattendedLoad load = LoadForUnattendedWrite(
+        Memory, Settings.Device, name, data ? TLoadTarget::DataMemory : TLoadTarget::CodeMemory, Opt.Lenient);
+    for (const std::string &note : load.Notes)
+        Say("note: ", note);
+    for (const std::string &warning : load.Warnings)
+        Say("warning: ", warning);
+    if (load.Refusal == TUnattendedLoad::TRefusal::Damaged)
+        Fail(ExitUsage, load.Reason + "\nthe file is refused, the chip is left as it is (--lenient uses what can be "
+                                      "read of it)");
+    else if (!load.Ok())
+        Fail(ExitUsage, load.Reason);
+    return load.Ok();
 }
 
 bool TCli::PrepareBuffer()
@@ -317,6 +322,8 @@ bool TCli::PrepareBuffer()
 int TCli::OpenPort()
 {
     Session = std::make_unique<TPortSession>(Port, Settings);
+    // A settle the settings file made long must not hold the first signal up.
+    Session->SetStopCheck([this] { return Status.StopRequested.load() || TStopSignals::Requested(); });
     Port.SetShowErrors(false);
     std::string error;
     switch (Session->Open(EmptySocket ? std::string() : SimImage, error)) {
@@ -424,50 +431,9 @@ int TCli::RunOperation()
     return Finish(plan.Title, {});
 }
 
-// Says how far a stopped run got, e.g. "Stopped at $0A40 of $1FFF: the chip holds a partly written
-// image". The stop came between two instructions, and the thread has put the lines at rest.
 int TCli::Stopped(TOperationCode code, TStopPhase phase)
 {
-    if (code == opChipErase)
-        return Fail(ExitNotRun, "Stopped during the erase: the chip may be partly erased (erase it again)");
-    if (code == opWriteLockBits)
-        return Fail(ExitNotRun, "Stopped while writing the lock bits: they may be partly written");
-    if (code == opChipReset || code == opIdle)
-        return Fail(ExitNotRun, "Stopped: the lines are at rest");
-    const bool read = code == opReadCode || code == opReadData;
-    const int last = read ? (code == opReadCode ? CodeMemorySize(Settings.Device) : DataMemorySize) - 1
-                          : std::min(Memory.WriteRangeLast(code != opWriteData && code != opVerifyData, Settings.Device),
-                                     BufferSize - 1);
-    if (last < 0) // nothing but the presence test
-        return Fail(ExitNotRun, "Stopped: the lines are at rest");
-    const int at = Status.Position + 1;
-    char where[64];
-    if (at == 0)
-        std::snprintf(where, sizeof where, "Stopped before $0000");
-    else if (at > last)
-        std::snprintf(where, sizeof where, "Stopped after the last byte, $%04X", static_cast<unsigned>(last));
-    else
-        std::snprintf(where, sizeof where, "Stopped at $%04X of $%04X", static_cast<unsigned>(at),
-                      static_cast<unsigned>(last));
-    return Fail(ExitNotRun, where + (": " + StopConsequence(code, phase, at, last)));
-}
-
-std::string TCli::StopConsequence(TOperationCode code, TStopPhase phase, int at, int last) const
-{
-    if (phase == TStopPhase::ChipReadBeforeFastWrite)
-        return "nothing was written";
-    if (phase == TStopPhase::VerifyAfterWrite)
-        return "the write ended, its verify did not";
-    if (code == opReadCode || code == opReadData)
-        return "nothing was saved";
-    if (!IsWrite(code))
-        return "the rest was not compared";
-    if (at == 0)
-        return "nothing was written";
-    if (at > last)
-        return "the write ended, it was not verified";
-    return code == opWriteData ? "the data memory holds a partly written image"
-                               : "the chip holds a partly written image";
+    return Fail(ExitNotRun, StopReport(code, phase, Status, Memory, Settings.Device));
 }
 
 // What of the loaded file lies beyond the memory and was left out, e.g. "; 952 bytes beyond $07FF
@@ -484,6 +450,24 @@ std::string TCli::BeyondNote(TOperationCode code) const
     std::snprintf(note, sizeof note, "; %d bytes beyond $%04X not %s", beyond, static_cast<unsigned>(last),
                   IsWrite(code) ? "written" : "compared");
     return note;
+}
+
+// What the port itself did wrong explains the failure better than a guess about the chip: a port
+// that refused to set a line the wiring uses (a pseudo-terminal has no RTS or DTR) is a port that
+// cannot serve. The three-byte chips' presence test writes a byte and reads it back, which a locked
+// chip refuses; only an erase, which needs no presence test, unlocks it.
+int TCli::FinishWithoutDevice(const TFinishMessage &message)
+{
+    if (const std::vector<std::string> refused = Port.LineFailures(); !refused.empty())
+        return Fail(ExitPort, PortLabel() + ": " + Joined(refused, "; "));
+    const std::string notes = Joined(Session->PortNotes(), "; ");
+    const bool silent = Status.Detection.Result == TPresence::NoDevice &&
+                        InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
+    if (!notes.empty())
+        return Fail(ExitNoDevice, message.Text + " (" + notes + ")");
+    return Fail(ExitNoDevice, message.Text + (silent ? " (a chip whose Lock Bit 1 is set fails this test too: "
+                                                       "korvel-cli erase clears the lock bits)"
+                                                     : ""));
 }
 
 // "; read back and verified", "; lock mode 3 (...)": what the chip said at the end of a write.
@@ -508,21 +492,10 @@ int TCli::Finish(const char *title, const std::string &note)
         return Fail(ExitPort, reason.empty() ? FinishMessage(Status).Text : reason);
     }
     const TFinishMessage message = FinishMessage(Status);
-    // What the port itself did wrong explains the failure better than a guess about the chip. The
-    // three-byte chips' presence test writes a byte and reads it back, which a locked chip refuses;
-    // only an erase, which needs no presence test, unlocks it.
     if (!Status.DeviceFound && Status.Detection.Result == TPresence::Locked)
         return Fail(ExitLocked, message.Text);
-    if (!Status.DeviceFound && Status.OperationCode != opChipReset) {
-        const std::string notes = Joined(Session->PortNotes(), "; ");
-        const bool silent = Status.Detection.Result == TPresence::NoDevice &&
-                            InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
-        if (!notes.empty())
-            return Fail(ExitNoDevice, message.Text + " (" + notes + ")");
-        return Fail(ExitNoDevice, message.Text + (silent ? " (a chip whose Lock Bit 1 is set fails this test too: "
-                                                           "korvel-cli erase clears the lock bits)"
-                                                         : ""));
-    }
+    if (!Status.DeviceFound && Status.OperationCode != opChipReset)
+        return FinishWithoutDevice(message);
     if (Opt.Command == TCliCommand::ReadCode || Opt.Command == TCliCommand::ReadData) {
         if (!SaveRead())
             return ExitUsage;
@@ -798,6 +771,18 @@ int TCli::ListFtdiDevices()
 // The AT89S53 takes the data memory instructions for code memory accesses above 8 KiB, so writing
 // its "data memory" would overwrite code; the GUI offers these two commands for the AT89S8252 only.
 // The AT89S51 and AT89S52 have no data instructions at all, so not even a verify.
+// A hand-edited settings file may name no chip, or leave MISO without an input: nothing is sent then.
+bool TCli::CheckOperationSettings()
+{
+    if (Opt.Command == TCliCommand::Lines)
+        return true;
+    if (const std::string problem = OperationProblem(Settings); !problem.empty()) {
+        Fail(ExitUsage, problem);
+        return false;
+    }
+    return true;
+}
+
 bool TCli::CheckDataMemory()
 {
     const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData ||
@@ -816,7 +801,7 @@ int TCli::Run()
     if (!LoadSettings())
         return ExitUsage;
     ApplyOverrides();
-    if (!CheckDataMemory())
+    if (!CheckOperationSettings() || !CheckDataMemory())
         return ExitUsage;
     if (!PrepareBuffer())
         return ExitUsage;

@@ -52,7 +52,10 @@ int main(int argc, char **argv)
         QApplication::exec();
         return MainForm.ExitCode();
     } catch (const EIniFileError &e) {
-        QMessageBox::critical(nullptr, "Korvel", e.what());
+        // A batch run's caller reads standard error; a box there would wait for nobody.
+        std::cerr << "korvel: " << e.what() << std::endl;
+        if (arguments.isEmpty())
+            QMessageBox::critical(nullptr, "Korvel", e.what());
         return ExitUsage;
     }
 }

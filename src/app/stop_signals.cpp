@@ -35,10 +35,13 @@ TStopSignals::TStopSignals()
     }
 }
 
+// SIGPIPE stays ignored: the result line and the progress may still be flushed into a reader that
+// went away (korvel-cli write-code fw.hex | head -c1) after a run that did all it had to.
 TStopSignals::~TStopSignals()
 {
     for (int i = 0; i < HandledCount; ++i)
-        ::sigaction(Handled[i], &Previous[i], nullptr);
+        if (Handled[i] != SIGPIPE)
+            ::sigaction(Handled[i], &Previous[i], nullptr);
 }
 
 bool TStopSignals::Requested()

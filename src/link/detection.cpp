@@ -18,6 +18,16 @@ const char *const LockModeMeaning[] = {
     "Lock Bits 1 to 3 programmed: no programming, no verify, no external execution",
 };
 
+// A MISO that read one level in code bytes $0000 to $0007 and the last.
+std::string OneLevelText(const TDetection &d)
+{
+    if (d.Held == 0x00)
+        return "MISO read only 0 bits (code bytes $0000 to $0007 and the last), so nothing was written: check that "
+               "MISO is wired and the chip powered. A chip that holds 00 there reads the same: a Chip Erase clears it";
+    return "MISO read only 1 bits (code bytes $0000 to $0007 and the last), also after $00 was written to code byte "
+           "$0000 to see a 0: if a chip is there, that byte may now hold $00 instead of the $FF it read";
+}
+
 // "AT89S51 or AT89S52": the chips of one instruction set.
 std::string NamesOf(TInstructionSet instructions)
 {
@@ -62,7 +72,8 @@ std::string PresenceText(const TDetection &d)
     const std::string expected = ChipKindName(d.Expected);
     switch (d.Result) {
     case TPresence::Found: break;
-    case TPresence::NoDevice: return NoDeviceText(d.Expected);
+    case TPresence::NoDevice:
+        return d.OneLevel ? NoDeviceText(d.Expected) + "\n" + OneLevelText(d) : NoDeviceText(d.Expected);
     case TPresence::OtherChip:
         return "Found an " + ChipKindName(*ChipWithSignature(d.Signature)) + " (" + SignatureText(d.Signature) +
                "), but the settings name the " + expected;

@@ -35,6 +35,9 @@ struct TDetection {
     std::uint8_t Held = 0;        // three-byte chips: code byte 0 as found (with the long settle)
     std::uint8_t QuickRead = 0;   // three-byte chips: code byte 0 read with the settle in use
     std::uint8_t ReadBack = 0;    // three-byte chips: code byte 0 after it was written back
+    // Three-byte chips: MISO showed one level only, Held's. For 00 nothing was written; for FF the
+    // probe 00 was written to code byte 0 and did not read back, so that byte may now hold 00.
+    bool OneLevel = false;
 
     bool Found() const { return Result == TPresence::Found; }
 };

@@ -118,11 +118,14 @@ void TDeviceCommands::WriteInstruction(std::uint8_t byte1, std::uint8_t byte2, s
     WriteInstruction(byte2, byte3, value, waitMs);
 }
 
-// The plain sleep is no wait on the lines: what the link still holds must reach the chip first.
+// The plain sleep is no wait on the lines: what the link still holds must reach the chip first. A
+// long one (a settle the settings file made long) ends early on a stop request, as the link's waits do.
 void TDeviceCommands::Pause(int ms)
 {
     Link.Flush();
-    Sleep(ms);
+    const int slice = static_cast<int>(StoppableWaitMs);
+    for (int left = ms; left > 0 && !(ms > slice && Link.StopRequested()); left -= slice)
+        Sleep(std::min(left, slice));
 }
 
 // Its first two bytes are sent bits only, so their time is the SCK period the Clock Delay gives on
@@ -289,6 +292,17 @@ void TDeviceCommands::DetectByWriting()
         Found.Result = TPresence::InputsLate;
         return;
     }
+    // A stop asked for meanwhile may have cut the reads' waits short: nothing read may be written back.
+    if (Link.StopRequested())
+        return;
+    // A MISO that never moves (not wired, stuck, nothing driving it) reads 00 or FF whatever the chip
+    // holds, and writing back what it read would change the chip. Only 0 bits: nothing is written.
+    // Only 1 bits, as an erased chip gives too: the 00 probe must come back before anything else is
+    // written, and nothing is written back when it does not.
+    const bool moved = ShowsBothLevels(Found.Held);
+    Found.OneLevel = !moved;
+    if (!moved && Found.Held == 0x00)
+        return;
     Found.Result = TPresence::Found;
     for (const std::uint8_t probe : {std::uint8_t{0x00}, std::uint8_t{0xFF}}) {
         WriteCodeByte(0, probe);
@@ -297,15 +311,30 @@ void TDeviceCommands::DetectByWriting()
             Found.Result = TPresence::NoDevice;
             break;
         }
+        Found.OneLevel = false;
         if (probe == 0x00)
             Pause(DetectSleepMs);
     }
+    if (Found.OneLevel)
+        return;
     // Also a chip that answered only partly must not be left with address 0 changed.
     WriteCodeByte(0, Found.Held);
     Pause(DetectSleepMs);
     Found.ReadBack = ReadCodeByte(0);
     if (Found.ReadBack != Found.Held)
         Found.Result = TPresence::CodeByteChanged;
+}
+
+// Whether MISO showed a 0 and a 1 in code byte 0 (read as `held`) or in the few bytes read after it,
+// which a programmed chip rarely fills with one value.
+bool TDeviceCommands::ShowsBothLevels(std::uint8_t held)
+{
+    if (held != 0x00 && held != 0xFF)
+        return true;
+    for (std::uint16_t address = 1; address < LevelProbeBytes; ++address)
+        if (ReadCodeByte(address) != held)
+            return true;
+    return ReadCodeByte(static_cast<std::uint16_t>(ChipInfo(Kind()).CodeSize - 1)) != held;
 }
 
 void TDeviceCommands::DetectBySignature(std::uint8_t echo)

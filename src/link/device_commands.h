@@ -40,6 +40,10 @@ std::uint8_t AddressHigh(std::uint16_t address, TChipKind kind);
 // and 3 are modes 2, 3 and 4.
 int LockModeOfByte(std::uint8_t lockBitsByte);
 
+// The code bytes from $0000 up that the presence test reads to see MISO move; the last byte of the
+// code memory is read too.
+constexpr int LevelProbeBytes = 8;
+
 // What a code byte write waits for on the chip the settings name: the Write Delay setting, or the
 // chip's own write cycle from the chip table.
 double CodeWriteWaitMs(const TSettings &settings);
@@ -87,7 +91,8 @@ public:
     std::uint8_t ReadLockBits();
 
     // Three-byte chips: writes 00 and FF to code address 0 and reads each back, then restores the
-    // byte found there, once two reads of it agreed. Four-byte chips: the echo of Programming
+    // byte found there, once two reads of it agreed and MISO showed both levels (in it, or in the
+    // bytes $0001 to $0007 and the last, or in the 00 read back). Four-byte chips: the echo of Programming
     // Enable (which must have come just before) and the signature; nothing is written. Detection()
     // says what was met.
     bool DetectDevice();
@@ -109,6 +114,7 @@ private:
     std::uint8_t ReadSlowly(std::uint16_t address);
     void Pause(int ms);
     void DetectByWriting();
+    bool ShowsBothLevels(std::uint8_t held);
     void DetectBySignature(std::uint8_t echo);
     void JudgeSignature(TChipKind expected);
 

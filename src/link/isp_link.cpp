@@ -4,6 +4,8 @@
 #include "link/precise_delay.h"
 #include "settings/settings.h"
 
+#include <algorithm>
+
 TIspLink::TIspLink(TLineInterface &lines, const TSettings &settings, TDelay delay)
     : LineIf(lines), Cfg(settings), Delay(delay ? delay : &::PreciseDelay)
 {
@@ -50,7 +52,12 @@ bool TIspLink::ReadMiso()
 
 void TIspLink::Wait(double ms)
 {
-    LineIf.Wait(ms, Delay);
+    if (!Stop || !(ms > StoppableWaitMs)) {
+        LineIf.Wait(ms, Delay);
+        return;
+    }
+    for (double left = ms; left > 0 && !*Stop; left -= StoppableWaitMs)
+        LineIf.Wait(std::min(left, StoppableWaitMs), Delay);
 }
 
 void TIspLink::Flush()

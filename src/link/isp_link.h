@@ -3,6 +3,7 @@
 // Every wait goes through the line interface, so that a port that streams its waveform can hold it in
 // the stream.
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 class TLineInterface;
@@ -45,6 +46,10 @@ public:
 
     TLineInterface &Lines() { return LineIf; }
     const TSettings &Settings() const { return Cfg; }
+    // A wait longer than a moment ends early once *stop is set (an operation asked to stop), in
+    // slices no shorter than any write or erase step of the chip takes.
+    void SetStopFlag(const std::atomic<bool> *stop) { Stop = stop; }
+    bool StopRequested() const { return Stop && *Stop; }
     void Wait(double ms);
     // Makes every change so far reach the pins, before a plain thread sleep.
     void Flush();
@@ -53,4 +58,8 @@ private:
     TLineInterface &LineIf;
     const TSettings &Cfg;
     TDelay Delay;
+    const std::atomic<bool> *Stop = nullptr;
 };
+
+// Waits longer than this are sliced so that a stop request ends them; each slice is this long.
+constexpr double StoppableWaitMs = 100;

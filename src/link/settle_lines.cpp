@@ -1,5 +1,6 @@
 #include "link/settle_lines.h"
 
+#include <algorithm>
 #include <thread>
 #include <type_traits>
 
@@ -7,6 +8,8 @@ namespace {
 
 // A thread sleep overshoots by up to about this much, so the last stretch of a wait is spun.
 constexpr std::chrono::microseconds SleepSlack{1000};
+// A long settle sleeps in slices this long, asking between them whether to stop.
+constexpr std::chrono::milliseconds StopCheckSlice{50};
 
 } // namespace
 
@@ -96,8 +99,11 @@ void TSettleLines::AwaitSettle()
     if (start >= until)
         return;
     Inner.Flush(); // nothing may wait in the port while this thread sleeps
-    if (until - start > 2 * SleepSlack)
-        std::this_thread::sleep_until(until - SleepSlack);
+    for (TClock::time_point now = start; until - now > 2 * SleepSlack; now = TClock::now()) {
+        if (Stop && Stop())
+            return;
+        std::this_thread::sleep_until(std::min<TClock::time_point>(until - SleepSlack, now + StopCheckSlice));
+    }
     while (TClock::now() < until) {
     }
     Counters.SettleSeconds += std::chrono::duration<double>(TClock::now() - start).count();

@@ -42,6 +42,10 @@ public:
     using TMovesInputs = std::function<bool(int output, bool level)>;
     void SetMovesInputs(TMovesInputs rule) { MovesInputs = std::move(rule); }
 
+    // Asked while a long settle is waited: once it answers true the wait ends at once (an operation
+    // or the whole run was asked to stop, and what the read answers is no longer used).
+    void SetStopCheck(std::function<bool()> stop) { Stop = std::move(stop); }
+
     // While set, this settle replaces the one the function gives (a measurement trying settles).
     void SetTrialSettle(std::optional<double> ms) { Trial = ms; }
     double SettleMs() const { return Trial ? *Trial : Settle(); }
@@ -70,6 +74,7 @@ private:
     std::function<double()> Settle;
     std::optional<double> Trial;
     TMovesInputs MovesInputs;
+    std::function<bool()> Stop;
     std::array<std::atomic<unsigned>, 4> Seen{}; // per input: bit 0 read off, bit 1 read on
     std::deque<int> Queued; // the lines of the samples not taken yet
     TClock::time_point LastChange = TClock::now();

@@ -148,6 +148,9 @@ TOpenResult TPortSession::OpenTarget(const std::string &simImage, std::string &e
         try {
             Target = std::make_unique<TVirtualTarget>(Settings, simImage);
             TargetImage = simImage;
+        } catch (const TSimImageInUse &e) {
+            error = e.what(); // held by another run, as a port can be
+            return TOpenResult::PortError;
         } catch (const std::exception &e) {
             error = e.what();
             return TOpenResult::FileError;
@@ -199,6 +202,11 @@ double TPortSession::SettleMs() const
 TSettleLines *TPortSession::Settle()
 {
     return FtdiPort ? nullptr : SettledPort.get();
+}
+
+void TPortSession::SetStopCheck(std::function<bool()> stop)
+{
+    SettledPort->SetStopCheck(std::move(stop));
 }
 
 // The break is timed only here, right before an operation that resets the chip anyway: timed at the

@@ -39,8 +39,9 @@ public:
     TPortSession &operator=(const TPortSession &) = delete;
 
     // simImage: where the virtual chip keeps its memory (used for the name "sim"; empty: nowhere).
-    // On failure, error says what could not be opened and why. Opening again applies changed settings
-    // and keeps the virtual chip and the trace recorder while the settings still name them.
+    // On failure, error says what could not be opened and why: PortError also for a virtual chip's
+    // image another run holds. Opening again applies changed settings and keeps the virtual chip and
+    // the trace recorder while the settings still name them.
     TOpenResult Open(const std::string &simImage, std::string &error);
 
     // Writes out what the session keeps in files (the trace, the virtual chip's image) and says what
@@ -69,6 +70,8 @@ public:
     double SettleMs() const;
     // The settle wait in front of the serial port; null while the ftdi port serves.
     TSettleLines *Settle();
+    // Asked while a long settle is waited, so that a stop request ends it (TSettleLines::SetStopCheck).
+    void SetStopCheck(std::function<bool()> stop);
 
     // Why this cable cannot serve the wiring the settings give, with the way out: an input the driver
     // never reports on MISO, or TXD in use on a cable that only imitates a break (on a ch341-uart cable

@@ -21,6 +21,10 @@ enum TOperationCode : std::uint8_t {
     opVerifyData = 10,
 };
 
+// How far the erase a write of an erase-first chip starts with got, so that a stopped write says
+// whether the chip still holds what it held.
+enum class TEraseState : std::uint8_t { None, CutShort, Done };
+
 struct TProgStatus {
     std::atomic<std::uint8_t> OperationCode{opIdle};
     std::atomic<bool> Busy{false};
@@ -39,6 +43,7 @@ struct TProgStatus {
     // The last index of the range the operation's loop has dealt with; -1 before the first. Says how
     // far a stopped operation got.
     std::atomic<int> Position{-1};
+    std::atomic<TEraseState> EraseBeforeWrite{TEraseState::None};
     // A code write to a chip erased first reads back what it wrote: then WriteVerified is set, and
     // Rewritten counts the bytes that read back wrong and were written once more (VerifyDifferences
     // says whether any is still wrong).

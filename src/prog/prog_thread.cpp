@@ -71,6 +71,7 @@ TProgThread::~TProgThread()
 
 void TProgThread::Execute()
 {
+    Link.SetStopFlag(&Ctx.Status.StopRequested);
     TProgStatus &status = Ctx.Status;
     const auto code = static_cast<TOperationCode>(status.OperationCode.load());
     status.Busy = true;
@@ -257,7 +258,8 @@ bool TProgThread::ReadBack(bool code, int last, const TWanted &wanted, const TTa
         if (page > 0)
             first -= first % page; // a page is read from its start
         const int read = ReadAhead(code, first, last + 1, chip.data());
-        if (Lost())
+        // What a lost port answered is no answer, nor what was read while a stop cut its waits short.
+        if (Lost() || Stopping())
             return false;
         for (int i = first; i < first + read; ++i)
             if (wanted(i))
@@ -282,7 +284,8 @@ void TProgThread::WriteLoop(bool code, bool onlyChanged)
         return;
     // Erased, the chip holds FF everywhere: what it held before, and the last image, no longer count.
     if (eraseFirst) {
-        if (!EraseBeforeWrite())
+        // A stop that came during the presence test leaves the chip as it was.
+        if (Stopping() || !EraseBeforeWrite())
             return;
         onlyChanged = false;
     }
@@ -329,7 +332,8 @@ bool TProgThread::EraseBeforeWrite()
     const bool unnamed = before.Result == TPresence::Locked && !ChipWithSignature(before.Signature);
     Device.ChipErase();
     Sleep(EraseWaitMs(Ctx.Settings.Device));
-    return EnterAgainAfterErase(unnamed);
+    Ctx.Status.EraseBeforeWrite = Stopping() ? TEraseState::CutShort : TEraseState::Done;
+    return !Stopping() && EnterAgainAfterErase(unnamed);
 }
 
 bool TProgThread::EnterAgainAfterErase(bool identify)
@@ -458,6 +462,7 @@ bool TProgRunner::StartOperation(TOperationCode code)
     Ctx.Status.OperationCode = code;
     Ctx.Status.StopRequested = false;
     Ctx.Status.Position = -1;
+    Ctx.Status.EraseBeforeWrite = TEraseState::None;
     Ctx.Status.Busy = true;
     Current = std::make_unique<TProgThread>(Ctx, [this] { Active = false; });
     return true;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstring>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -62,23 +63,30 @@ std::string WhyNotOneLine(const std::string &Section, const std::string &Ident, 
     return {};
 }
 
-// Everything up to the first NUL, split at CR, LF and CR LF.
-std::vector<std::string> SplitLines(const std::string &text)
+// Split at CR, LF and CR LF, each line with its own line end (none for a last line without one).
+// NUL and every other byte stay in their line.
+std::vector<std::pair<std::string, std::string>> SplitLines(const std::string &text)
 {
-    std::vector<std::string> lines;
-    const std::size_t end = std::min(text.find('\0'), text.size());
+    std::vector<std::pair<std::string, std::string>> lines;
     std::size_t start = 0;
-    while (start < end) {
-        std::size_t stop = text.find_first_of("\r\n", start);
-        if (stop == std::string::npos || stop >= end)
-            stop = end;
-        lines.push_back(text.substr(start, stop - start));
-        start = stop + 1;
-        if (stop + 1 < end && text[stop] == '\r' && text[stop + 1] == '\n')
-            ++start;
+    while (start < text.size()) {
+        const std::size_t stop = std::min(text.find_first_of("\r\n", start), text.size());
+        std::size_t next = std::min(stop + 1, text.size());
+        if (stop + 1 < text.size() && text[stop] == '\r' && text[stop + 1] == '\n')
+            ++next;
+        lines.emplace_back(text.substr(start, stop - start), text.substr(stop, next - stop));
+        start = next;
     }
     return lines;
 }
+
+// Empty lines and the old end-of-file mark hold nothing a reader looks at.
+bool IsBlank(const std::string &line)
+{
+    return line.empty() || line == "\x1A";
+}
+
+const char *const NewLineEnd = "\r\n";
 
 class TFd {
 public:
@@ -271,16 +279,15 @@ void TBigIniFile::OpenFile(const std::string &FileName)
     FModified = false;
 }
 
+// Lines before the first header are kept in a section without a header of its own.
 std::vector<TBigIniFile::TSection> TBigIniFile::ParseText(const std::string &Text)
 {
-    std::vector<TSection> sections;
-    for (const std::string &line : SplitLines(Text)) {
-        if (line.empty() || line == "\x1A")
-            continue;
-        if (IsHeader(line))
-            sections.push_back({line.substr(1, line.size() - 2), {}});
-        else if (!sections.empty())
-            sections.back().Lines.push_back(line);
+    std::vector<TSection> sections(1);
+    for (auto &[text, end] : SplitLines(Text)) {
+        if (IsHeader(text))
+            sections.push_back({text.substr(1, text.size() - 2), {std::move(text), std::move(end)}, {}});
+        else
+            sections.back().Lines.push_back({std::move(text), std::move(end)});
     }
     return sections;
 }
@@ -288,7 +295,7 @@ std::vector<TBigIniFile::TSection> TBigIniFile::ParseText(const std::string &Tex
 const TBigIniFile::TSection *TBigIniFile::FindSection(const std::string &Section) const
 {
     for (const TSection &section : FSections)
-        if (SameText(section.Name, Section))
+        if (!section.Header.Text.empty() && SameText(section.Name, Section))
             return &section;
     return nullptr;
 }
@@ -303,10 +310,10 @@ const std::string *TBigIniFile::FindLine(const std::string &Section, const std::
     const TSection *section = FindSection(Section);
     if (!section)
         return nullptr;
-    for (const std::string &line : section->Lines) {
-        const std::size_t eq = line.find('=');
-        if (eq != std::string::npos && SameText(line.substr(0, eq), Ident))
-            return &line;
+    for (const TLine &line : section->Lines) {
+        const std::size_t eq = line.Text.find('=');
+        if (eq != std::string::npos && SameText(line.Text.substr(0, eq), Ident))
+            return &line.Text;
     }
     return nullptr;
 }
@@ -330,7 +337,8 @@ void TBigIniFile::WriteString(const std::string &Section, const std::string &Ide
 }
 
 // Text that would break the line structure is refused: written as is, it would come back as
-// other keys or sections, or cut the file short at the NUL.
+// other keys or sections. A new key comes after the last line of its section that is not blank, so
+// that the blank line ending the section stays where it is; a new section ends with one.
 void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
                          const std::string &Value)
 {
@@ -339,16 +347,23 @@ void TBigIniFile::SetKey(const std::string &Section, const std::string &Ident,
     const std::string newLine = Ident + "=" + Value;
     TSection *section = FindSection(Section);
     if (!section)
-        section = &FSections.emplace_back(TSection{Section, {}});
-    for (std::string &line : section->Lines) {
-        const std::size_t eq = line.find('=');
-        if (eq != std::string::npos && SameText(line.substr(0, eq), Ident)) {
-            FModified = FModified || line != newLine;
-            line = newLine;
+        section = &FSections.emplace_back(TSection{Section, {"[" + Section + "]", NewLineEnd}, {{"", NewLineEnd}}});
+    if (section->Erased) {
+        section->Erased = false;
+        FModified = true;
+    }
+    for (TLine &line : section->Lines) {
+        const std::size_t eq = line.Text.find('=');
+        if (eq != std::string::npos && SameText(line.Text.substr(0, eq), Ident)) {
+            FModified = FModified || line.Text != newLine;
+            line.Text = newLine;
             return;
         }
     }
-    section->Lines.push_back(newLine);
+    auto after = section->Lines.end();
+    while (after != section->Lines.begin() && IsBlank(std::prev(after)->Text))
+        --after;
+    section->Lines.insert(after, {newLine, NewLineEnd});
     FModified = true;
 }
 
@@ -453,9 +468,11 @@ void TBigIniFile::WriteBool(const std::string &Section, const std::string &Ident
 void TBigIniFile::ReadSection(const std::string &Section, std::vector<std::string> &List) const
 {
     if (const TSection *section = FindSection(Section))
-        for (const std::string &line : section->Lines) {
-            const std::size_t eq = line.find('=');
-            List.push_back(eq == std::string::npos ? std::string() : line.substr(0, eq));
+        for (const TLine &line : section->Lines) {
+            if (IsBlank(line.Text))
+                continue;
+            const std::size_t eq = line.Text.find('=');
+            List.push_back(eq == std::string::npos ? std::string() : line.Text.substr(0, eq));
         }
 }
 
@@ -463,36 +480,50 @@ void TBigIniFile::ReadSectionValues(const std::string &Section,
                                     std::vector<std::string> &List) const
 {
     if (const TSection *section = FindSection(Section))
-        List.insert(List.end(), section->Lines.begin(), section->Lines.end());
+        for (const TLine &line : section->Lines)
+            if (!IsBlank(line.Text))
+                List.push_back(line.Text);
 }
 
 void TBigIniFile::EraseSection(const std::string &Section)
 {
     if (TSection *section = FindSection(Section)) {
         section->Lines.clear();
+        section->Erased = true;
         FModified = true;
     }
 }
 
-void TBigIniFile::GetStrings(std::vector<std::string> &List) const
+std::vector<const TBigIniFile::TLine *> TBigIniFile::WrittenLines() const
 {
+    std::vector<const TLine *> lines;
     for (const TSection &section : FSections) {
-        if (section.Lines.empty())
+        if (section.Erased)
             continue;
-        List.push_back("[" + section.Name + "]");
-        List.insert(List.end(), section.Lines.begin(), section.Lines.end());
-        List.push_back("");
+        if (!section.Header.Text.empty())
+            lines.push_back(&section.Header);
+        for (const TLine &line : section.Lines)
+            lines.push_back(&line);
     }
+    return lines;
 }
 
+void TBigIniFile::GetStrings(std::vector<std::string> &List) const
+{
+    for (const TLine *line : WrittenLines())
+        List.push_back(line->Text);
+}
+
+// A last line without a line end gets one only when something now follows it.
 void TBigIniFile::UpdateFile()
 {
     if (FModified && !FFileName.empty()) {
-        std::vector<std::string> lines;
-        GetStrings(lines);
+        const std::vector<const TLine *> lines = WrittenLines();
         std::string text;
-        for (const std::string &line : lines)
-            text += line + "\r\n";
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const bool last = i + 1 == lines.size();
+            text += lines[i]->Text + (lines[i]->End.empty() && !last ? std::string(NewLineEnd) : lines[i]->End);
+        }
         WriteWholeFile(FFileName, text);
     }
     FModified = false;

@@ -1,6 +1,8 @@
-// An INI file held whole in memory: sections in file order, each with its lines kept verbatim
-// (key=value lines, comments, anything else), written back in the same order with CR LF endings.
-// Section names and keys compare case-insensitively (ASCII letters); the first match wins.
+// An INI file held whole in memory: sections in file order, each with its lines kept verbatim (key=value
+// lines, comments, blank lines, anything else, NUL bytes too) and each line with its own line end, so
+// that writing it back changes only the lines of the keys that were set. Lines before the first
+// section are kept too. New lines end in CR LF. Section names and keys compare case-insensitively
+// (ASCII letters); the first match wins.
 #pragma once
 #include <cstdint>
 #include <stdexcept>
@@ -82,15 +84,23 @@ public:
     static bool ParseFloat(const std::string &Text, double &Value);
 
 private:
+    struct TLine {
+        std::string Text;
+        std::string End; // CR LF, LF or CR; empty for a last line without one
+    };
     struct TSection {
         std::string Name;
-        std::vector<std::string> Lines;
+        TLine Header; // its text is empty for the lines before the first section, which have none
+        std::vector<TLine> Lines;
+        bool Erased = false; // not written, until a key is set in it again
     };
 
     const TSection *FindSection(const std::string &Section) const;
     TSection *FindSection(const std::string &Section);
     const std::string *FindLine(const std::string &Section, const std::string &Ident) const;
     void SetKey(const std::string &Section, const std::string &Ident, const std::string &Value);
+    // The lines as the file holds them, in order: headers and section lines, erased sections left out.
+    std::vector<const TLine *> WrittenLines() const;
 
     std::vector<TSection> FSections;
     std::string FFileName;

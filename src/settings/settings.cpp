@@ -1,7 +1,9 @@
 #include "settings/settings.h"
 
+#include "buffer/chip_kind.h"
 #include "settings/big_ini_file.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -17,9 +19,39 @@ std::optional<double> ReadSettle(const TBigIniFile &ini)
     return std::nullopt;
 }
 
+// e.g. "ClockDelay=1e9 in [Delays] lies beyond the Parameter dialog's 0 to 999 ms: 999 ms is used"
+std::string ClampDelay(const TBigIniFile &ini, const char *key, TDelayRange range, double &ms)
+{
+    const double clamped = std::clamp(ms, range.Min, range.Max);
+    if (clamped == ms)
+        return {};
+    ms = clamped;
+    const auto number = [](double value) { return std::to_string(static_cast<int>(value)); };
+    return std::string(key) + "=" + ini.ReadString(Delays, key, "") + " in [" + Delays +
+           "] lies beyond the Parameter dialog's " + number(range.Min) + " to " + number(range.Max) +
+           " ms: " + number(clamped) + " ms is used";
+}
+
+std::vector<std::string> ClampDelays(const TBigIniFile &ini, TSettings &s)
+{
+    static const struct {
+        const char *Key;
+        TDelayRange Range;
+        double TSettings::*Field;
+    } delays[] = {{"ResetDelay1", ResetDelayRange, &TSettings::ResetDelay1},
+                  {"ResetDelay2", ResetDelayRange, &TSettings::ResetDelay2},
+                  {"ClockDelay", ClockDelayRange, &TSettings::ClockDelay},
+                  {"WriteDelay", WriteDelayRange, &TSettings::WriteDelay}};
+    std::vector<std::string> notes;
+    for (const auto &delay : delays)
+        if (std::string note = ClampDelay(ini, delay.Key, delay.Range, s.*delay.Field); !note.empty())
+            notes.push_back(std::move(note));
+    return notes;
+}
+
 } // namespace
 
-void LoadSettings(const TBigIniFile &ini, TSettings &s)
+std::vector<std::string> LoadSettings(const TBigIniFile &ini, TSettings &s)
 {
     const TSettings d;
     s.LastFilename = ini.ReadString(General, "LastFilename", d.LastFilename);
@@ -44,6 +76,7 @@ void LoadSettings(const TBigIniFile &ini, TSettings &s)
     s.PortName = ini.ReadString(SerialPort, "PortName", d.PortName);
     s.PortTrace = ini.ReadString(SerialPort, "PortTrace", d.PortTrace);
     s.PortSettle = ReadSettle(ini);
+    return ClampDelays(ini, s);
 }
 
 // Secure, PortName, PortTrace and PortSettle are set by hand only and never written, so that a first
@@ -81,4 +114,20 @@ void SaveSettings(TBigIniFile &ini, const TSettings &s)
     ini.UpdateFile();
     if (refused)
         throw *refused;
+}
+
+std::string OperationProblem(const TSettings &s)
+{
+    if (!ChipForDevice(s.Device)) {
+        std::string chips;
+        for (const TChipInfo &chip : ChipTable)
+            chips += (chips.empty() ? "" : ", ") + std::to_string(static_cast<int>(chip.Kind)) + " the " + chip.Name;
+        return "Device=" + std::to_string(s.Device) + " in [General] of the settings file names no chip (" + chips +
+               "): choose the device in the Parameter dialog, or give korvel-cli --device";
+    }
+    if (s.Miso_Line < 0 || s.Miso_Line > 3)
+        return "Miso_Line=" + std::to_string(s.Miso_Line) + " in [SerialPort] of the settings file puts MISO on no "
+               "input line, so no answer of the chip could be read: choose CTS, DSR, RLSD or RI for MISO in the "
+               "Parameter dialog (Miso_Line=0 to 3), or give korvel-cli --preset";
+    return {};
 }

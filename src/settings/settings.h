@@ -3,6 +3,7 @@
 #pragma once
 #include <optional>
 #include <string>
+#include <vector>
 
 class TBigIniFile;
 
@@ -38,7 +39,23 @@ struct TSettings {
     double WriteDelay = 3.0;
 };
 
-void LoadSettings(const TBigIniFile &ini, TSettings &settings);
+// The range the Parameter dialog gives each delay, in milliseconds.
+struct TDelayRange {
+    double Min;
+    double Max;
+};
+constexpr TDelayRange ResetDelayRange{1, 999};
+constexpr TDelayRange ClockDelayRange{0, 999};
+constexpr TDelayRange WriteDelayRange{0, 999};
+
+// A delay the file gives outside the Parameter dialog's range (a hand-edited file) is taken as the
+// dialog takes it, at the nearest end of the range; the result says so, one line per delay.
+std::vector<std::string> LoadSettings(const TBigIniFile &ini, TSettings &settings);
 // Throws EIniWriteError when the file cannot be written, and EIniValueError (after saving the rest)
 // when a setting cannot be kept.
 void SaveSettings(TBigIniFile &ini, const TSettings &settings);
+
+// Why no chip operation can run with these settings, naming the setting and the way out: a Device
+// no chip has, or MISO on no input line, from which no answer of the chip could be read. Empty when
+// they can.
+std::string OperationProblem(const TSettings &settings);

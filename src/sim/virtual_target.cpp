@@ -2,6 +2,7 @@
 #include "settings/settings.h"
 
 TVirtualTarget::TVirtualTarget(const TSettings &settings, std::string imagePath)
-    : ChipPart(ChipKindForDevice(settings.Device), std::move(imagePath)), AdapterPart(ChipPart, settings)
+    : Lock(imagePath.empty() ? nullptr : std::make_unique<TSimImageLock>(imagePath)),
+      ChipPart(ChipKindForDevice(settings.Device), std::move(imagePath)), AdapterPart(ChipPart, settings)
 {
 }

@@ -1,13 +1,16 @@
 // The whole virtual target as a front end needs it: a chip of the kind the Device setting names, kept
 // in an optional image file, behind an adapter wired the way the settings say.
 #pragma once
+#include "sim/sim_image_lock.h"
 #include "sim/virtual_adapter.h"
 #include "sim/virtual_chip.h"
+#include <memory>
 #include <string>
 
 class TVirtualTarget {
 public:
-    // Throws TSimImageError when the image exists but cannot be used.
+    // An image is held for the target's life (TSimImageLock). Throws TSimImageInUse while another run
+    // holds it, TSimImageError when the image exists but cannot be used.
     explicit TVirtualTarget(const TSettings &settings, std::string imagePath = {});
     // The settings are read at every request, so they must outlive the target.
     TVirtualTarget(const TSettings &&, std::string = {}) = delete;
@@ -17,6 +20,7 @@ public:
     TVirtualChip &Chip() { return ChipPart; }
 
 private:
+    std::unique_ptr<TSimImageLock> Lock; // before the chip, which reads the image it holds
     TVirtualChip ChipPart;
     TVirtualAdapter AdapterPart;
 };

@@ -27,9 +27,9 @@ std::optional<TRedoPlan> RedoPlanFor(const std::string &lastFilename, const std:
                      fastRedo ? opWriteCodeFast : opWriteCode};
 }
 
-TLoader LoaderForName(const std::string &name)
+TLoader LoaderForFile(const std::string &name)
 {
-    return IsHexFileName(name) ? TLoader::IntelHex : TLoader::Binary;
+    return IsHexFileName(name) || StartsWithHexRecord(name) ? TLoader::IntelHex : TLoader::Binary;
 }
 
 std::optional<int> BaudRateOfIndex(int index)

@@ -27,9 +27,9 @@ struct TRedoPlan {
 };
 std::optional<TRedoPlan> RedoPlanFor(const std::string &lastFilename, const std::string &lastFiletyp, bool fastRedo);
 
-// The reader for a file named on the command line or dropped on the window: Intel-HEX for ".hex" and
-// ".ihx" in any letter case, binary for every other name.
-TLoader LoaderForName(const std::string &name);
+// The reader for a file dropped on the window: Intel-HEX for the usual Intel-HEX extensions in any
+// letter case, and for a file whose first line is an Intel-HEX record; binary for every other file.
+TLoader LoaderForFile(const std::string &name);
 
 // The port speed of a terminal baud-rate index, or nothing for an index outside the table (the port
 // then keeps its rate).

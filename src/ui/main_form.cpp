@@ -2,9 +2,11 @@
 
 #include "buffer/binary_file.h"
 #include "buffer/hex_file.h"
+#include "buffer/unattended_load.h"
 #include "desktop/file_dialog.h"
 #include "link/isp_link.h"
 #include "link/tty_driver.h"
+#include "prog/stop_report.h"
 #include "settings/big_ini_file.h"
 #include "editor/edit_form.h"
 #include "terminal/debug_form.h"
@@ -100,6 +102,7 @@ TMainForm::TMainForm(const std::string &settingsPath, const QStringList &argumen
         TProgContext{Status, Memory, Settings, *SessionLines, *ProgUi, [this] { Session.Drain(); }, nullptr,
                      [this] { return Session.LineTimeMs(); }});
     Runner = std::make_unique<TProgRunner>(*Context);
+    Session.SetStopCheck([this] { return Status.StopRequested.load(); });
     InstallPortHooks();
     setWindowTitle("Korvel Vers 20030210");
     CreateControls();
@@ -225,7 +228,11 @@ std::unique_ptr<TGuiProgUi> TMainForm::CreateProgUi()
 {
     TGuiProgUi::TSteps steps;
     steps.ClearDifferences = [this] { CompDifForm->ClearDifferences(); };
-    steps.AddDifferenceLine = [this](const QString &line) { CompDifForm->AddDifferenceLine(line); };
+    steps.AddDifferenceLine = [this](const QString &line) {
+        CompDifForm->AddDifferenceLine(line);
+        if (Status.BatchMode)
+            std::cerr << line.toStdString() << std::endl;
+    };
     steps.RefreshEditWindow = [this] { RefreshEditWindow(); };
     steps.ShowElapsed = [this](double seconds) {
         Label1->setText(FromStd(ElapsedText(seconds, QLocale().decimalPoint().at(0).toLatin1())));
@@ -260,7 +267,8 @@ void TMainForm::StartIdleOperation()
 
 void TMainForm::ApplyPortSettings()
 {
-    LoadSettings(Ini, Settings);
+    for (const std::string &note : LoadSettings(Ini, Settings))
+        ReportOnce(note);
     QCom.SetShowErrors(false);
     if (const auto baud = BaudRateOfIndex(Settings.Baudrate))
         QCom.SetBaud(*baud);
@@ -303,6 +311,12 @@ void TMainForm::FocusTerminal()
 // reason shown where an unopenable port's is; it still serves the terminal.
 bool TMainForm::PortOpened()
 {
+    // Settings no chip operation can run with are what to mend first, before anything is sent.
+    if (const std::string problem = OperationProblem(Settings); !problem.empty()) {
+        LastPortProblem = problem;
+        ProgressBar1->setToolTip(FromStd(problem));
+        return false;
+    }
     if (!QCom.Opened())
         OpenPort();
     if (!QCom.Opened())
@@ -399,36 +413,33 @@ void TMainForm::FormShow()
     Memory.WholeDevice = true;
 }
 
+// Any first argument asks for a batch run: a name that names no file is a file error, not a start
+// without one (an IDE would wait for ever).
 std::string TMainForm::BatchFile() const
 {
-    if (Arguments.isEmpty())
-        return {};
-    const std::string name = Arguments.first().toStdString();
-    std::error_code ec;
-    return fs::exists(name, ec) ? name : std::string();
+    return Arguments.isEmpty() ? std::string() : QFile::encodeName(Arguments.first()).toStdString();
 }
 
-// A file that cannot be read is not written: the chip would get whatever the buffer held before.
+// What cannot be written ends the run at once, said on standard error: nobody may be there to answer
+// a box. A file the chip would not hold as it is is not written (the unattended load's rule).
 void TMainForm::StartBatch(const std::string &file)
 {
     QThread::msleep(BatchStartWaitMs);
-    const TFileResult loaded = LoadFile(LoaderForName(file), file, true);
-    Memory.WholeDevice = false;
+    Batch = true;
+    if (const std::string problem = OperationProblem(Settings); !problem.empty())
+        return EndBatch(ExitUsage, problem);
+    const TUnattendedLoad load = LoadForUnattendedWrite(Memory, Settings.Device, file, TLoadTarget::CodeMemory, false);
+    for (const std::string &note : load.Notes)
+        std::cerr << "korvel: note: " << note << std::endl;
+    if (!load.Ok())
+        return EndBatch(ExitUsage, load.Reason + "\nNothing was written.");
     // Nobody sees the buffer's 00 between the file's bytes: a chip erased first keeps FF there.
     Memory.OnlyFileBytes = true;
-    Status.BatchMode = true;
-    // Nobody looks at the file before it goes into the chip: a damaged or cut-off one stays out.
-    if (!loaded.Ok || !loaded.Warning.empty()) {
-        BatchExit = ExitUsage;
-        Status.CloseRequested = true;
-        const std::string text = loaded.Ok ? loaded.Warning + "\nNothing was written." : loaded.Error;
-        std::cerr << "korvel: " << text << std::endl;
-        ShowError(text);
-        return;
-    }
+    RefreshEditWindow();
     if (!PortOpened()) {
         // As korvel-cli: a virtual chip's image that cannot be read is a file error.
         BatchExit = LastOpenResult == TOpenResult::FileError ? ExitUsage : ExitPort;
+        Status.BatchMode = true;
         Status.CloseRequested = true;
         ReportPortProblem();
         return;
@@ -437,16 +448,45 @@ void TMainForm::StartBatch(const std::string &file)
     StartOperation(opWriteCode);
 }
 
+void TMainForm::EndBatch(int exitCode, const std::string &reason)
+{
+    BatchExit = exitCode;
+    std::cerr << "korvel: " << reason << std::endl;
+    QTimer::singleShot(0, this, &QWidget::close);
+}
+
+// The write is verified as korvel-cli verifies it; the verify's end closes the window.
+bool TMainForm::BatchStep(const TFinishMessage &message)
+{
+    const auto code = Status.OperationCode.load();
+    if (!Batch || (code != opWriteCode && code != opVerifyCode))
+        return false;
+    const int outcome = !Status.DeviceFound && !QCom.LineFailures().empty() ? ExitPort : BatchExitCode(Status);
+    // A chip erased first has read back what the write wrote already.
+    if (code == opWriteCode && outcome == ExitOk && !Status.WriteVerified) {
+        // The handler is posted before the thread has quite ended: the runner takes the verify once it has.
+        Runner->WaitForEnd();
+        Status.BatchMode = true;
+        StartOperation(opVerifyCode);
+        return true;
+    }
+    Status.BatchMode = true;
+    Status.CloseRequested = true;
+    BatchExit = outcome;
+    if (BatchExit == ExitOk)
+        return true; // nothing to show of a run that went well
+    std::cerr << "korvel: " << message.Text << std::endl;
+    return false;
+}
+
 void TMainForm::OperationFinished(const TFinishMessage &message, const std::string &problems)
 {
     if (Closing)
         return;
     Timer1Timer(); // the commands come back at once, not at the next tick
-    if (Status.BatchMode && Status.OperationCode == opWriteCode)
-        BatchExit = BatchExitCode(Status);
     if (!problems.empty())
         ReportOnce(problems);
-    if (!message.Show)
+    if (BatchStep(message) || !message.Show)
         return;
     std::string text = message.Text;
     // What the cable refused, or an input its driver never reported, explains a chip not found.
@@ -481,8 +521,12 @@ void TMainForm::closeEvent(QCloseEvent *event)
     // ends at once, and the command stops without saving what it had not finished.
     DebugForm->StopFileCommand();
     QCom.Close();
-    if (stopped && Status.BatchMode)
+    if (stopped && Batch) {
         BatchExit = ExitNotRun;
+        const auto code = static_cast<TOperationCode>(Status.OperationCode.load());
+        const TStopPhase phase = code == opVerifyCode ? TStopPhase::VerifyAfterWrite : TStopPhase::Operation;
+        std::cerr << "korvel: " << StopReport(code, phase, Status, Memory, Settings.Device) << std::endl;
+    }
     if (const std::string problems = Session.Flush(); !problems.empty())
         std::cerr << "korvel: " << problems << std::endl;
     event->accept();
@@ -556,7 +600,9 @@ void TMainForm::LoadCommand(TLoader loader, const std::string &name)
     QApplication::beep();
     if (!loaded.Ok)
         ShowError(loaded.Error);
-    else if (!loaded.Warning.empty())
+    if (!loaded.Note.empty())
+        ShowNote(loaded.Note);
+    if (loaded.Ok && !loaded.Warning.empty())
         ShowWarning(loaded.Warning + "\nThe buffer holds what could be read of it.", QMessageBox::Ok);
 }
 
@@ -747,7 +793,10 @@ void TMainForm::dropEvent(QDropEvent *event)
     QTimer::singleShot(0, this, [this, name] {
         if (!Buffer1->menuAction()->isEnabled())
             return;
-        LoadCommand(LoaderForName(name), name);
+        const TLoader loader = LoaderForFile(name);
+        if (loader == TLoader::IntelHex && !IsHexFileName(name))
+            ShowNote(name + " is read as Intel-HEX: its first line is an Intel-HEX record");
+        LoadCommand(loader, name);
         FocusTerminal();
     });
 }
@@ -788,6 +837,12 @@ int TMainForm::ShowWarning(const std::string &text, QMessageBox::StandardButtons
     if (buttons & QMessageBox::Cancel)
         box.setDefaultButton(QMessageBox::Cancel);
     return box.exec();
+}
+
+void TMainForm::ShowNote(const std::string &text)
+{
+    QMessageBox box(QMessageBox::NoIcon, "Note", FromStd(text), QMessageBox::Ok, this);
+    box.exec();
 }
 
 void TMainForm::ShowError(const std::string &text)

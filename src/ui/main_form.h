@@ -167,6 +167,9 @@ private:
     void OperationFinished(const TFinishMessage &message, const std::string &problems);
     void StopOperation();
     void StartBatch(const std::string &file);
+    void EndBatch(int exitCode, const std::string &reason);
+    // Takes a batch run's operation to its next step; true when nothing more is to be shown of it.
+    bool BatchStep(const TFinishMessage &message);
     std::string ChooseFile(TFileDialog *dialog, const QStringList &filters, const QString &name, const QString &suffix);
     void LoadCommand(TLoader loader, const std::string &name);
     TFileResult LoadFile(TLoader loader, const std::string &name, bool silent);
@@ -174,6 +177,7 @@ private:
     void SaveSettingsReported();
     void ReportOnce(const std::string &text);
     void ShowError(const std::string &text);
+    void ShowNote(const std::string &text);
     int ShowWarning(const std::string &text, QMessageBox::StandardButtons buttons);
     bool WriteDamagedFile(const std::string &warning);
     std::string BatchFile() const;
@@ -191,5 +195,6 @@ private:
     std::string PortTarget;
     std::set<std::string> Reported;
     int BatchExit = 0;
+    bool Batch = false; // started with a file to program: the write and its verify run unattended
     bool Closing = false;
 };

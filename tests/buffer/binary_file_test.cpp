@@ -8,10 +8,14 @@
 
 namespace {
 
-const char BinaryNote[] = "The file you are going to load contains more bytes than\n"
-                          "the buffer for this device can hold! Please note that the\n"
-                          "buffer contents represents only the first 8192/12288 bytes\n"
-                          "of the file contents.";
+// The note names the chip's own size and what is left out.
+std::string BinaryNote(const std::string &size, const std::string &leftOut)
+{
+    return "The file you are going to load contains more bytes than\n"
+           "the buffer for this device can hold! Please note that the\n"
+           "buffer contents represents only the first " + size + " bytes\n"
+           "of the file contents.\n" + leftOut + " are left out.";
+}
 
 class BinaryLoad : public ::testing::Test {
 protected:
@@ -65,15 +69,22 @@ TEST_F(BinaryLoad, LongerFileLoadsWhatFitsAndShowsTheNote)
     EXPECT_EQ(BufferBytes(Memory, 8192, BufferSize - 8192), std::string(BufferSize - 8192, '\xEE'));
     ASSERT_EQ(Recorder.Notes.size(), 1u);
     EXPECT_EQ(Recorder.Notes[0].first, "Note");
-    EXPECT_EQ(Recorder.Notes[0].second, BinaryNote);
+    EXPECT_EQ(Recorder.Notes[0].second,
+              BinaryNote("8192", "1808 bytes of it lie beyond the 8192 bytes of the AT89S8252's code memory and"));
+    EXPECT_EQ(result.BeyondMemory, 1808);
+    EXPECT_EQ(Memory.FileBytes.count(), 8192u);
 
     Recorder.Notes.clear();
     EXPECT_TRUE(Load(bytes, 0, true).Overflow);
     EXPECT_TRUE(Recorder.Notes.empty());
 
+    EXPECT_TRUE(Load(bytes, 2).Overflow);
+    EXPECT_EQ(Recorder.Notes.back().second,
+              BinaryNote("4096", "5904 bytes of it lie beyond the 4096 bytes of the AT89S51's code memory and"));
     EXPECT_TRUE(Load(bytes, 7).Overflow);
     EXPECT_EQ(Memory.HighestAddress, 15);
-    EXPECT_EQ(Recorder.Notes.size(), 1u);
+    EXPECT_EQ(Recorder.Notes.size(), 2u);
+    EXPECT_EQ(Recorder.Notes.back().second, BinaryNote("16", "9984 bytes of it lie beyond the 16 bytes of the code memory and"));
 }
 
 TEST_F(BinaryLoad, FilesThatFitLoadWholeWithoutANote)

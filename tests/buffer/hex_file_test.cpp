@@ -15,7 +15,8 @@ namespace {
 
 const char HexNote[] = "The Hexfile you are going to load contains addresses beyond\n"
                        "the buffer capacity for this device! Please note that the\n"
-                       "buffer contents may represent the Hexfile only in parts.";
+                       "buffer contents may represent the Hexfile only in parts.\n"
+                       "32 bytes of it lie beyond the 8192 bytes of the AT89S8252's code memory and are left out.";
 
 // A record with a correct checksum, upper-case, without line end.
 std::string Record(unsigned type, unsigned address, const std::vector<unsigned> &data)
@@ -218,6 +219,101 @@ TEST_F(HexLoad, NamesDamageAndRefusesAFileWithoutData)
     EXPECT_EQ(BufferBytes(Memory, 16, 4), "\x01\x02\x03\x04") << "a damaged record is loaded all the same";
 }
 
+// Files that are right in an unusual form are read as they are meant, fed whole or byte by byte,
+// and the load says how it read them.
+TEST_F(HexLoad, CrLineEndsAByteOrderMarkAndIndentedRecordsAreReadAndNamed)
+{
+    const std::string a = Record(0, 0, {1, 2}), b = Record(0, 0x100, {3}), end = ":00000001FF";
+    const struct {
+        std::string Text;
+        std::string Note; // after "FILE: read with "
+    } cases[] = {
+        {a + "\r" + b + "\r" + end + "\r", "CR line ends"},
+        {a + "\r" + b + "\r" + end, "CR line ends"},
+        {"\xEF\xBB\xBF" + a + "\r\n" + b + "\r\n" + end + "\r\n", "a UTF-8 byte-order mark"},
+        {"  " + a + "\n\t" + b + "\n" + end + "\n", "2 records indented by blanks"},
+        {"\xEF\xBB\xBF " + a + "\r" + b + "\r" + end, "CR line ends, a UTF-8 byte-order mark and 1 record indented by blanks"},
+    };
+    for (const auto &c : cases) {
+        for (const std::size_t chunk : {c.Text.size(), std::size_t{1}}) {
+            SCOPED_TRACE(c.Note + ", chunks of " + std::to_string(chunk));
+            Memory = FilledBuffer(0xEE);
+            THexReader reader(Memory, 0);
+            for (std::size_t at = 0; at < c.Text.size(); at += chunk)
+                reader.Feed(std::string_view(c.Text).substr(at, chunk));
+            reader.Finish();
+            EXPECT_EQ(BufferBytes(Memory, 0, 3), "\x01\x02\xEE");
+            EXPECT_EQ(Memory.Buffer[0x100], 3);
+            EXPECT_EQ(reader.Findings().DamagedLines, 0);
+            EXPECT_TRUE(reader.Findings().EndRecord);
+        }
+        const TFileResult result = Load(c.Text);
+        EXPECT_EQ(result.Warning, "") << c.Note;
+        EXPECT_EQ(result.Note, Dir.File("in.hex") + ": read with " + c.Note);
+    }
+    EXPECT_EQ(Load(a + "\n" + end + "\n").Note, "") << "a plain file is not remarked on";
+}
+
+// Records the format does not have are damage like a wrong checksum: data after the end record, and
+// types from 06 up. The buffer menu still reads them by position (with the warning); an unattended
+// lenient load skips every damaged line whole, so a line that lost its colon puts nothing anywhere.
+TEST_F(HexLoad, RecordsTheFormatDoesNotHaveAreDamageAndASkippingLoadStoresNothingOfThem)
+{
+    const std::string good = Record(0, 0x10, {0x11}), end = ":00000001FF";
+    const std::string noColon = Record(0, 0, {0x02, 0x01, 0x30}).substr(1); // by position: $20 at $0000
+    const struct {
+        std::string Text;
+        std::string Warning; // after the file's name
+        int Address;         // where the damaged line's data would land, read by position
+    } cases[] = {
+        {good + "\n" + end + "\n" + Record(0, 0x30, {0x55}) + "\n", ": line 3 is damaged (after the end-of-file record)", 0x30},
+        {good + "\n" + Record(6, 0x40, {0x66}) + "\n" + end + "\n",
+         ": line 2 is damaged (a record type Intel-HEX does not have)", 0x40},
+        {good + "\n:0100500077FF\n" + end + "\n", ": line 2 is damaged (wrong checksum)", 0x50},
+        {good + "\n" + noColon + "\n" + end + "\n", ": line 2 is damaged (not an Intel-HEX record)", 0x00},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.Warning);
+        Memory = FilledBuffer(0xEE);
+        TFileResult read = Load(c.Text);
+        EXPECT_EQ(read.Warning, Dir.File("in.hex") + c.Warning);
+        EXPECT_NE(Memory.Buffer[static_cast<std::size_t>(c.Address)], 0xEE) << "read by position";
+        Memory = FilledBuffer(0xEE);
+        const TFileResult skipped = LoadHexFile(Memory, 0, Dir.File("in.hex"), true, {}, THexReader::TDamaged::Skip);
+        EXPECT_EQ(skipped.Warning, read.Warning);
+        EXPECT_EQ(Memory.Buffer[0x10], 0x11);
+        EXPECT_EQ(std::count(Memory.Buffer.begin(), Memory.Buffer.end(), 0xEE), BufferSize - 1) << "only the good line";
+        EXPECT_EQ(Memory.FileBytes.count(), 1u);
+        EXPECT_TRUE(Memory.FileBytes[0x10]);
+    }
+}
+
+// The Buffer menu's choice is kept; an unattended load knows Intel-HEX by the usual extensions and,
+// for any other name, by a first line that is a record.
+TEST(HexFormat, KnownByItsExtensionsOrByItsFirstLine)
+{
+    for (const char *name : {"a.hex", "a.HEX", "a.ihx", "a.ihex", "a.h86", "a.mcs", "a.Hxl", "a.a43"})
+        EXPECT_TRUE(IsHexFileName(name)) << name;
+    for (const char *name : {"a.bin", "a.txt", "hex", "a.hex.bin", "a"})
+        EXPECT_FALSE(IsHexFileName(name)) << name;
+    TTempDir dir;
+    const std::string record = Record(0, 0, {0x02, 0x01, 0x30});
+    const std::pair<std::string, bool> cases[] = {
+        {record + "\n:00000001FF\n", true},
+        {"\xEF\xBB\xBF\r\n  \r\n\t" + record + "\r", true},
+        {record.substr(0, record.size() - 1) + "0\n", false}, // a wrong checksum
+        {"; comment\n" + record + "\n", false},
+        {std::string("\x02\x01\x30", 3), false},
+        {std::string(2000, ' ') + record, false},
+        {"", false},
+    };
+    for (const auto &[text, hex] : cases) {
+        WriteBytes(dir.File("f.txt"), text);
+        EXPECT_EQ(StartsWithHexRecord(dir.File("f.txt")), hex) << text;
+    }
+    EXPECT_FALSE(StartsWithHexRecord(dir.File("absent.txt")));
+}
+
 TEST_F(HexLoad, LineEndsDoNotChangeTheResult)
 {
     const std::string records[] = {Record(0, 0, {1, 2}), Record(0, 0x100, {3}), Record(0, 0x1FFF, {4})};
@@ -360,7 +456,8 @@ TEST(HexReader, ChunkSizeDoesNotChangeTheResult)
         EXPECT_EQ(reader.Findings(), findings.value_or(reader.Findings())) << "chunks of " << chunkSize;
         findings = reader.Findings();
     }
-    EXPECT_EQ(findings->DamagedLines, 6) << "the long line, the CR inside, the two cut ones, \":\", the 700 zeros";
+    EXPECT_EQ(findings->DamagedLines, 7)
+        << "the long line, the CR inside, the two cut ones, \":\", type 06, the 700 zeros";
     EXPECT_EQ(findings->FirstDamagedLine, 2);
 }
 

@@ -241,37 +241,120 @@ TEST_F(CliTest, UnwritableImageOrTraceIsAFileError)
     EXPECT_NE(run.Err.find("t.vcd"), std::string::npos) << run.Err;
 }
 
-// A file that is no Intel-HEX, or a damaged one, never reaches the chip unattended: the run ends with
-// exit 3 and says why, and the chip keeps what it held. --lenient takes what can be read. (Which
-// damage is named how is the reader's own test.)
-TEST_F(CliTest, DamagedIntelHexFilesAreRefusedUnlessLenient)
+// A file the chip would not hold as it is never reaches it unattended: one that is no Intel-HEX, a
+// damaged one (a wrong checksum, data after the end record), an empty one, or one larger than the
+// memory (the load rule's cases are its own test). The run ends with exit 3 and says why, and the chip
+// keeps what it held. --lenient takes what can be read, skipping a damaged line whole, and writes what
+// fits. (Which damage is named how is the reader's own test.)
+TEST_F(CliTest, FilesTheChipWouldNotHoldAreRefusedUnlessLenient)
 {
     std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
     std::ofstream(Dir / "fw.bin", std::ios::binary) << "\x02\x01\x30"; // the reset vector's jump
     ASSERT_EQ(Cli("write-code " + (Dir / "fw.bin").string()).Code, 0);
     const auto chip = ReadBytes(Dir / "chip.sim");
-    const std::string text = (Dir / "text.hex").string(), sum = (Dir / "sum.hex").string();
-    std::ofstream(text) << "hello, world\n";
-    std::ofstream(sum) << ":03000000020131CA\n:00000001FF\n";
-    const std::pair<std::string, std::string> cases[] = {
-        {text, " is not an Intel-HEX file: it holds no data record\n"},
-        {sum, ": line 1 is damaged (wrong checksum)\nkorvel-cli: the file is refused, the chip is left as it is "
-              "(--lenient uses what can be read of it)\n"},
+    const std::string refused = "\nkorvel-cli: the file is refused, the chip is left as it is (--lenient uses what "
+                                "can be read of it)\n";
+    const std::string sound = ":03000000020130CA\n", end = ":00000001FF\n", byte3 = ":0100030055A7\n";
+    const struct {
+        std::string Command, Name, Content, Said;
+    } cases[] = {
+        {"write-code ", "text.hex", "hello, world\n", " is not an Intel-HEX file: it holds no data record\n"},
+        {"write-code ", "sum.hex", ":03000000020131CA\n" + byte3 + end, ": line 1 is damaged (wrong checksum)" + refused},
+        {"verify-code ", "sum.hex", ":03000000020131CA\n" + byte3 + end, ": line 1 is damaged (wrong checksum)" + refused},
+        {"write-code ", "after.hex", sound + end + byte3, ": line 3 is damaged (after the end-of-file record)" + refused},
+        {"write-code ", "empty.bin", "", " is empty: there is nothing to write\n"},
+        {"write-data ", "long.bin", std::string(3000, '\x11'), " holds 952 bytes beyond the 2048 bytes of data memory" + refused},
     };
-    for (const auto &[file, said] : cases)
-        for (const char *command : {"write-code ", "verify-code "}) {
-            const TRun run = Cli(command + file);
-            EXPECT_EQ(run.Code, 3) << command << file;
-            EXPECT_EQ(run.Err, "korvel-cli: " + file + said) << command;
-            EXPECT_EQ(ReadBytes(Dir / "chip.sim"), chip) << command << file;
-        }
-    const TRun run = Cli("--lenient write-code " + sum);
+    for (const auto &c : cases) {
+        const std::string file = (Dir / c.Name).string();
+        std::ofstream(file, std::ios::binary) << c.Content;
+        const TRun run = Cli(c.Command + file);
+        EXPECT_EQ(run.Code, 3) << c.Command << c.Name;
+        EXPECT_EQ(run.Err, "korvel-cli: " + file + c.Said) << c.Command;
+        EXPECT_EQ(ReadBytes(Dir / "chip.sim"), chip) << c.Command << c.Name;
+    }
+
+    const std::string sum = (Dir / "sum.hex").string();
+    TRun run = Cli("--lenient write-code " + sum);
     EXPECT_EQ(run.Code, 0) << run.Err;
     // Progress lines may follow; nothing else may.
     const std::string warning = "korvel-cli: warning: " + sum + ": line 1 is damaged (wrong checksum)\n";
     EXPECT_EQ(run.Err.substr(0, warning.size()), warning);
     EXPECT_EQ(run.Err.find("korvel-cli:", 1), std::string::npos) << run.Err;
-    EXPECT_EQ(TSimImage::Load((Dir / "chip.sim").string()).Code[2], 0x31);
+    const std::vector<std::uint8_t> code = TSimImage::Load((Dir / "chip.sim").string()).Code;
+    EXPECT_EQ(std::vector<std::uint8_t>(code.begin(), code.begin() + 4), (std::vector<std::uint8_t>{0x00, 0x00, 0x00, 0x55}))
+        << "the damaged line is skipped whole (its bytes are a hole, written as the buffer's 00), the sound one written";
+
+    // The data memory ends at $07FF: the rest is neither wrapped onto its start nor compared there.
+    const std::string data = (Dir / "long.bin").string();
+    run = Cli("--lenient write-data " + data);
+    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
+    EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not written\n"), std::string::npos) << run.Out;
+    EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos) << run.Out;
+    EXPECT_TRUE(TSimImage::Load((Dir / "chip.sim").string()).Data == std::vector<std::uint8_t>(2048, 0x11));
+}
+
+// A hand-edited settings file that names no chip, or leaves MISO without an input, stops the run
+// before anything is sent (no trace is even started); delays beyond the Parameter dialog's ranges are
+// taken as it takes them, and said.
+TEST_F(CliTest, SettingsNoOperationCanRunWithAreRefusedBeforeAnythingIsSent)
+{
+    TSimImage::Erased(TChipKind::AT89S8252).Save((Dir / "chip.sim").string());
+    const auto chip = ReadBytes(Dir / "chip.sim");
+    const std::string trace = (Dir / "t.vcd").string();
+    const std::pair<std::string, std::string> cases[] = {
+        {"[General]\nDevice=99\n", "korvel-cli: Device=99 in [General] of the settings file names no chip"},
+        {"[SerialPort]\nMiso_Line=-1\n", "korvel-cli: Miso_Line=-1 in [SerialPort] of the settings file puts MISO on no "
+                                          "input line"},
+    };
+    for (const auto &[settings, said] : cases) {
+        std::ofstream(Dir / "korvel.ini") << settings;
+        const TRun run = Cli("--trace " + trace + " detect");
+        EXPECT_EQ(run.Code, 3) << settings;
+        EXPECT_EQ(run.Err.rfind(said, 0), 0u) << run.Err;
+        EXPECT_FALSE(fs::exists(trace)) << settings;
+        EXPECT_EQ(ReadBytes(Dir / "chip.sim"), chip) << settings;
+    }
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=0.001\nClockDelay=-5\n";
+    const TRun run = Cli("--quiet detect");
+    EXPECT_EQ(run.Code, 0);
+    EXPECT_EQ(run.Err, "korvel-cli: note: ResetDelay2=0.001 in [Delays] lies beyond the Parameter dialog's 1 to 999 ms: "
+                       "1 ms is used\nkorvel-cli: note: ClockDelay=-5 in [Delays] lies beyond the Parameter dialog's 0 "
+                       "to 999 ms: 0 ms is used\n");
+}
+
+// A port that cannot serve ends with exit 4 and its reason, not as a missing chip: a virtual chip's
+// image another run holds, as a port another program holds, and a pseudo-terminal, which refuses
+// RTS and DTR. A reader of the output that goes away does not change the exit code either.
+TEST_F(CliTest, PortsThatCannotServeAndReadersThatGoAway)
+{
+    std::ofstream(Dir / "korvel.ini") << "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    const std::string image = "sim:" + (Dir / "chip.sim").string();
+    auto first = StartCli(image, {"lines"});
+    ASSERT_TRUE(WaitUntil([&] { return ReadText(Dir / "out.txt").find("TXD on") != std::string::npos; }));
+    TRun run = Cli("detect", image);
+    EXPECT_EQ(run.Code, 4);
+    EXPECT_EQ(run.Err, "korvel-cli: Virtual chip image " + (Dir / "chip.sim").string() +
+                           " is in use by another run of korvel or korvel-cli\n");
+    first->Signal(SIGINT);
+    EXPECT_EQ(first->Wait(std::chrono::seconds(10)), 5);
+    EXPECT_EQ(Cli("--quiet detect", image).Code, 0) << "free again";
+
+    const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
+    run = Cli("detect", ::ptsname(master));
+    EXPECT_EQ(run.Code, 4);
+    EXPECT_NE(run.Err.find("RTS cannot be set"), std::string::npos) << run.Err;
+    ::close(master);
+
+    // 8192 difference lines: the output goes on after the reader has gone.
+    std::ofstream(Dir / "fw.bin", std::ios::binary) << std::string(8192, '\x5A');
+    ASSERT_EQ(Cli("erase").Code, 0);
+    run = Shell("{ " + std::string(KORVEL_BINARY_DIR) + "/src/app/korvel-cli --settings " + (Dir / "korvel.ini").string() +
+                    " --port " + image + " verify-code " + (Dir / "fw.bin").string() + " 2>/dev/null; echo $? >" +
+                    (Dir / "code.txt").string() + "; } | head -c1",
+                Dir);
+    EXPECT_EQ(ReadText(Dir / "code.txt"), "2\n");
 }
 
 // The last level of rst, sck and mosi in a line trace, e.g. "rst=0 sck=1 mosi=1".
@@ -395,9 +478,12 @@ TEST_F(CliTest, TraceOfAShortWriteDecodesToTheInstructionStream)
     std::ofstream(Dir / "four.bin", std::ios::binary) << "\x12\x34\x56\x78";
     const fs::path vcd = Dir / "write.vcd";
     ASSERT_EQ(Cli("--no-verify --trace " + vcd.string() + " write-code " + (Dir / "four.bin").string()).Code, 0);
-    // Enable, the presence test on an erased chip (byte 0 read twice, 00 and FF written and read,
-    // the byte found written back and read), then the four writes.
-    EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x02, 0x00, 0x00,
+    // Enable, the presence test on an erased chip (byte 0 read twice, and all 1 bits, so bytes 1 to 7
+    // and the last read too; 00 and FF written and read, the byte found written back and read), then
+    // the four writes.
+    EXPECT_EQ(DecodeTrace(vcd, Dir), Hex({0xAC, 0x53, 0x00, 0x01, 0x00, 0x00, 0x01, 0x00, 0x00, 0x01, 0x01, 0x00,
+                                          0x01, 0x02, 0x00, 0x01, 0x03, 0x00, 0x01, 0x04, 0x00, 0x01, 0x05, 0x00,
+                                          0x01, 0x06, 0x00, 0x01, 0x07, 0x00, 0xF9, 0xFF, 0x00, 0x02, 0x00, 0x00,
                                           0x01, 0x00, 0x00, 0x02, 0x00, 0xFF, 0x01, 0x00, 0x00, 0x02, 0x00, 0xFF,
                                           0x01, 0x00, 0x00, 0x02, 0x00, 0x12, 0x02, 0x01, 0x34, 0x02, 0x02, 0x56,
                                           0x02, 0x03, 0x78}));
@@ -440,26 +526,6 @@ TEST_F(CliTest, WritesVerifyWhatTheyWrote)
     const TRun run = Cli("--no-verify --write-delay 0 write-code " + file);
     EXPECT_EQ(run.Code, 0) << run.Out << run.Err;
     EXPECT_EQ(run.Out.find("Verify"), std::string::npos) << run.Out;
-}
-
-// The data memory ends at $07FF: a longer file is neither wrapped onto its start nor compared there,
-// and the result line says how much was left out.
-TEST_F(CliTest, DataBeyondTheEepromIsLeftOutAndSaidSo)
-{
-    std::string bytes(3000, '\0');
-    for (std::size_t i = 0; i < bytes.size(); ++i)
-        bytes[i] = static_cast<char>(i * 7 + i / 256);
-    std::ofstream(Dir / "long.bin", std::ios::binary) << bytes;
-    const std::string file = (Dir / "long.bin").string();
-    TRun run = Cli("write-data " + file);
-    ASSERT_EQ(run.Code, 0) << run.Out << run.Err;
-    EXPECT_NE(run.Out.find("Write data memory: done in"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not written\n"), std::string::npos) << run.Out;
-    EXPECT_NE(run.Out.find("Verify ok !"), std::string::npos) << run.Out;
-    EXPECT_EQ(TSimImage::Load((Dir / "chip.sim").string()).Data, std::vector<std::uint8_t>(bytes.begin(), bytes.begin() + 2048));
-    run = Cli("verify-data " + file);
-    EXPECT_EQ(run.Code, 0) << run.Out;
-    EXPECT_NE(run.Out.find("; 952 bytes beyond $07FF not compared\n"), std::string::npos) << run.Out;
 }
 
 // The virtual chip behind a simulated FTDI cable ends every command as the serial back end does,

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 
 namespace {
 
@@ -168,42 +169,74 @@ TEST_F(ScriptedChipTest, DetectDeviceOnAnAnsweringChipRestoresAddressZero)
     EXPECT_EQ(Sleeps, std::vector<int>(12, 10)) << "8 bits with the long settle, and the test's own sleeps";
 }
 
+// Reads in order: byte 0 at once and with the long settle; when that showed one level only, bytes 1
+// to 7 and the last (here all alike); then after each write.
 TEST_F(ScriptedChipTest, DetectDeviceEndsEachWayWithCodeByteZeroAsFoundOrSaysSo)
 {
+    const Bytes ones(8, 0xFF), zeros(8, 0x00);
+    const auto with = [](Bytes first, const Bytes &then, Bytes last) {
+        first.insert(first.end(), then.begin(), then.end());
+        first.insert(first.end(), last.begin(), last.end());
+        return first;
+    };
     struct TCase {
         const char *What;
         Bytes Reads;
         TPresence Result;
-        std::size_t Writes; // instructions 02 00 .. sent
-        std::uint8_t LastWritten;
+        Bytes Written; // the values of the instructions 02 00 .. sent, in order
     };
     const TCase cases[] = {
-        {"MISO stuck high", {0xFF, 0xFF, 0xFF, 0xFF}, TPresence::NoDevice, 2, 0xFF},
-        {"MISO stuck low", {0x00, 0x00, 0x00, 0x00, 0x00}, TPresence::NoDevice, 3, 0x00},
-        {"takes 00 but not FF", {0x42, 0x42, 0x00, 0x00, 0x42}, TPresence::NoDevice, 3, 0x42},
-        {"inputs later than the settle", {0x21, 0x42}, TPresence::InputsLate, 0, 0},
-        {"byte 0 does not come back", {0x02, 0x02, 0x00, 0xFF, 0x00}, TPresence::CodeByteChanged, 3, 0x02},
+        {"MISO stuck high: the 00 probe does not come back, nothing is written back", with({0xFF, 0xFF}, ones, {0xFF}),
+         TPresence::NoDevice, {0x00}},
+        {"MISO stuck low: nothing is written", with({0x00, 0x00}, zeros, {}), TPresence::NoDevice, {}},
+        {"an erased chip: the 00 probe shows MISO moves", with({0xFF, 0xFF}, ones, {0x00, 0xFF, 0xFF}),
+         TPresence::Found, {0x00, 0xFF, 0xFF}},
+        {"00 at byte 0, a jump after it", {0x00, 0x00, 0x02, 0x00, 0xFF, 0x00}, TPresence::Found, {0x00, 0xFF, 0x00}},
+        {"takes 00 but not FF", {0x42, 0x42, 0x00, 0x00, 0x42}, TPresence::NoDevice, {0x00, 0xFF, 0x42}},
+        {"inputs later than the settle", {0x21, 0x42}, TPresence::InputsLate, {}},
+        {"byte 0 does not come back", {0x02, 0x02, 0x00, 0xFF, 0x00}, TPresence::CodeByteChanged, {0x00, 0xFF, 0x02}},
     };
     for (const TCase &c : cases) {
         SCOPED_TRACE(c.What);
         Lines.Events.clear();
         BitIndex = 0;
         Answer(c.Reads);
-        EXPECT_FALSE(Device.DetectDevice());
+        EXPECT_EQ(Device.DetectDevice(), c.Result == TPresence::Found);
         EXPECT_EQ(Device.Detection().Result, c.Result);
+        EXPECT_EQ(BitIndex, 8 * c.Reads.size()) << "every scripted read, and no more";
         const Bytes sent = Sent();
-        std::size_t writes = 0;
+        Bytes written;
         for (std::size_t i = 0; i + 2 < sent.size(); i += 3)
-            writes += sent[i] == 0x02;
-        EXPECT_EQ(writes, c.Writes);
-        if (c.Writes > 0) {
-            EXPECT_EQ(Bytes(sent.end() - 6, sent.end() - 3), (Bytes{0x02, 0x00, c.LastWritten}))
-                << "the byte found goes back, and is read once more";
-        }
+            if (sent[i] == 0x02)
+                written.push_back(sent[i + 2]);
+        EXPECT_EQ(written, c.Written);
     }
     EXPECT_EQ(PresenceText(Device.Detection()),
               "Found no device on this serial port, and code byte $0000 may have changed: it held $02 (it reads $00 "
               "now)");
+    BitIndex = 0;
+    Answer(with({0xFF, 0xFF}, ones, {0xFF}));
+    Device.DetectDevice();
+    EXPECT_EQ(PresenceText(Device.Detection()),
+              "Found no device on this serial port !\nMISO read only 1 bits (code bytes $0000 to $0007 and the last), "
+              "also after $00 was written to code byte $0000 to see a 0: if a chip is there, that byte may now hold $00 "
+              "instead of the $FF it read");
+}
+
+// A stop asked for while the presence test reads (its long settle sliced and cut short) ends it
+// before anything is written: what it read then is no byte to write back.
+TEST_F(ScriptedChipTest, AStopDuringThePresenceTestWritesNothing)
+{
+    Settings.PortSettle = 1000; // each bit of the slow read waits four seconds
+    std::atomic<bool> stop{true};
+    Link.SetStopFlag(&stop);
+    Answer({0x42, 0x42, 0x00, 0xFF, 0x42});
+    EXPECT_FALSE(Device.DetectDevice());
+    EXPECT_TRUE(Sleeps.empty()) << Sleeps.size();
+    const Bytes sent = Sent();
+    for (std::size_t i = 0; i < sent.size(); i += 3)
+        EXPECT_NE(sent[i], 0x02) << "a write at byte " << i;
+    Link.SetStopFlag(nullptr);
 }
 
 // The lock bits alone give the mode; the signature, which the older datasheets hide in modes 3 and 4

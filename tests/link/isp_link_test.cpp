@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+
 namespace {
 
 std::vector<double> Waits;
@@ -181,6 +183,37 @@ TEST_F(IspLinkTest, SettingsAreReadAtEveryUse)
     Settings.Scl_Line = 2;
     Link.SclHigh();
     EXPECT_EQ(Lines.Events, (std::vector<E>{{C::Break, true}, {C::Dtr, true}}));
+}
+
+} // namespace
+
+namespace {
+
+std::atomic<bool> StopFlag{false};
+std::vector<double> StoppingWaits;
+void WaitThenStopAtTheThird(double ms)
+{
+    StoppingWaits.push_back(ms);
+    if (StoppingWaits.size() == 3)
+        StopFlag = true;
+}
+
+// A wait the settings file made long is waited in slices; a stop request ends it after the slice it
+// came in, and a short wait stays one wait.
+TEST(IspLinkStop, ALongWaitEndsAfterTheSliceAStopCameIn)
+{
+    TSettings settings;
+    TRecordingLines lines;
+    TIspLink link(lines, settings, &WaitThenStopAtTheThird);
+    link.Wait(999);
+    EXPECT_EQ(StoppingWaits, std::vector<double>{999}) << "no stop flag: one wait";
+    StoppingWaits.clear();
+    link.SetStopFlag(&StopFlag);
+    link.Wait(50);
+    link.Wait(999);
+    EXPECT_EQ(StoppingWaits, (std::vector<double>{50, 100, 100}));
+    EXPECT_TRUE(link.StopRequested());
+    StopFlag = false;
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "buffer/memory_buffer.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
+#include "prog/stop_report.h"
 #include "operation_outcome.h"
 #include "recording_lines.h"
 #include "settings/settings.h"
@@ -134,7 +135,7 @@ TEST_F(ProgThreadTest, ReadCodeFillsTheCodeSizeAndNothingAbove)
     EXPECT_FALSE(Ui.BusyAtRefresh);
     EXPECT_FALSE(Ui.Finish.Show) << "a read ends silently";
     EXPECT_EQ(Drains, 1);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 5);
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 8192u + 6) << "byte 0 holds 00: the presence test reads byte 1 too";
 }
 
 // A verify's first step waits for the front end, so a blocked front end holds the operation there.
@@ -283,7 +284,7 @@ TEST_F(ProgThreadTest, EraseNeedsNoPresenceTestAndClearsTheLockBits)
     Run(opWriteLockBits);
     Run(opChipErase);
     EXPECT_EQ(Decoded(TInstruction::ChipErase), 1u);
-    EXPECT_EQ(Decoded(TInstruction::ReadCode), 5u) << "only the lock operation's presence test read";
+    EXPECT_EQ(Decoded(TInstruction::ReadCode), 6u) << "only the lock operation's presence test read";
     EXPECT_EQ(ChipCode(), std::vector<std::uint8_t>(8192, 0xFF));
     EXPECT_EQ(Target.Chip().Contents().LockBits, 0);
     EXPECT_FALSE(Ui.Finish.Show);
@@ -298,7 +299,8 @@ TEST_F(ProgThreadTest, LockBitOneBlocksLaterWrites)
     Memory.WholeDevice = true;
     Run(opWriteCode);
     EXPECT_FALSE(Status.DeviceFound);
-    EXPECT_EQ(Ui.Finish.Text, "Found no device on this serial port !");
+    EXPECT_EQ(Ui.Finish.Text.rfind("Found no device on this serial port !\nMISO read only 1 bits", 0), 0u)
+        << "the erased chip reads FF everywhere, and its byte 0 takes no 00: " << Ui.Finish.Text;
 }
 
 TEST_F(ProgThreadTest, ResetOnlyPulsesResetAndKeepsTheInput)
@@ -373,7 +375,8 @@ TEST_F(ProgThreadTest, NoChipLeavesEverythingAndSaysSo)
         Ui.Steps.clear();
         Run(code);
         EXPECT_FALSE(Status.DeviceFound) << int(code);
-        EXPECT_EQ(Ui.Finish.Text, "Found no device on this serial port !") << int(code);
+        EXPECT_EQ(Ui.Finish.Text.substr(0, Ui.Finish.Text.find('\n')), "Found no device on this serial port !")
+            << int(code);
         EXPECT_EQ(Ui.Finish.Caption, "Error");
         EXPECT_EQ(MaxProgress, 0) << int(code);
         const bool verify = code == opVerifyCode || code == opVerifyData;
@@ -384,6 +387,50 @@ TEST_F(ProgThreadTest, NoChipLeavesEverythingAndSaysSo)
     EXPECT_EQ(Memory.LastProgrammed, last);
     Run(opChipErase);
     EXPECT_FALSE(Ui.Finish.Show) << "an erase never reports a missing chip";
+}
+
+// The presence test of the three-byte chips (every read, verify and detect starts with it) writes code
+// byte 0 and puts it back. A MISO that never moves reads 00 or FF whatever the chip holds: nothing read
+// through it is written back, so the chip stays as it was; where the 00 probe had to be written to see
+// a 0, the message says so. A chip whose MISO works is found and left as it was, erased or with 00 at
+// byte 0.
+TEST_F(ProgThreadTest, ThePresenceTestWritesNothingBackFromAMisoThatNeverMoves)
+{
+    const auto program = [](std::size_t i) -> std::uint8_t { return i == 0 ? 0x02 : static_cast<std::uint8_t>(i * 7 + 1); };
+    const auto nopFirst = [](std::size_t i) -> std::uint8_t { return i == 0 ? 0x00 : static_cast<std::uint8_t>(i + 1); };
+    const struct {
+        const char *What;
+        TChipFault Fault;
+        std::uint8_t (*Code)(std::size_t); // null: erased
+        bool Found;
+        std::uint8_t ByteZeroAfter;
+        const char *Said; // the second line of the message
+    } cases[] = {
+        {"MISO stuck low", TChipFault::MisoStuckLow, program, false, 0x02, "MISO read only 0 bits"},
+        {"no chip", TChipFault::NoChip, program, false, 0x02, "MISO read only 0 bits"},
+        {"MISO stuck high", TChipFault::MisoStuckHigh, program, false, 0x00,
+         "MISO read only 1 bits (code bytes $0000 to $0007 and the last), also after $00 was written to code byte $0000"},
+        {"an erased chip", TChipFault::None, nullptr, true, 0xFF, ""},
+        {"00 at byte 0", TChipFault::None, nopFirst, true, 0x00, ""},
+    };
+    Memory.HighestAddress = -1; // a verify of nothing: the presence test alone, as korvel-cli detect
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        if (c.Code)
+            SetChipCode(c.Code);
+        else
+            Target.Chip().SetContents(TSimImage::Erased(TChipKind::AT89S8252));
+        Target.Chip().SetFault(c.Fault);
+        const std::vector<std::uint8_t> before = ChipCode();
+        Run(opVerifyCode);
+        EXPECT_EQ(Status.DeviceFound, c.Found);
+        std::vector<std::uint8_t> expected = before;
+        expected[0] = c.ByteZeroAfter;
+        EXPECT_TRUE(ChipCode() == expected) << "byte 0 holds " << int{ChipCode()[0]};
+        const std::string text = Ui.Finish.Text;
+        if (!c.Found)
+            EXPECT_EQ(text.substr(text.find('\n') + 1, std::string(c.Said).size()), c.Said) << text;
+    }
 }
 
 TEST_F(ProgThreadTest, BatchModeRequestsTheCloseWhateverTheOutcome)
@@ -432,6 +479,75 @@ TEST_F(FourByteThreadTest, AWriteErasesFirstWritesAllButFFAndAFastWriteIsAComple
     Run(opWriteCode);
     EXPECT_EQ(Decoded(TInstruction::ChipErase), 2u);
     EXPECT_EQ(ChipCode()[1], SomeFF(1));
+}
+
+// Forwards every call to the chip's lines and asks the operation to stop once a number of samples
+// has been taken.
+class TStoppingLines : public TLineInterface {
+public:
+    TStoppingLines(TLineInterface &inner, std::atomic<bool> &stop, int samples) : Inner(inner), Stop(stop), Left(samples) {}
+    void SetBreak(bool level) override { Inner.SetBreak(level); }
+    void SetRts(bool level) override { Inner.SetRts(level); }
+    void SetDtr(bool level) override { Inner.SetDtr(level); }
+    bool GetCTS() override { return Inner.GetCTS(); }
+    bool GetDSR() override { return Inner.GetDSR(); }
+    bool GetRLSD() override { return Inner.GetRLSD(); }
+    bool GetRI() override { return Inner.GetRI(); }
+    void QueueSample(int line) override { Inner.QueueSample(line); }
+    bool TakeSample() override
+    {
+        if (--Left == 0)
+            Stop = true;
+        return Inner.TakeSample();
+    }
+    void Wait(double ms, TDelay delay) override { Inner.Wait(ms, delay); }
+    void Flush() override { Inner.Flush(); }
+    bool PortLost() const override { return Inner.PortLost(); }
+
+private:
+    TLineInterface &Inner;
+    std::atomic<bool> &Stop;
+    int Left;
+};
+
+std::atomic<bool> *StopDuringSleep = nullptr;
+void SleepThenStop(int)
+{
+    *StopDuringSleep = true;
+}
+
+// A stop that comes during the presence test of a chip that is erased before it is written leaves
+// the chip as it was; one that comes during that erase says the chip may be partly erased.
+TEST_F(FourByteThreadTest, AStopBeforeTheFirstByteComesBeforeTheErase)
+{
+    SetChipCode(&Pattern);
+    const std::vector<std::uint8_t> before = ChipCode();
+    Memory.Buffer.fill(0x12);
+    Memory.HighestAddress = 99;
+    TStoppingLines lines(Target.Lines(), Status.StopRequested, 8 + 3 * 8 + 8); // the echo, the signature, the locks
+    {
+        TProgContext context{Status, Memory, Settings, lines, Ui, nullptr, &ShortSleep};
+        TProgRunner runner(context);
+        ASSERT_TRUE(runner.StartOperation(opWriteCode));
+        runner.WaitForEnd();
+    }
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 0u);
+    EXPECT_TRUE(ChipCode() == before);
+    EXPECT_EQ(Status.EraseBeforeWrite, TEraseState::None);
+    EXPECT_EQ(StopReport(opWriteCode, TStopPhase::Operation, Status, Memory, Settings.Device),
+              "Stopped before $0000: nothing was written");
+
+    StopDuringSleep = &Status.StopRequested;
+    {
+        TProgContext context{Status, Memory, Settings, Target.Lines(), Ui, nullptr, &SleepThenStop};
+        TProgRunner runner(context);
+        ASSERT_TRUE(runner.StartOperation(opWriteCode));
+        runner.WaitForEnd();
+    }
+    EXPECT_EQ(Decoded(TInstruction::ChipErase), 1u);
+    EXPECT_EQ(Decoded(TInstruction::WriteCode), 0u);
+    EXPECT_EQ(StopReport(opWriteCode, TStopPhase::Operation, Status, Memory, Settings.Device),
+              "Stopped during the erase before the write: the chip may be partly erased, nothing was written");
 }
 
 TEST_F(FourByteThreadTest, ReadsAndVerifiesGoByPages)

@@ -30,22 +30,40 @@ protected:
     }
 };
 
-TEST_F(IniFileTest, ReadsEveryLineEndingAndStopsAtNul)
+// Every line end is a line end; a NUL byte is a byte like any other, and the rest of the file stays.
+TEST_F(IniFileTest, ReadsEveryLineEndingAndKeepsNulBytes)
 {
-    auto ini = Load("[A]\ra=1\nb=2\r\nc=3\n\r\nd=4\r\r[B]\nx=1\0[C]\ny=2\r\n"s);
-    EXPECT_EQ(Strings(*ini), (TLines{"[A]", "a=1", "b=2", "c=3", "d=4", "", "[B]", "x=1", ""}));
+    const std::string file = "[A]\ra=1\nb=2\r\nc=3\n\r\nd=4\r\r[B]\nx=1\0[C]\ny=2\r\n"s;
+    auto ini = Load(file);
+    EXPECT_EQ(Strings(*ini), (TLines{"[A]", "a=1", "b=2", "c=3", "", "d=4", "", "[B]", "x=1\0[C]"s, "y=2"}));
+    EXPECT_EQ(ini->ReadString("B", "x", ""), "1\0[C]"s);
+    EXPECT_EQ(ini->ReadString("B", "y", ""), "2");
+    ini->WriteString("A", "c", "5");
+    ini->UpdateFile();
+    EXPECT_EQ(ReadBytes(Path), "[A]\ra=1\nb=2\r\nc=5\n\r\nd=4\r\r[B]\nx=1\0[C]\ny=2\r\n"s);
 }
 
-TEST_F(IniFileTest, DropsEofMarksEmptyLinesAndLinesBeforeTheFirstSection)
+// Comments, lines before the first section, blank lines, end-of-file marks and sections without
+// lines are no keys, but they are the user's: a save changes the lines of the keys set and nothing
+// else. A new key goes after the last line of its section that is not blank; a new section follows
+// a last line that had no line end.
+TEST_F(IniFileTest, KeepsEveryLineItDoesNotChange)
 {
-    auto ini = Load("stray=1\r\n; lost comment\r\n[S]\r\n; kept comment\r\n\x1A\r\nk=\x1A\r\n"
-                    "no equals sign\r\n[Empty]\r\n\r\n[]\r\nz=0\r\n[\r\n\x1A");
-    EXPECT_EQ(Strings(*ini), (TLines{"[S]", "; kept comment", "k=\x1A", "no equals sign", "", "[]",
-                                     "z=0", "[", ""}));
+    const std::string before = "; made by hand\r\nstray=1\r\n[S]\r\n; kept comment\r\n\x1A\r\nk=\x1A\r\n"
+                               "no equals sign\r\n\r\n[Empty]\r\n[]\r\nz=0\n[\r\n\x1A";
+    auto ini = Load(before);
+    EXPECT_EQ(ini->ReadString("S", "stray", "none"), "none");
+    TLines keys;
+    ini->ReadSection("S", keys);
+    EXPECT_EQ(keys, (TLines{"", "k", ""})) << "blank lines and the end mark name no key";
     ini->WriteString("S", "k", "1");
+    ini->WriteString("S", "new", "2");
+    ini->WriteString("", "z", "0");
+    ini->WriteString("Added", "a", "3");
     ini->UpdateFile();
-    EXPECT_EQ(ReadBytes(Path), "[S]\r\n; kept comment\r\nk=1\r\nno equals sign\r\n\r\n"
-                               "[]\r\nz=0\r\n[\r\n\r\n");
+    EXPECT_EQ(ReadBytes(Path), "; made by hand\r\nstray=1\r\n[S]\r\n; kept comment\r\n\x1A\r\nk=1\r\n"
+                               "no equals sign\r\nnew=2\r\n\r\n[Empty]\r\n[]\r\nz=0\n[\r\n\x1A\r\n"
+                               "[Added]\r\na=3\r\n\r\n");
 }
 
 TEST_F(IniFileTest, LooksUpSectionsAndKeysIgnoringCaseButNotBlanks)
@@ -82,7 +100,7 @@ TEST_F(IniFileTest, WritingTakesTheCallersSpellingAndSetsModifiedOnlyOnChange)
     ini->WriteString("Fresh", "k", "v");
     ini->UpdateFile();
     EXPECT_FALSE(ini->Modified());
-    EXPECT_EQ(ReadBytes(Path), "[serialport]\r\nPort=3\r\n; note\r\nNew=x\r\n\r\n[Fresh]\r\nk=v\r\n\r\n");
+    EXPECT_EQ(ReadBytes(Path), "[serialport]\nPort=3\n; note\nNew=x\r\n[Fresh]\r\nk=v\r\n\r\n");
 }
 
 TEST_F(IniFileTest, EmptyIdentErasesTheSectionOrFlushes)
@@ -95,11 +113,11 @@ TEST_F(IniFileTest, EmptyIdentErasesTheSectionOrFlushes)
     EXPECT_TRUE(lines.empty());
     ini->WriteString("", "", "");
     EXPECT_FALSE(ini->Modified());
-    EXPECT_EQ(ReadBytes(Path), "[B]\r\nb=2\r\n\r\n");
+    EXPECT_EQ(ReadBytes(Path), "[B]\nb=2\n");
     ini->EraseSection("Missing");
     EXPECT_FALSE(ini->Modified());
     ini->WriteString("A", "again", "1");
-    EXPECT_EQ(Strings(*ini), (TLines{"[A]", "again=1", "", "[B]", "b=2", ""}));
+    EXPECT_EQ(Strings(*ini), (TLines{"[A]", "again=1", "[B]", "b=2"}));
 }
 
 TEST(IniConversionTest, IntegersConvertAsAWhole)
@@ -182,7 +200,7 @@ TEST_F(IniFileTest, RefusesTextThatWouldNotComeBackAsTheSameLine)
     EXPECT_THROW(ini->WriteString("G\n", "k", "v"), EIniValueError);
     EXPECT_THROW(ini->WriteString("G", "[k", "v]"), EIniValueError);
     EXPECT_FALSE(ini->Modified());
-    EXPECT_EQ(Strings(*ini), (TLines{"[G]", "LastFilename=a", ""}));
+    EXPECT_EQ(Strings(*ini), (TLines{"[G]", "LastFilename=a"}));
 }
 
 TEST_F(IniFileTest, PendingChangesAreSavedBeforeAnotherFileAndOnDestruction)
@@ -198,7 +216,7 @@ TEST_F(IniFileTest, PendingChangesAreSavedBeforeAnotherFileAndOnDestruction)
         EXPECT_EQ(ini->ReadString("S", "k", "gone"), "gone");
         ini->WriteString("O", "o", "2");
     }
-    EXPECT_EQ(ReadBytes(other), "[O]\r\no=2\r\n\r\n");
+    EXPECT_EQ(ReadBytes(other), "[O]\no=2\n");
 }
 
 TEST_F(IniFileTest, MissingFileGivesAnEmptyStoreAndNoNameMeansNoFile)
@@ -223,7 +241,7 @@ TEST_F(IniFileTest, ReplacesTheFileKeepingItsModeAndSymbolicLink)
     viaLink.WriteString("S", "k", "2");
     viaLink.UpdateFile();
     EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(ReadBytes(Path), "[S]\r\nk=2\r\n\r\n");
+    EXPECT_EQ(ReadBytes(Path), "[S]\nk=2\n");
     struct stat st {};
     ASSERT_EQ(::stat(Path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);

@@ -6,6 +6,7 @@
 #include <clocale>
 #include <gtest/gtest.h>
 #include <locale>
+#include <tuple>
 
 namespace {
 
@@ -148,10 +149,9 @@ TEST_F(SettingsTest, ReadOnlyKeysAndForeignLinesSurviveASave)
                  "PortName=sim\r\n[Extra]\r\nmine=1\r\n",
                  [](TSettings &s) { s.Device = 1; });
     const std::string saved = ReadBytes(Path);
-    EXPECT_EQ(saved.find("header comment"), std::string::npos);
-    EXPECT_EQ(saved.rfind("[General]\r\nSecure=True\r\nLastFilename=\r\n", 0), 0u);
+    EXPECT_EQ(saved.rfind("; header comment\r\n[General]\r\nSecure=True\r\nLastFilename=\r\n", 0), 0u);
     EXPECT_NE(saved.find("[SerialPort]\r\nPortName=sim\r\nPort=1\r\n"), std::string::npos);
-    EXPECT_NE(saved.find("[Extra]\r\nmine=1\r\n\r\n[Delays]\r\n"), std::string::npos);
+    EXPECT_NE(saved.find("[Extra]\r\nmine=1\r\n[Delays]\r\n"), std::string::npos);
 }
 
 TEST_F(SettingsTest, UnchangedSaveLeavesTheFileAlone)
@@ -207,6 +207,51 @@ TEST_F(SettingsTest, AValueTheFileCannotHoldIsRefusedAloneAndReported)
     EXPECT_EQ(back.LastFilename, "/home/u/old.hex");
     EXPECT_EQ(back.LastFiletyp, "B");
     EXPECT_EQ(back.Port, 4);
+}
+
+} // namespace
+
+namespace {
+
+// A hand-edited delay far outside what the Parameter dialog allows would hang every operation: it is
+// taken as the dialog takes it, and said once per delay.
+TEST_F(SettingsTest, DelaysOutsideTheDialogsRangesAreTakenAsTheDialogTakesThemAndSaidSo)
+{
+    WriteBytes(Path, "[Delays]\r\nResetDelay1=1e9\r\nResetDelay2=0\r\nClockDelay=-3\r\nWriteDelay=1e300\r\n");
+    TBigIniFile ini(Path);
+    TSettings s;
+    const std::vector<std::string> notes = LoadSettings(ini, s);
+    EXPECT_EQ(std::make_tuple(s.ResetDelay1, s.ResetDelay2, s.ClockDelay, s.WriteDelay),
+              std::make_tuple(999.0, 1.0, 0.0, 999.0));
+    EXPECT_EQ(notes, (std::vector<std::string>{
+                         "ResetDelay1=1e9 in [Delays] lies beyond the Parameter dialog's 1 to 999 ms: 999 ms is used",
+                         "ResetDelay2=0 in [Delays] lies beyond the Parameter dialog's 1 to 999 ms: 1 ms is used",
+                         "ClockDelay=-3 in [Delays] lies beyond the Parameter dialog's 0 to 999 ms: 0 ms is used",
+                         "WriteDelay=1e300 in [Delays] lies beyond the Parameter dialog's 0 to 999 ms: 999 ms is used"}));
+    SaveSettings(ini, s);
+    EXPECT_TRUE(LoadSettings(TBigIniFile(Path), s).empty()) << "the file now holds what is used";
+    EXPECT_TRUE(LoadSettings(TBigIniFile(""), s).empty()) << "the defaults lie within";
+}
+
+TEST(OperationProblem, NamesADeviceNoChipHasAndAMisoWithoutAnInput)
+{
+    TSettings s;
+    EXPECT_EQ(OperationProblem(s), "");
+    for (int device : {-1, 4, 99}) {
+        s.Device = device;
+        EXPECT_EQ(OperationProblem(s).rfind("Device=" + std::to_string(device) + " in [General] of the settings file "
+                                            "names no chip (0 the AT89S8252, 1 the AT89S53, 2 the AT89S51, 3 the AT89S52)",
+                                            0),
+                  0u)
+            << OperationProblem(s);
+    }
+    s.Device = 3;
+    for (int line : {-1, 4}) {
+        s.Miso_Line = line;
+        EXPECT_NE(OperationProblem(s).find("Miso_Line=" + std::to_string(line) + " in [SerialPort] of the settings "
+                                           "file puts MISO on no input line"),
+                  std::string::npos);
+    }
 }
 
 } // namespace

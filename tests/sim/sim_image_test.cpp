@@ -172,3 +172,29 @@ TEST_F(SimImageTest, AFailedSaveIsReportedAndTriedAgain)
 }
 
 } // namespace
+
+namespace {
+
+// An image is held by one target at a time, as a port is by one program: a second one is refused
+// while the first lives (the image keeps the first one's work), and takes it once the first has
+// ended, leaving no lock file behind.
+TEST_F(SimImageTest, ATargetHoldsItsImageForItsLife)
+{
+    TSettings settings;
+    {
+        TVirtualTarget first(settings, Path);
+        try {
+            TVirtualTarget second(settings, Path);
+            ADD_FAILURE() << "a second target took the image";
+        } catch (const TSimImageInUse &e) {
+            EXPECT_EQ(std::string(e.what()), "Virtual chip image " + Path + " is in use by another run of korvel or korvel-cli");
+        }
+        TVirtualTarget other(settings, (Dir / "other.sim").string());
+        TVirtualTarget unsaved(settings);
+    }
+    EXPECT_NO_THROW(TVirtualTarget(settings, Path));
+    EXPECT_FALSE(fs::exists(Path + ".lock"));
+    EXPECT_THROW(TVirtualTarget(settings, (Dir / "missing" / "chip.sim").string()), TSimImageError);
+}
+
+} // namespace

@@ -39,10 +39,10 @@ TEST(FormRules, RedoPicksTheReaderFromTheTypeAndTheOperationFromTheMode)
 
 TEST(FormRules, NamesBaudRatesLockBytesAndElapsedTime)
 {
-    EXPECT_EQ(LoaderForName("/x/FW.HeX"), TLoader::IntelHex);
-    EXPECT_EQ(LoaderForName("fw.ihx"), TLoader::IntelHex);
-    EXPECT_EQ(LoaderForName("fw.hex.bin"), TLoader::Binary);
-    EXPECT_EQ(LoaderForName("hex"), TLoader::Binary);
+    EXPECT_EQ(LoaderForFile("/x/FW.HeX"), TLoader::IntelHex);
+    EXPECT_EQ(LoaderForFile("fw.ihx"), TLoader::IntelHex);
+    EXPECT_EQ(LoaderForFile("fw.hex.bin"), TLoader::Binary);
+    EXPECT_EQ(LoaderForFile("hex"), TLoader::Binary);
     EXPECT_EQ(*BaudRateOfIndex(0), 300);
     EXPECT_EQ(*BaudRateOfIndex(9), 115200);
     EXPECT_FALSE(BaudRateOfIndex(10));

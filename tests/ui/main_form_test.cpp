@@ -8,6 +8,7 @@
 #include "ui/comp_dif_form.h"
 #include "ui/help_form.h"
 #include "ui/lock_bit_form.h"
+#include "sim/sim_image_lock.h"
 #include "ui/radio_group.h"
 #include "../terminal/terminal_test_support.h"
 #include "unprivileged.h"
@@ -370,6 +371,28 @@ TEST_F(MainFormTest, Screenshots)
     EXPECT_TRUE(Form->AboutForm->grab().save(dir + "about.png"));
     Form->HelpForm->ShowHelp(HelpFilePath(KORVEL_BINARY_DIR "/src/app/korvel"));
     EXPECT_TRUE(Form->HelpForm->grab().save(dir + "help.png"));
+
+    // What a load says of a file larger than the chip, and of a damaged one.
+    WriteFile("big.bin", std::string(10000, '\x5A'));
+    WriteFile("after.hex", ":03000000020130CA\n:00000001FF\n:0100030055A7\n");
+    const std::pair<QAction *, const char *> loads[] = {{Form->AsaBinaryFile1, "big.bin"},
+                                                       {Form->AsaIntelHexFile1, "after.hex"}};
+    for (const auto &[command, name] : loads) {
+        bool saved = false;
+        QTimer shot;
+        shot.setInterval(10);
+        QObject::connect(&shot, &QTimer::timeout, [&, name = name] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible() || saved)
+                return;
+            saved = box->grab().save(dir + (std::string(name) == "big.bin" ? "note-too-large.png" : "warning-damaged.png"));
+            box->button(QMessageBox::Ok)->click();
+        });
+        shot.start();
+        AnswerFileDialog(QString::fromStdString((Dir / name).string()));
+        ClickMenu(Form->Buffer1, command);
+        EXPECT_TRUE(WaitUntil([&] { return saved; })) << name;
+    }
 }
 
 TEST_F(MainFormTest, DroppedFileLoadsAfterTheDropAndAnUnkeepableNameIsReportedOnce)
@@ -586,4 +609,144 @@ TEST_F(MainFormTest, ClosingEndsARunningFileCommandAtOnce)
         EXPECT_FALSE(fs::exists(Dir / "listing.bas"));
         Form.reset();
     }
+}
+
+// A batch run writes and then verifies, unattended: it ends with korvel-cli's codes (2 when the chip
+// does not hold the file) and says why on standard error, without a box to answer. A file that cannot
+// be written and settings no chip operation can run with end it before anything is sent; an image
+// another run holds ends it like a busy port.
+TEST_F(MainFormTest, ABatchRunVerifiesWhatItWroteAndEndsWithItsReasonOnStandardError)
+{
+    WriteFile("fw.bin", std::string("\x02\x01\x30\x55", 4));
+    const std::string file = (Dir / "fw.bin").string(), image = (Dir / "korvel.ini.sim").string();
+    std::unique_ptr<TSimImageLock> held;
+    const struct {
+        const char *What;
+        std::string Settings, File;
+        std::function<void()> Before;
+        int Exit;
+        std::string Said; // on standard error
+    } cases[] = {
+        {"a sound write", "", file, [] {}, ExitOk, ""},
+        {"writes the chip loses", "WriteDelay=0\r\n", file, [] {}, ExitDifferences,
+         "korvel: Found differences during Verify !"},
+        {"a missing file", "", (Dir / "missing.hex").string(), [] {}, ExitUsage,
+         "korvel: Cannot open \"" + (Dir / "missing.hex").string() + "\": No such file or directory\nNothing was written."},
+        {"no chip", "[General]\r\nDevice=99\r\n", file, [] {}, ExitUsage, "korvel: Device=99 in [General]"},
+        {"a busy image", "", file, [&] { held = std::make_unique<TSimImageLock>(image); }, ExitPort,
+         "korvel: Virtual chip image " + image + " is in use"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.What);
+        Form.reset();
+        held.reset();
+        fs::remove(image);
+        c.Before();
+        testing::internal::CaptureStderr();
+        TModalLog log;
+        Start(c.Settings, {QString::fromStdString(c.File)});
+        EXPECT_TRUE(WaitUntil([&] { return !Form->isVisible(); }));
+        const std::string said = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(Form->ExitCode(), c.Exit);
+        EXPECT_EQ(said.find(c.Said), c.Said.empty() ? 0u : said.find("korvel: ")) << said;
+        if (c.Exit == ExitOk || c.Exit == ExitDifferences)
+            EXPECT_EQ(Form->Status.OperationCode, opVerifyCode);
+        if (c.Exit == ExitOk) {
+            EXPECT_EQ(said, "");
+            EXPECT_EQ(log.Seen, QStringList{});
+            EXPECT_EQ(std::string(Chip().Contents().Code.begin(), Chip().Contents().Code.begin() + 4),
+                      std::string("\x02\x01\x30\x55", 4));
+        }
+        if (c.Exit == ExitDifferences)
+            EXPECT_NE(said.find("Byte $0001 Buffer: $01 Device: $"), std::string::npos) << said;
+        if (c.Exit == ExitUsage)
+            EXPECT_EQ(log.Seen, QStringList{}) << "nobody is there to answer a box";
+    }
+}
+
+// Loading in the Buffer menu warns of a file larger than the chip with the chip's own size and the
+// bytes left out, names damage the format does not allow, and says how an unusual file was read; a
+// dropped file whose first line is a record is read as Intel-HEX, whatever its name. Delays the
+// settings file gives beyond the Parameter dialog's ranges are taken as the dialog takes them, and
+// said once.
+TEST_F(MainFormTest, LoadsWarnOfWhatTheChipWouldNotHoldAndSayHowTheyRead)
+{
+    QStringList seen;
+    QTimer boxes; // answers message boxes only, past the file dialogs
+    boxes.setInterval(10);
+    QObject::connect(&boxes, &QTimer::timeout, [&] {
+        auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+        if (box && box->isVisible()) {
+            seen << box->windowTitle() + ": " + box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    boxes.start();
+    Start("WriteDelay=1e300\r\n[General]\r\nDevice=2\r\n"); // the first line goes into [Delays]
+    EXPECT_EQ(seen, QStringList{"Error: WriteDelay=1e300 in [Delays] lies beyond the Parameter dialog's 0 to 999 ms: "
+                                "999 ms is used"});
+    EXPECT_EQ(Form->Settings.WriteDelay, 999.0);
+    EXPECT_NE(ReadFile(Dir / "korvel.ini").find("WriteDelay= 9.99000000000000E+0002"), std::string::npos);
+
+    WriteFile("big.bin", std::string(6000, '\x5A'));
+    WriteFile("after.hex", ":03000000020130CA\n:00000001FF\n:0100030055A7\n");
+    WriteFile("fw.txt", ":03000000020130CA\r:00000001FF\r");
+    const std::pair<QAction *, std::string> loads[] = {{Form->AsaBinaryFile1, "big.bin"},
+                                                      {Form->AsaIntelHexFile1, "after.hex"}};
+    for (const auto &[command, name] : loads) {
+        AnswerFileDialog(QString::fromStdString((Dir / name).string()));
+        ClickMenu(Form->Buffer1, command);
+        QTest::qWait(50);
+    }
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString((Dir / "fw.txt").string()))});
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form.get(), &enter);
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction, &data, Qt::LeftButton, {});
+    QApplication::sendEvent(Form.get(), &drop);
+    ASSERT_TRUE(WaitUntil([&] { return seen.size() == 5; })) << seen.join("\n").toStdString();
+    const QString dir = QString::fromStdString(Dir.string()) + "/";
+    EXPECT_EQ(seen.mid(1),
+              (QStringList{"Note: The file you are going to load contains more bytes than\nthe buffer for this device can "
+                           "hold! Please note that the\nbuffer contents represents only the first 4096 bytes\nof the file "
+                           "contents.\n1904 bytes of it lie beyond the 4096 bytes of the AT89S51's code memory and are left "
+                           "out.",
+                           "Warning: " + dir + "after.hex: line 3 is damaged (after the end-of-file record)\nThe buffer "
+                           "holds what could be read of it.",
+                           "Note: " + dir + "fw.txt is read as Intel-HEX: its first line is an Intel-HEX record",
+                           "Note: " + dir + "fw.txt: read with CR line ends"}));
+    EXPECT_EQ(Form->Memory.HighestAddress, 2);
+    EXPECT_EQ(Form->Settings.LastFiletyp, "H");
+}
+
+// A Device no chip has starts nothing and says which setting to mend; the file is not changed.
+TEST_F(MainFormTest, ADeviceNoChipHasStartsNothingAndNamesTheSetting)
+{
+    TModalLog log;
+    Start("[General]\r\nDevice=99\r\n");
+    const std::string before = ReadFile(Dir / "korvel.ini");
+    const std::uint64_t requests = Chip().Counters().LineRequests;
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    QTest::qWait(100);
+    ASSERT_EQ(log.Seen.size(), 1);
+    EXPECT_TRUE(log.Seen[0].startsWith("Error: Device=99 in [General] of the settings file names no chip"))
+        << log.Seen[0].toStdString();
+    EXPECT_EQ(Chip().Counters().LineRequests, requests);
+    EXPECT_EQ(ReadFile(Dir / "korvel.ini"), before);
+}
+
+// A settle of a minute before every input read (a hand-edited PortSettle) must not hold up the end of
+// the program: closing (as SIGTERM does) stops the read at once.
+TEST_F(MainFormTest, ClosingDuringAMinuteLongSettleEndsPromptly)
+{
+    Start();
+    Form->Settings.PortSettle = 60000;
+    ClickMenu(Form->Device1, Form->ReadCodeMemorytoBuffer1);
+    ASSERT_TRUE(WaitUntil([&] { return Form->Status.Busy.load(); }));
+    QTest::qWait(200);
+    QElapsedTimer timer;
+    timer.start();
+    Form->close();
+    EXPECT_FALSE(Form->OperationRunning());
+    EXPECT_LT(timer.elapsed(), 5000);
 }
