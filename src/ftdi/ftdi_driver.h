@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 // One FTDI device on the bus, as a listing shows it.
@@ -45,6 +46,14 @@ struct TFtdiOpenResult {
     std::uint8_t Pins = 0xFF;     // the pins the chip has (an FT230X lacks DTR, DSR, DCD and RI)
     std::uint8_t Inverted = 0;    // the pins its EEPROM inverts in UART mode
     int Bus = 0, Address = 0;     // a new address means the cable was plugged in again
+    std::string Warning = {};     // what the open could not check (who holds the chip's tty)
+};
+
+// One completion of a bit-bang transfer's reads: how many samples had come back by then, and the
+// clock's time at the completion itself (not when the caller got control back).
+struct TFtdiArrival {
+    std::size_t Samples = 0;
+    std::chrono::steady_clock::time_point At;
 };
 
 class TFtdiDriver {
@@ -75,9 +84,14 @@ public:
     // Synchronous bit-bang: writes size bytes and reads the size pin samples that come back with them,
     // as one bulk round trip, given up (both directions cancelled) after timeoutSeconds.
     virtual bool Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds) = 0;
-    // UART mode: sends every byte, or reads what has arrived (at most size; -1 on failure). Between
-    // StartReading and StopReading a read stays pending, so the chip's small buffer never has to hold
-    // what arrives between two Reads.
+    // The last Transfer's samples as they came back, one entry per read that brought some.
+    virtual const std::vector<TFtdiArrival> &Arrivals() const = 0;
+    // UART mode: sends every byte, or reads what has arrived (at most size; -1 on failure, with
+    // Error() saying why, e.g. that the cable was unplugged). Between StartReading and StopReading
+    // reads stay pending, so the chip's small buffer never has to hold what arrives between two
+    // Reads; StopReading keeps what the reads it cuts short had brought. Without reads pending, Read
+    // also takes what the chip still holds, with one read bounded in time and bytes: it never waits
+    // for the line to fall silent.
     virtual bool Write(const std::uint8_t *data, std::size_t size) = 0;
     virtual int Read(std::uint8_t *data, std::size_t size) = 0;
     virtual bool StartReading() = 0;
@@ -88,4 +102,10 @@ public:
     virtual std::vector<TFtdiDeviceInfo> Devices() = 0;
     // The clock the chip's samples are timed on: the host's for a cable, a virtual one for the fake.
     virtual TClock::time_point Now() { return TClock::now(); }
+    // A wait made on the host once everything before it is on the pins: it sleeps on that clock.
+    virtual void Sleep(double seconds)
+    {
+        if (seconds > 0)
+            std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    }
 };

@@ -20,8 +20,10 @@ constexpr const char *InputNames[4] = {"CTS", "DSR", "DCD", "RI"};
 // Longer waits are made on the host after sending what is queued; shorter ones are idle samples,
 // which keep the chip's own timing exact and need no round trip.
 constexpr double IdleWaitLimit = 0.020;
-// A transfer this large goes out even though nothing waits for it.
-constexpr std::size_t MaxWaveform = 32 * 1024;
+// A transfer this large goes out even though nothing waits for it: about a second of samples, so
+// that what each transfer costs besides its samples (the USB frame, a completion noted late) adds
+// little to a write.
+constexpr std::size_t MaxWaveform = 128 * 1024;
 // In bit-bang mode the chip sends what it has sampled after at most this many milliseconds, so a
 // short transfer comes back at once; in UART mode a longer timer fills its packets, so that the
 // reads kept pending on the host last between two polls of the terminal.
@@ -48,7 +50,7 @@ std::string FtdiRateLine(const TFtdiRate &rate)
     char text[160];
     std::snprintf(text, sizeof text, "FTDI chip %s: %.0f samples/s measured, %d asked for (libftdi baud %d)",
                   rate.Chip.c_str(), rate.Measured, rate.Asked, rate.LibFtdiBaud);
-    return text;
+    return rate.Warning.empty() ? text : text + ("\nFTDI chip " + rate.Chip + ": " + rate.Warning);
 }
 
 // ---- the ISP link's view: every call claims bit-bang mode, with the levels of the link ----
@@ -75,10 +77,10 @@ public:
         std::lock_guard guard(Port.Lock);
         return Port.Take();
     }
-    void Wait(double ms, TDelay delay) override
+    void Wait(double ms, TDelay) override
     {
         std::unique_lock lock(Port.Lock);
-        Port.BitBangWait(lock, ms, delay);
+        Port.BitBangWait(lock, ms);
     }
     void Flush() override { Port.Flush(); }
     bool PortLost() const override { return Port.PortLost(); }
@@ -373,17 +375,15 @@ bool TFtdiPort::ApplyUart(std::uint8_t levels)
 
 // ---- the sample rate ----
 
-// The lines at rest for this many samples, timed on the chip's clock; the echo is checked as in any
-// transfer.
-std::optional<double> TFtdiPort::TimedSamples(std::size_t samples, int slowestRate)
+// The lines at rest for this many samples, with the times their reads came back; the echo is
+// checked as in any transfer.
+std::optional<std::vector<TSampleArrival>> TFtdiPort::TimedSamples(std::size_t samples, int slowestRate)
 {
     std::vector<std::uint8_t> out(samples, Pins()), in(samples);
     const double timeout = static_cast<double>(samples) / slowestRate * TransferSlack + TransferMargin;
     const auto start = Chip->Now();
     ++Counters.Transfers;
-    const bool ok = Chip->Transfer(out.data(), in.data(), samples, timeout);
-    const std::chrono::duration<double> took = Chip->Now() - start;
-    if (!ok) {
+    if (!Chip->Transfer(out.data(), in.data(), samples, timeout)) {
         Lose();
         return std::nullopt;
     }
@@ -393,7 +393,10 @@ std::optional<double> TFtdiPort::TimedSamples(std::size_t samples, int slowestRa
     }
     Latch = static_cast<std::uint8_t>((Latch & ~Mask) | (out.back() & Mask));
     LatchKnown |= Mask;
-    return took.count();
+    std::vector<TSampleArrival> arrivals;
+    for (const TFtdiArrival &arrival : Chip->Arrivals())
+        arrivals.push_back({arrival.Samples, std::chrono::duration<double>(arrival.At - start).count()});
+    return arrivals;
 }
 
 // The documents disagree on the rate a baud value gives (by factors of 4 to 64, and the dual and H
@@ -407,24 +410,25 @@ bool TFtdiPort::Measure()
     if (!SwitchToBitBang(baud))
         return false;
     const double asked = wanted.SampleRate;
-    auto period = [&]() -> std::optional<double> {
+    auto period = [&](double expected, double enoughAbove) -> std::optional<double> {
         const int slowest = std::max(1, static_cast<int>(asked * baud / wanted.LibFtdiBaud) / SlowestReading);
-        const TMeasuredPeriod m = MeasureSamplePeriod([&](std::size_t n) { return TimedSamples(n, slowest); });
+        const TMeasuredPeriod m =
+            MeasureSamplePeriod([&](std::size_t n) { return TimedSamples(n, slowest); }, expected, enoughAbove);
         if (m.Result == TMeasuredPeriod::TResult::Measured)
             return m.Seconds;
         if (m.Result == TMeasuredPeriod::TResult::Unsteady)
-            Lose("the sample rate of the FTDI chip (" + Device.Chip + ") could not be measured: repeated "
-                 "measurements disagreed by more than 10% (is the USB bus busy?)");
+            Lose("the sample rate of the FTDI chip (" + Device.Chip + ") could not be measured: its samples came "
+                 "back too unevenly (is the USB bus busy?)");
         return std::nullopt;
     };
-    std::optional<double> seconds = period();
+    std::optional<double> seconds = period(0, (1 + RateTolerance) / asked);
     if (!seconds)
         return false;
     if (*seconds > (1 + RateTolerance) / asked) {
         const int first = baud;
         const double slow = *seconds;
         baud = std::clamp(static_cast<int>(std::lround(baud * asked * slow)), 1, FastestLibFtdiBaud);
-        if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period()))
+        if (!Control(Chip->SetBaudRate(baud)) || !(seconds = period(slow * first / baud, 0)))
             return false;
         // Not what was asked for either: the chip pauses rather than clocks slowly (a USB bus that
         // cannot keep up), and a higher rate would only shorten the samples between the pauses.
@@ -435,7 +439,7 @@ bool TFtdiPort::Measure()
                 return false;
         }
     }
-    Measured = {Device.Chip, wanted.SampleRate, 1 / *seconds, baud};
+    Measured = {Device.Chip, wanted.SampleRate, 1 / *seconds, baud, Device.Warning};
     if (*seconds < (1 - RateTolerance) / asked) {
         char text[200];
         std::snprintf(text, sizeof text,
@@ -486,10 +490,17 @@ bool TFtdiPort::TransmitterEmpty()
 // stay high over an unknown latch stays an input and becomes an output the first time it is driven
 // low. Before the switch, a line the terminal moved and the link moves back is moved by the UART,
 // so that its registers keep the levels at rest.
+//
+// What the UART has received stays for the terminal, however much the target sends: a short latency
+// timer has the chip hand over what it holds at once, the reads cut short keep what they had
+// brought, and one bounded read more takes the rest, before the switch and (from a chip that keeps
+// its receive buffer across it) after.
 bool TFtdiPort::SwitchToBitBang(int baud)
 {
+    if (!Control(Chip->SetLatencyTimer(BitBangLatencyMs)))
+        return false;
     Chip->StopReading();
-    PollUart(); // what the UART has received stays for the terminal
+    PollUart();
     if (Mode == TMode::Closed || !TransmitterEmpty())
         return false;
     const std::uint8_t knownRight = LatchKnown & static_cast<std::uint8_t>(~(Latch ^ Levels));
@@ -498,8 +509,10 @@ bool TFtdiPort::SwitchToBitBang(int baud)
         return false;
     const std::uint8_t changing = (UartLevels ^ Levels) & OutputPins;
     const auto mask = static_cast<std::uint8_t>((changing | knownRight | ~Levels) & OutputPins);
-    if (!Control(Chip->SetLatencyTimer(BitBangLatencyMs)) || !Control(Chip->SetBitMode(mask, true)) ||
-        !Control(Chip->PurgeReceived()) || !Control(Chip->SetBaudRate(baud)))
+    if (!Control(Chip->SetBitMode(mask, true)))
+        return false;
+    PollUart();
+    if (Mode == TMode::Closed || !Control(Chip->PurgeReceived()) || !Control(Chip->SetBaudRate(baud)))
         return false;
     Mode = TMode::BitBang;
     Mask = mask;
@@ -654,7 +667,9 @@ void TFtdiPort::Send()
         Lose(transferred ? OutOfStep : "");
 }
 
-void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms, TDelay delay)
+// What comes before a host wait is on the pins when it starts (the transfer came back), so the wait
+// sleeps: a busy wait would only burn a core.
+void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms)
 {
     SampleOpen = false;
     const double seconds = std::max(ms, 0.0) / 1000.0;
@@ -678,7 +693,8 @@ void TFtdiPort::BitBangWait(std::unique_lock<std::mutex> &lock, double ms, TDela
     if (ms > 0)
         Counters.HostWaitSeconds += seconds;
     lock.unlock(); // the terminal may use the port meanwhile
-    delay(ms);
+    if (seconds > 0)
+        Chip->Sleep(seconds);
 }
 
 void TFtdiPort::Flush()
@@ -736,14 +752,16 @@ bool TFtdiPort::TakeSample()
     return Take();
 }
 
-void TFtdiPort::Wait(double ms, TDelay delay)
+void TFtdiPort::Wait(double ms, TDelay)
 {
     std::unique_lock lock(Lock);
-    BitBangWait(lock, ms, delay);
+    BitBangWait(lock, ms);
 }
 
 // ---- data path ----
 
+// What the UART has received: whatever the reads brought, or without reads pending one bounded read;
+// a target that keeps talking cannot hold the port here.
 void TFtdiPort::PollUart()
 {
     std::uint8_t chunk[4096];

@@ -43,8 +43,10 @@ struct TFtdiRate {
     int Asked = 0;
     double Measured = 0;
     int LibFtdiBaud = 0;
+    std::string Warning; // what the open could not check
 };
-// "FTDI chip FT232R: 120000 samples/s measured, 120000 asked for (libftdi baud 1875)"
+// "FTDI chip FT232R: 120000 samples/s measured, 120000 asked for (libftdi baud 1875)", and the
+// warning on a line of its own.
 std::string FtdiRateLine(const TFtdiRate &rate);
 
 class TFtdiPort final : public TPortBackEnd {
@@ -117,7 +119,7 @@ private:
     bool SendUart(std::uint8_t levels, std::uint8_t pins);
     bool ApplyUart(std::uint8_t levels);
     bool Measure();
-    std::optional<double> TimedSamples(std::size_t samples, int slowestRate);
+    std::optional<std::vector<TSampleArrival>> TimedSamples(std::size_t samples, int slowestRate);
     bool SwitchToBitBang(int baud);
     bool EnterBitBang();
     bool EnterUart();
@@ -131,7 +133,7 @@ private:
     void Send();
     bool EchoMatches(const std::vector<std::uint8_t> &out, const std::vector<std::uint8_t> &in) const;
     bool Input(int line);
-    void BitBangWait(std::unique_lock<std::mutex> &lock, double ms, TDelay delay);
+    void BitBangWait(std::unique_lock<std::mutex> &lock, double ms);
 
     std::unique_ptr<TFtdiDriver> Chip;
     std::string Name;

@@ -8,7 +8,15 @@
 // interface (its bInterfaceNumber) or, with -1, for all; sysfsRoot is where sysfs is mounted.
 std::vector<std::string> FtdiTtys(int bus, int address, int interfaceNumber, const std::string &sysfsRoot = "/sys");
 
-// "/dev/ttyUSB0" when a process holds one of those devices open, as far as procRoot shows this user
-// (another user's descriptors are not visible); empty when none does.
-std::string FtdiTtyInUse(int bus, int address, int interfaceNumber, const std::string &sysfsRoot = "/sys",
-                         const std::string &procRoot = "/proc");
+// Who holds those devices open, as far as procRoot shows: nothing is looked at when no device is
+// bound, and the look ends at the first holder.
+struct TTtyUsers {
+    std::string Device; // the first device bound ("/dev/ttyUSB0"); empty when none is
+    std::string InUse;  // the device a process holds open; empty when none does
+    int Unseen = 0;     // processes whose descriptors could not be read (another user's); -1: /proc itself
+};
+TTtyUsers FtdiTtyUsers(int bus, int address, int interfaceNumber, const std::string &sysfsRoot = "/sys",
+                       const std::string &procRoot = "/proc");
+
+// What the look could not see, in a sentence; empty when it saw everything.
+std::string TtyUsersWarning(const TTtyUsers &users);

@@ -2,9 +2,6 @@
 
 #include "ftdi/ftdi_tty.h"
 
-#include <ftdi.h>
-#include <libusb.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
@@ -23,29 +20,52 @@ constexpr int ControlTimeoutMs = 5000;
 constexpr int EventSliceUs = 20000;
 // A cancelled transfer is normally back within a few milliseconds.
 constexpr double CancelSeconds = 1.0;
-// UART mode keeps this many reads of this size pending.
-constexpr int PendingReads = 4;
-constexpr int ReadSize = 16384;
+// Reads are a few packets long: each ends at the chip's first short packet or when full, so what
+// the chip sends reaches the host within a latency period or a few packets, and a read cut short
+// by a cancel holds little. UART mode keeps many pending, for some 0.7 s of 115200 Bd between two
+// polls of the terminal. Bit-bang mode has reads out for all of a transfer's samples up to half a
+// second of them, so that completions handled late (a busy hub, a loaded machine) never leave the
+// chip without a read to send its samples to: it would stop clocking, and a rate measurement would
+// time the host.
+constexpr int UartReads = 32;
+constexpr int UartReadPackets = 4;
+constexpr int SampleReads = 256;
+constexpr int SampleReadPackets = 4;
+// A drain without reads pending waits this much longer than the latency timer for the short
+// packet the chip then sends.
+constexpr int DrainMarginMs = 4;
+// The chip's latency timer until the port sets one (libftdi's and the chip's default).
+constexpr int DefaultLatencyMs = 16;
 // FTDI's own product ids, which an empty device string looks for.
 constexpr int FtdiVendor = 0x0403;
 constexpr int FtdiProducts[] = {0x6001, 0x6010, 0x6011, 0x6014, 0x6015};
 
-using TContext = std::unique_ptr<ftdi_context, void (*)(ftdi_context *)>;
 using TClock = std::chrono::steady_clock;
 
-TContext NewContext()
+TClock::duration Span(double seconds)
 {
-    ftdi_context *context = ftdi_new();
-    if (context)
-        context->usb_read_timeout = context->usb_write_timeout = ControlTimeoutMs;
-    return TContext(context, &ftdi_free);
+    return std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(seconds));
 }
 
-std::string DeviceNode(libusb_device *device)
+struct TContextFree {
+    TFtdiUsb *Usb;
+    void operator()(ftdi_context *context) const { Usb->ftdi_free(context); }
+};
+using TContext = std::unique_ptr<ftdi_context, TContextFree>;
+
+TContext NewContext(TFtdiUsb &usb)
+{
+    ftdi_context *context = usb.ftdi_new();
+    if (context)
+        context->usb_read_timeout = context->usb_write_timeout = ControlTimeoutMs;
+    return TContext(context, TContextFree{&usb});
+}
+
+std::string DeviceNode(TFtdiUsb &usb, libusb_device *device)
 {
     char node[32];
-    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", libusb_get_bus_number(device),
-                  libusb_get_device_address(device));
+    std::snprintf(node, sizeof node, "/dev/bus/usb/%03u/%03u", usb.libusb_get_bus_number(device),
+                  usb.libusb_get_device_address(device));
     return node;
 }
 
@@ -90,6 +110,13 @@ std::string TransferError(libusb_transfer_status status)
     }
 }
 
+// A cancelled or timed-out read still brings what it had; these end the reads for good.
+bool Failed(libusb_transfer_status status)
+{
+    return status != LIBUSB_TRANSFER_COMPLETED && status != LIBUSB_TRANSFER_CANCELLED &&
+           status != LIBUSB_TRANSFER_TIMED_OUT;
+}
+
 // libftdi's device string, read as ftdi_usb_open_string reads it.
 struct TWanted {
     char Kind = 0; // 0 the first FTDI device, 'd', 'i' or 's'
@@ -129,45 +156,51 @@ bool ParseDescription(const std::string &text, TWanted &wanted)
 }
 
 // A device of the kind the string asks for, before its index or serial number is looked at.
-bool OfKind(const TWanted &wanted, libusb_device *device)
+bool OfKind(TFtdiUsb &usb, const TWanted &wanted, libusb_device *device)
 {
     libusb_device_descriptor d{};
-    if (libusb_get_device_descriptor(device, &d) != 0)
+    if (usb.libusb_get_device_descriptor(device, &d) != 0)
         return false;
     switch (wanted.Kind) {
     case 0:
         return d.idVendor == FtdiVendor &&
                std::find(std::begin(FtdiProducts), std::end(FtdiProducts), d.idProduct) != std::end(FtdiProducts);
     case 'd':
-        return libusb_get_bus_number(device) == wanted.Bus && libusb_get_device_address(device) == wanted.Address;
+        return usb.libusb_get_bus_number(device) == wanted.Bus && usb.libusb_get_device_address(device) == wanted.Address;
     default: return d.idVendor == wanted.Vendor && d.idProduct == wanted.Product;
     }
 }
 
-std::string StringDescriptor(libusb_device_handle *handle, std::uint8_t index)
+std::string StringDescriptor(TFtdiUsb &usb, libusb_device_handle *handle, std::uint8_t index)
 {
     unsigned char text[128] = "";
-    if (!handle || index == 0 || libusb_get_string_descriptor_ascii(handle, index, text, sizeof text) < 0)
+    if (!handle || index == 0 || usb.libusb_get_string_descriptor_ascii(handle, index, text, sizeof text) < 0)
         return {};
     return reinterpret_cast<const char *>(text);
 }
 
+class TLibFtdiDriver;
+
 // One bulk transfer of our own, so that a cancel is final: libftdi's own callbacks submit again
-// after a timeout or a stall.
+// after a timeout or a stall. It stays where it was made, since libusb knows it by its address, and
+// outlives a driver that gave up on it (Owner null) until libusb has given it back.
 struct TBulk {
-    TBulk() : Transfer(libusb_alloc_transfer(0)) {}
+    TBulk(TFtdiUsb &usb, TLibFtdiDriver *owner) : Usb(usb), Owner(owner), Transfer(usb.libusb_alloc_transfer(0)) {}
     ~TBulk()
     {
         if (Transfer)
-            libusb_free_transfer(Transfer);
+            Usb.libusb_free_transfer(Transfer);
     }
     TBulk(const TBulk &) = delete;
     TBulk &operator=(const TBulk &) = delete;
 
+    TFtdiUsb &Usb;
+    TLibFtdiDriver *Owner;
     libusb_transfer *Transfer;
     std::vector<unsigned char> Buffer;
     bool Busy = false; // submitted and not yet called back
 };
+using TBulks = std::vector<std::unique_ptr<TBulk>>;
 
 // The IN endpoint's packets each begin with two status bytes.
 std::size_t AppendPayload(const libusb_transfer *transfer, unsigned packetSize, std::uint8_t *to, std::size_t room)
@@ -186,18 +219,19 @@ std::size_t AppendPayload(const libusb_transfer *transfer, unsigned packetSize, 
 // The FTDI devices libftdi knows by their default ids, released when done.
 class TDeviceList {
 public:
-    explicit TDeviceList(ftdi_context *context) { Count = ftdi_usb_find_all(context, &List, 0, 0); }
-    ~TDeviceList() { ftdi_list_free(&List); }
+    TDeviceList(TFtdiUsb &usb, ftdi_context *context) : Usb(usb) { Count = usb.ftdi_usb_find_all(context, &List, 0, 0); }
+    ~TDeviceList() { Usb.ftdi_list_free(&List); }
     TDeviceList(const TDeviceList &) = delete;
     TDeviceList &operator=(const TDeviceList &) = delete;
 
+    TFtdiUsb &Usb;
     int Count = 0;
     ftdi_device_list *List = nullptr;
 };
 
 class TLibFtdiDriver final : public TFtdiDriver {
 public:
-    TLibFtdiDriver() = default;
+    explicit TLibFtdiDriver(TFtdiUsb &usb) : Usb(usb), Context(nullptr, TContextFree{&usb}) { MakeBulks(); }
     ~TLibFtdiDriver() override { Close(); }
 
     TFtdiOpenResult Open(const std::string &description, int interfaceIndex) override;
@@ -208,47 +242,51 @@ public:
         if (syncBitBang)
             StopReading();
         return Call([&](ftdi_context *c) {
-            return ftdi_set_bitmode(c, outputs, syncBitBang ? BITMODE_SYNCBB : BITMODE_RESET);
+            return Usb.ftdi_set_bitmode(c, outputs, syncBitBang ? BITMODE_SYNCBB : BITMODE_RESET);
         });
     }
     bool SetBaudRate(int baud) override
     {
-        return Call([&](ftdi_context *c) { return ftdi_set_baudrate(c, baud); });
+        return Call([&](ftdi_context *c) { return Usb.ftdi_set_baudrate(c, baud); });
     }
     bool SetLineProperty(const TLineParams &params, bool breakOn) override
     {
         const ftdi_parity_type parity = params.Parity == 'E' ? EVEN : params.Parity == 'O' ? ODD : NONE;
         return Call([&](ftdi_context *c) {
-            return ftdi_set_line_property2(c, params.Databits == 7 ? BITS_7 : BITS_8,
-                                           params.Stopbits == 2 ? STOP_BIT_2 : STOP_BIT_1, parity,
-                                           breakOn ? BREAK_ON : BREAK_OFF);
+            return Usb.ftdi_set_line_property2(c, params.Databits == 7 ? BITS_7 : BITS_8,
+                                               params.Stopbits == 2 ? STOP_BIT_2 : STOP_BIT_1, parity,
+                                               breakOn ? BREAK_ON : BREAK_OFF);
         });
     }
     bool SetModemControl(bool dtr, bool rts) override
     {
-        return Call([&](ftdi_context *c) { return ftdi_setdtr_rts(c, dtr ? 1 : 0, rts ? 1 : 0); });
+        return Call([&](ftdi_context *c) { return Usb.ftdi_setdtr_rts(c, dtr ? 1 : 0, rts ? 1 : 0); });
     }
     bool SetFlowControlOff() override
     {
-        return Call([](ftdi_context *c) { return ftdi_setflowctrl(c, SIO_DISABLE_FLOW_CTRL); });
+        return Call([this](ftdi_context *c) { return Usb.ftdi_setflowctrl(c, SIO_DISABLE_FLOW_CTRL); });
     }
     bool SetLatencyTimer(int ms) override
     {
-        return Call([&](ftdi_context *c) { return ftdi_set_latency_timer(c, static_cast<unsigned char>(ms)); });
+        if (!Call([&](ftdi_context *c) { return Usb.ftdi_set_latency_timer(c, static_cast<unsigned char>(ms)); }))
+            return false;
+        LatencyMs = ms;
+        return true;
     }
     bool PurgeReceived() override
     {
-        return Call([](ftdi_context *c) { return ftdi_tciflush(c); });
+        return Call([this](ftdi_context *c) { return Usb.ftdi_tciflush(c); });
     }
     std::optional<std::uint16_t> ModemStatus() override
     {
         unsigned short status = 0;
-        if (!Call([&](ftdi_context *c) { return ftdi_poll_modem_status(c, &status); }))
+        if (!Call([&](ftdi_context *c) { return Usb.ftdi_poll_modem_status(c, &status); }))
             return std::nullopt;
         return status;
     }
 
     bool Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds) override;
+    const std::vector<TFtdiArrival> &Arrivals() const override { return Landed; }
     bool Write(const std::uint8_t *data, std::size_t size) override;
     int Read(std::uint8_t *data, std::size_t size) override;
     bool StartReading() override;
@@ -256,6 +294,8 @@ public:
 
     std::string Error() const override { return LastError; }
     std::vector<TFtdiDeviceInfo> Devices() override;
+    TClock::time_point Now() override { return Usb.Now(); }
+    void Sleep(double seconds) override { Usb.SleepFor(seconds); }
 
 private:
     // One of libftdi's calls on the open device; its error text in plain words, never the "all fine"
@@ -263,7 +303,7 @@ private:
     template <class TCall> bool Call(TCall call)
     {
         if (!IsOpen)
-            return Fail("the device is not open");
+            return NotOpen();
         if (call(Context.get()) >= 0)
             return true;
         const char *text = ftdi_get_error_string(Context.get());
@@ -274,40 +314,73 @@ private:
         LastError = reason;
         return false;
     }
+    bool NotOpen() { return Fail(Gone.empty() ? "the device is not open" : Gone); }
 
-    static libusb_device *Find(const TWanted &wanted, libusb_device **list, ssize_t count);
+    void MakeBulks();
+    unsigned Packet() const { return std::max(Context->max_packet_size, 64u); }
+    libusb_device *Find(const TWanted &wanted, libusb_device **list, ssize_t count);
     TFtdiOpenResult Diagnose(libusb_device *device);
     void Describe(TFtdiOpenResult &result, libusb_device *device);
-    bool Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback);
+    bool Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback, unsigned timeoutMs = 0);
     bool Pump(const TClock::time_point &deadline, const std::function<bool()> &done);
-    bool Settle(std::initializer_list<TBulk *> bulks);
-    void Abandon(std::initializer_list<TBulk *> bulks);
-    static void LIBUSB_CALL BitBangRead(libusb_transfer *transfer);
-    static void LIBUSB_CALL BitBangWrite(libusb_transfer *transfer);
+    bool Settle();
+    void Abandon();
+    static void ReclaimParked(TFtdiUsb &usb);
+    bool RequestSamples();
+    void Drain();
+    static TLibFtdiDriver *Owner(libusb_transfer *transfer);
+    static void LIBUSB_CALL SampleRead(libusb_transfer *transfer);
+    static void LIBUSB_CALL SampleWrite(libusb_transfer *transfer);
     static void LIBUSB_CALL UartRead(libusb_transfer *transfer);
+    static void LIBUSB_CALL Drained(libusb_transfer *transfer);
+    void TakeSamples(libusb_transfer *transfer);
+    void TakeUart(libusb_transfer *transfer);
 
+    TFtdiUsb &Usb;
     // A fresh context for every open: libftdi's context remembers a bit-bang mode (and multiplies
     // every later baud rate by four) whatever the chip does meanwhile.
-    TContext Context{nullptr, &ftdi_free};
+    TContext Context;
     bool IsOpen = false;
+    int Bus = 0, Address = 0;
     std::string LastError;
-
-    // The bit-bang round trip in progress.
-    TBulk Out, In;
-    std::uint8_t *InTo = nullptr;
-    std::size_t InWanted = 0, InGot = 0;
+    std::string Gone; // why the device was given up on while open
+    int LatencyMs = DefaultLatencyMs;
     bool Cancelling = false;
 
+    // The bit-bang round trip in progress: the samples asked for and still owed by the reads pending.
+    std::unique_ptr<TBulk> Out;
+    TBulks SampleIn;
+    std::uint8_t *InTo = nullptr;
+    std::size_t InWanted = 0, InGot = 0, InAsked = 0;
+    std::vector<TFtdiArrival> Landed;
+    std::string TransferFailure;
+
     // UART mode's reads.
-    TBulk Pending[PendingReads];
+    TBulks Pending;
+    std::unique_ptr<TBulk> DrainIn;
     bool Reading = false;
     std::string Arrived;
+    std::string ReadFailure;
 };
+
+void TLibFtdiDriver::MakeBulks()
+{
+    Out = std::make_unique<TBulk>(Usb, this);
+    DrainIn = std::make_unique<TBulk>(Usb, this);
+    for (int i = 0; i < SampleReads; ++i)
+        SampleIn.push_back(std::make_unique<TBulk>(Usb, this));
+    for (int i = 0; i < UartReads; ++i)
+        Pending.push_back(std::make_unique<TBulk>(Usb, this));
+}
 
 TFtdiOpenResult TLibFtdiDriver::Open(const std::string &description, int interfaceIndex)
 {
     Close();
-    Context = NewContext();
+    Arrived.clear();
+    ReadFailure.clear();
+    Gone.clear();
+    ReclaimParked(Usb);
+    Context = NewContext(Usb);
     if (!Context)
         return {TFtdiOpenStatus::Failed, "libftdi could not start libusb"};
     TWanted wanted;
@@ -315,29 +388,33 @@ TFtdiOpenResult TLibFtdiDriver::Open(const std::string &description, int interfa
         return {TFtdiOpenStatus::Failed,
                 "illegal device string \"" + description +
                     "\" (use d:BUS/DEVICE, i:VENDOR:PRODUCT[:INDEX] or s:VENDOR:PRODUCT:SERIAL)"};
-    ftdi_set_interface(Context.get(), static_cast<ftdi_interface>(interfaceIndex));
+    Usb.ftdi_set_interface(Context.get(), static_cast<ftdi_interface>(interfaceIndex));
     Context->module_detach_mode = AUTO_DETACH_REATACH_SIO_MODULE;
     libusb_device **list = nullptr;
-    const ssize_t count = libusb_get_device_list(Context->usb_ctx, &list);
+    const ssize_t count = Usb.libusb_get_device_list(Context->usb_ctx, &list);
     libusb_device *device = Find(wanted, list, count);
     TFtdiOpenResult result;
+    TTtyUsers tty;
+    if (device)
+        tty = FtdiTtyUsers(Usb.libusb_get_bus_number(device), Usb.libusb_get_device_address(device),
+                           std::max(interfaceIndex, 1) - 1, Usb.SysfsRoot(), Usb.ProcRoot());
     if (!device) {
         result = {TFtdiOpenStatus::NotFound, "device not found"};
         for (ssize_t i = 0; i < count; ++i)
-            if (const std::string node = DeviceNode(list[i]); OfKind(wanted, list[i]) && NodeRefused(node))
+            if (const std::string node = DeviceNode(Usb, list[i]); OfKind(Usb, wanted, list[i]) && NodeRefused(node))
                 result = {TFtdiOpenStatus::AccessDenied, node};
-    } else if (const std::string tty = FtdiTtyInUse(libusb_get_bus_number(device), libusb_get_device_address(device),
-                                                    std::max(interfaceIndex, 1) - 1);
-               !tty.empty()) {
-        result = {TFtdiOpenStatus::TtyBusy, tty};
-    } else if (ftdi_usb_open_dev(Context.get(), device) < 0) {
+    } else if (!tty.InUse.empty()) {
+        result = {TFtdiOpenStatus::TtyBusy, tty.InUse};
+    } else if (Usb.ftdi_usb_open_dev(Context.get(), device) < 0) {
         result = Diagnose(device);
     } else {
         IsOpen = true;
+        LatencyMs = DefaultLatencyMs;
         Describe(result, device);
+        result.Warning = TtyUsersWarning(tty);
     }
     if (list)
-        libusb_free_device_list(list, 1);
+        Usb.libusb_free_device_list(list, 1);
     if (result.Status != TFtdiOpenStatus::Ok)
         Close();
     return result;
@@ -347,17 +424,17 @@ libusb_device *TLibFtdiDriver::Find(const TWanted &wanted, libusb_device **list,
 {
     unsigned long index = wanted.Index;
     for (ssize_t i = 0; i < count; ++i) {
-        if (!OfKind(wanted, list[i]))
+        if (!OfKind(Usb, wanted, list[i]))
             continue;
         if (wanted.Kind == 'i' && index-- != 0)
             continue;
         if (wanted.Kind == 's') {
             libusb_device_descriptor d{};
             libusb_device_handle *handle = nullptr;
-            if (libusb_get_device_descriptor(list[i], &d) != 0 || libusb_open(list[i], &handle) != 0)
+            if (Usb.libusb_get_device_descriptor(list[i], &d) != 0 || Usb.libusb_open(list[i], &handle) != 0)
                 continue;
-            const bool match = StringDescriptor(handle, d.iSerialNumber) == wanted.Serial;
-            libusb_close(handle);
+            const bool match = StringDescriptor(Usb, handle, d.iSerialNumber) == wanted.Serial;
+            Usb.libusb_close(handle);
             if (!match)
                 continue;
         }
@@ -367,13 +444,20 @@ libusb_device *TLibFtdiDriver::Find(const TWanted &wanted, libusb_device **list,
 }
 
 // libftdi reports a refused open only as "libusb_open() failed"; the device node says whether
-// permissions were the cause.
+// permissions were the cause. A claim refused while this process still has a transfer out on the
+// device is not another program's doing.
 TFtdiOpenResult TLibFtdiDriver::Diagnose(libusb_device *device)
 {
     const char *text = ftdi_get_error_string(Context.get());
     const std::string error = text ? text : "";
-    if (const std::string node = DeviceNode(device); NodeRefused(node))
+    if (const std::string node = DeviceNode(Usb, device); NodeRefused(node))
         return {TFtdiOpenStatus::AccessDenied, node};
+    const int bus = Usb.libusb_get_bus_number(device), address = Usb.libusb_get_device_address(device);
+    const bool ours = std::any_of(Usb.Parked.begin(), Usb.Parked.end(),
+                                  [&](const TFtdiUsb::TParked &p) { return p.Bus == bus && p.Address == address; });
+    if (ours)
+        return {TFtdiOpenStatus::Failed, "the FTDI device never gave back a transfer that was cancelled when it "
+                                         "stopped answering: plug the cable in again"};
     if (error.find("claim") != std::string::npos)
         return {TFtdiOpenStatus::Busy, error};
     return {TFtdiOpenStatus::Failed, error};
@@ -385,23 +469,23 @@ TFtdiOpenResult TLibFtdiDriver::Diagnose(libusb_device *device)
 void TLibFtdiDriver::Describe(TFtdiOpenResult &result, libusb_device *device)
 {
     result.Chip = ChipName(Context->type);
-    result.Bus = libusb_get_bus_number(device);
-    result.Address = libusb_get_device_address(device);
+    result.Bus = Bus = Usb.libusb_get_bus_number(device);
+    result.Address = Address = Usb.libusb_get_device_address(device);
     if (Context->type == TYPE_AM || Context->type == TYPE_BM) {
         result = {TFtdiOpenStatus::NoBitBang, result.Chip};
         return;
     }
     if (Context->type == TYPE_230X) {
         libusb_device_descriptor d{};
-        libusb_get_device_descriptor(device, &d);
-        const bool full = StringDescriptor(Context->usb_dev, d.iProduct).find("231X") != std::string::npos;
+        Usb.libusb_get_device_descriptor(device, &d);
+        const bool full = StringDescriptor(Usb, Context->usb_dev, d.iProduct).find("231X") != std::string::npos;
         result.Chip = full ? "FT231X" : "FT230X";
         if (!full)
             result.Pins = FtdiPin::Txd | FtdiPin::Rxd | FtdiPin::Rts | FtdiPin::Cts;
     }
     int invert = 0;
-    if ((Context->type == TYPE_R || Context->type == TYPE_230X) && ftdi_read_eeprom(Context.get()) >= 0 &&
-        ftdi_eeprom_decode(Context.get(), 0) >= 0 && ftdi_get_eeprom_value(Context.get(), INVERT, &invert) >= 0)
+    if ((Context->type == TYPE_R || Context->type == TYPE_230X) && Usb.ftdi_read_eeprom(Context.get()) >= 0 &&
+        Usb.ftdi_eeprom_decode(Context.get(), 0) >= 0 && Usb.ftdi_get_eeprom_value(Context.get(), INVERT, &invert) >= 0)
         result.Inverted = static_cast<std::uint8_t>(invert);
 }
 
@@ -410,20 +494,21 @@ void TLibFtdiDriver::Close()
 {
     StopReading();
     if (IsOpen)
-        ftdi_usb_close(Context.get());
+        Usb.ftdi_usb_close(Context.get());
     IsOpen = false;
     Context.reset();
 }
 
-bool TLibFtdiDriver::Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback)
+bool TLibFtdiDriver::Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_transfer_cb_fn callback,
+                            unsigned timeoutMs)
 {
     if (!bulk.Transfer)
         return Fail("libusb could not allocate a transfer");
     if (bulk.Buffer.size() < size)
         bulk.Buffer.resize(size);
     libusb_fill_bulk_transfer(bulk.Transfer, Context->usb_dev, static_cast<unsigned char>(endpoint),
-                              bulk.Buffer.data(), static_cast<int>(size), callback, this, 0);
-    const int result = libusb_submit_transfer(bulk.Transfer);
+                              bulk.Buffer.data(), static_cast<int>(size), callback, &bulk, timeoutMs);
+    const int result = Usb.libusb_submit_transfer(bulk.Transfer);
     bulk.Busy = result == 0;
     return bulk.Busy || Fail(UsbError(result));
 }
@@ -432,65 +517,135 @@ bool TLibFtdiDriver::Submit(TBulk &bulk, int endpoint, std::size_t size, libusb_
 bool TLibFtdiDriver::Pump(const TClock::time_point &deadline, const std::function<bool()> &done)
 {
     while (!done()) {
-        if (TClock::now() >= deadline)
+        if (Usb.Now() >= deadline)
             return false;
         timeval slice{0, EventSliceUs};
-        const int result = libusb_handle_events_timeout_completed(Context->usb_ctx, &slice, nullptr);
+        const int result = Usb.libusb_handle_events_timeout_completed(Context->usb_ctx, &slice, nullptr);
         if (result < 0 && result != LIBUSB_ERROR_INTERRUPTED)
             return Fail(UsbError(result));
     }
     return true;
 }
 
-// Cancels what is still in flight and waits until libusb has given every transfer back.
-bool TLibFtdiDriver::Settle(std::initializer_list<TBulk *> bulks)
+// Cancels every transfer still out and waits until libusb has given each back, with what it had
+// brought (a read's callback keeps that).
+bool TLibFtdiDriver::Settle()
 {
+    std::vector<TBulk *> out;
+    for (TBulks *group : {&SampleIn, &Pending})
+        for (auto &bulk : *group)
+            out.push_back(bulk.get());
+    out.push_back(Out.get());
+    out.push_back(DrainIn.get());
+    auto busy = [&] { return std::any_of(out.begin(), out.end(), [](TBulk *b) { return b->Busy; }); };
+    if (!busy())
+        return true;
     Cancelling = true;
-    for (TBulk *bulk : bulks)
+    for (TBulk *bulk : out)
         if (bulk->Busy)
-            libusb_cancel_transfer(bulk->Transfer);
+            Usb.libusb_cancel_transfer(bulk->Transfer);
     const std::string reason = LastError;
-    const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(CancelSeconds));
-    const bool back = Pump(deadline, [&] { return std::none_of(bulks.begin(), bulks.end(), [](TBulk *b) { return b->Busy; }); });
+    const bool back = Pump(Usb.Now() + Span(CancelSeconds), [&] { return !busy(); });
     Cancelling = false;
-    LastError = reason;
+    LastError = reason.empty() && !back ? "a cancelled transfer never came back" : reason;
     if (!back)
-        Abandon(bulks);
+        Abandon();
     return back;
 }
 
 // A transfer that never came back may still be completed by libusb, which only happens while its
-// events are handled: the context, the device and the transfers are left to the end of the
-// process, never touched again, and the next open starts afresh.
-void TLibFtdiDriver::Abandon(std::initializer_list<TBulk *> bulks)
+// context's events are handled: the context, the device and the transfers are parked, never used
+// again, until a later open finds them all given back (plugging the cable in again does that) and
+// frees them. The driver starts afresh.
+void TLibFtdiDriver::Abandon()
 {
-    for (TBulk *bulk : bulks)
-        if (bulk->Busy) {
-            bulk->Transfer = libusb_alloc_transfer(0);
-            bulk->Buffer = {};
-            bulk->Busy = false;
-        }
-    Context.release(); // NOLINT(bugprone-unused-return-value): left on purpose
+    auto bulks = std::make_shared<TBulks>();
+    auto park = [&](std::unique_ptr<TBulk> &bulk) {
+        if (!bulk->Busy)
+            return;
+        bulk->Owner = nullptr;
+        bulks->push_back(std::move(bulk));
+        bulk = std::make_unique<TBulk>(Usb, this);
+    };
+    for (TBulks *group : {&SampleIn, &Pending})
+        for (auto &bulk : *group)
+            park(bulk);
+    park(Out);
+    park(DrainIn);
+    ftdi_context *context = Context.release();
+    TFtdiUsb *usb = &Usb;
+    Usb.Parked.push_back({Bus, Address, [usb, context, bulks] {
+                              timeval none{0, 0};
+                              usb->libusb_handle_events_timeout_completed(context->usb_ctx, &none, nullptr);
+                              if (std::any_of(bulks->begin(), bulks->end(), [](const auto &b) { return b->Busy; }))
+                                  return false;
+                              bulks->clear();
+                              usb->ftdi_usb_close(context);
+                              usb->ftdi_free(context);
+                              return true;
+                          }});
     IsOpen = false;
     Reading = false;
+    Gone = LastError;
 }
 
-void LIBUSB_CALL TLibFtdiDriver::BitBangWrite(libusb_transfer *transfer)
+void TLibFtdiDriver::ReclaimParked(TFtdiUsb &usb)
 {
-    auto *self = static_cast<TLibFtdiDriver *>(transfer->user_data);
-    self->Out.Busy = false;
+    std::erase_if(usb.Parked, [](const TFtdiUsb::TParked &parked) { return parked.Reclaim(); });
 }
 
-void LIBUSB_CALL TLibFtdiDriver::BitBangRead(libusb_transfer *transfer)
+TLibFtdiDriver *TLibFtdiDriver::Owner(libusb_transfer *transfer)
 {
-    auto *self = static_cast<TLibFtdiDriver *>(transfer->user_data);
-    self->In.Busy = false;
-    if (transfer->status != LIBUSB_TRANSFER_COMPLETED)
-        return;
-    self->InGot += AppendPayload(transfer, self->Context->max_packet_size, self->InTo + self->InGot,
-                                 self->InWanted - self->InGot);
-    if (self->InGot < self->InWanted && !self->Cancelling)
-        self->In.Busy = libusb_submit_transfer(transfer) == 0;
+    auto *bulk = static_cast<TBulk *>(transfer->user_data);
+    bulk->Busy = false;
+    return bulk->Owner;
+}
+
+void LIBUSB_CALL TLibFtdiDriver::SampleWrite(libusb_transfer *transfer)
+{
+    if (TLibFtdiDriver *self = Owner(transfer); self && transfer->status != LIBUSB_TRANSFER_COMPLETED &&
+                                                !(self->Cancelling && transfer->status == LIBUSB_TRANSFER_CANCELLED))
+        self->TransferFailure = TransferError(transfer->status);
+}
+
+void LIBUSB_CALL TLibFtdiDriver::SampleRead(libusb_transfer *transfer)
+{
+    if (TLibFtdiDriver *self = Owner(transfer))
+        self->TakeSamples(transfer);
+}
+
+// The samples in the order the reads come back (libusb completes one endpoint's transfers in the
+// order they were submitted), each completion's time noted for the rate measurement.
+void TLibFtdiDriver::TakeSamples(libusb_transfer *transfer)
+{
+    const std::size_t payload = Packet() - 2;
+    InAsked -= std::min(InAsked, static_cast<std::size_t>(transfer->length) / Packet() * payload);
+    const std::size_t got = AppendPayload(transfer, Packet(), InTo + InGot, InWanted - InGot);
+    InGot += got;
+    if (got > 0)
+        Landed.push_back({InGot, Usb.Now()});
+    if (Failed(transfer->status))
+        TransferFailure = TransferError(transfer->status);
+    else if (!Cancelling && !RequestSamples())
+        TransferFailure = LastError;
+}
+
+// Keeps reads pending for the samples still owed, up to SampleReads of them.
+bool TLibFtdiDriver::RequestSamples()
+{
+    const std::size_t payload = Packet() - 2;
+    for (auto &bulk : SampleIn) {
+        if (InGot + InAsked >= InWanted)
+            break;
+        if (bulk->Busy)
+            continue;
+        const std::size_t owed = InWanted - InGot - InAsked;
+        const std::size_t packets = std::min<std::size_t>(SampleReadPackets, (owed + payload - 1) / payload);
+        if (!Submit(*bulk, Context->out_ep, packets * Packet(), &SampleRead))
+            return false;
+        InAsked += packets * payload;
+    }
+    return true;
 }
 
 // The samples are read while they are written: in synchronous mode the chip stops clocking while
@@ -500,74 +655,93 @@ void LIBUSB_CALL TLibFtdiDriver::BitBangRead(libusb_transfer *transfer)
 bool TLibFtdiDriver::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds)
 {
     if (!IsOpen)
-        return Fail("the device is not open");
+        return NotOpen();
     LastError.clear();
-    const unsigned packet = std::max(Context->max_packet_size, 64u);
+    TransferFailure.clear();
+    Landed.clear();
     InTo = in;
     InWanted = size;
-    InGot = 0;
-    const std::size_t readSize = std::min<std::size_t>((size / (packet - 2) + 2) * packet, ReadSize);
-    if (!Submit(In, Context->out_ep, readSize, &BitBangRead))
-        return false;
-    Out.Buffer.assign(out, out + size);
-    if (!Submit(Out, Context->in_ep, size, &BitBangWrite)) {
-        Settle({&In});
-        return false;
+    InGot = InAsked = 0;
+    Out->Buffer.assign(out, out + size);
+    if (!RequestSamples() || !Submit(*Out, Context->in_ep, size, &SampleWrite)) {
+        const std::string reason = LastError;
+        Settle();
+        return Fail(reason);
     }
-    const auto deadline = TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(timeoutSeconds));
-    const bool done = Pump(deadline, [this] { return !In.Busy && !Out.Busy; });
-    if (!done) {
+    const auto deadline = Usb.Now() + Span(timeoutSeconds);
+    const bool done = Pump(deadline, [this] { return (InGot >= InWanted && !Out->Busy) || !TransferFailure.empty(); });
+    if (!done && LastError.empty()) {
         char text[64];
         std::snprintf(text, sizeof text, "no answer within %.1f s", timeoutSeconds);
-        if (LastError.empty())
-            LastError = text;
-        Settle({&In, &Out});
-        return false;
+        LastError = text;
     }
-    if (Out.Transfer->status != LIBUSB_TRANSFER_COMPLETED || Out.Transfer->actual_length != static_cast<int>(size))
-        return Fail(TransferError(Out.Transfer->status));
-    if (InGot != size)
-        return Fail(TransferError(In.Transfer->status));
+    const std::string failure = !done ? LastError : TransferFailure;
+    const bool written = Out->Transfer->actual_length == static_cast<int>(size);
+    Settle(); // reads still pending for samples that are not coming
+    if (!failure.empty())
+        return Fail(failure);
+    if (!written || InGot != size)
+        return Fail("the USB transfer failed");
     return true;
 }
 
 bool TLibFtdiDriver::Write(const std::uint8_t *data, std::size_t size)
 {
     return Call([&](ftdi_context *c) {
-        const int written = ftdi_write_data(c, data, static_cast<int>(size));
+        const int written = Usb.ftdi_write_data(c, data, static_cast<int>(size));
         return written == static_cast<int>(size) ? written : -1;
     });
 }
 
 void LIBUSB_CALL TLibFtdiDriver::UartRead(libusb_transfer *transfer)
 {
-    auto *self = static_cast<TLibFtdiDriver *>(transfer->user_data);
-    TBulk *bulk = nullptr;
-    for (TBulk &pending : self->Pending)
-        if (pending.Transfer == transfer)
-            bulk = &pending;
-    bulk->Busy = false;
-    if (transfer->status != LIBUSB_TRANSFER_COMPLETED)
-        return;
+    if (TLibFtdiDriver *self = Owner(transfer))
+        self->TakeUart(transfer);
+}
+
+void LIBUSB_CALL TLibFtdiDriver::Drained(libusb_transfer *transfer)
+{
+    if (TLibFtdiDriver *self = Owner(transfer)) {
+        std::string payload(static_cast<std::size_t>(transfer->actual_length), '\0');
+        payload.resize(AppendPayload(transfer, self->Packet(), reinterpret_cast<std::uint8_t *>(payload.data()),
+                                     payload.size()));
+        self->Arrived += payload;
+        if (Failed(transfer->status))
+            self->ReadFailure = TransferError(transfer->status);
+    }
+}
+
+// What a read brought, also one cut short by a cancel; a read that failed for good (the cable
+// unplugged) is not submitted again and its reason waits for Read.
+void TLibFtdiDriver::TakeUart(libusb_transfer *transfer)
+{
     std::string payload(static_cast<std::size_t>(transfer->actual_length), '\0');
-    payload.resize(AppendPayload(transfer, self->Context->max_packet_size,
-                                 reinterpret_cast<std::uint8_t *>(payload.data()), payload.size()));
-    self->Arrived += payload;
-    if (self->Reading && !self->Cancelling)
-        bulk->Busy = libusb_submit_transfer(transfer) == 0;
+    payload.resize(AppendPayload(transfer, Packet(), reinterpret_cast<std::uint8_t *>(payload.data()), payload.size()));
+    Arrived += payload;
+    if (Failed(transfer->status)) {
+        ReadFailure = TransferError(transfer->status);
+        return;
+    }
+    if (!Reading || Cancelling)
+        return;
+    auto *bulk = static_cast<TBulk *>(transfer->user_data);
+    if (!Submit(*bulk, Context->out_ep, bulk->Buffer.size(), &UartRead))
+        ReadFailure = LastError;
 }
 
 bool TLibFtdiDriver::StartReading()
 {
     if (!IsOpen)
-        return Fail("the device is not open");
+        return NotOpen();
     if (Reading)
         return true;
     Reading = true;
-    for (TBulk &bulk : Pending)
-        if (!Submit(bulk, Context->out_ep, ReadSize, &UartRead)) {
+    ReadFailure.clear();
+    for (auto &bulk : Pending)
+        if (!Submit(*bulk, Context->out_ep, UartReadPackets * Packet(), &UartRead)) {
+            const std::string reason = LastError;
             StopReading();
-            return false;
+            return Fail(reason);
         }
     return true;
 }
@@ -577,30 +751,42 @@ void TLibFtdiDriver::StopReading()
     if (!Reading)
         return;
     Reading = false;
-    Settle({&Pending[0], &Pending[1], &Pending[2], &Pending[3]});
+    Settle();
 }
 
-// What the pending reads brought in, with the events they are waiting for handled first (without
-// blocking); without reads pending, libftdi's own read.
+// What the chip still holds comes in the short packet its latency timer sends (or in full ones): one
+// read, given up after a little more than that timer.
+void TLibFtdiDriver::Drain()
+{
+    if (!Submit(*DrainIn, Context->out_ep, UartReadPackets * Packet(), &Drained,
+                static_cast<unsigned>(LatencyMs + DrainMarginMs)))
+        return;
+    const auto deadline = Usb.Now() + Span((LatencyMs + DrainMarginMs) / 1000.0 + CancelSeconds);
+    if (!Pump(deadline, [this] { return !DrainIn->Busy; }))
+        Settle();
+}
+
+// What the reads brought in, with the events they are waiting for handled first (without
+// blocking); without reads pending, what one bounded read takes from the chip.
 int TLibFtdiDriver::Read(std::uint8_t *data, std::size_t size)
 {
-    if (!IsOpen)
+    if (!IsOpen) {
+        NotOpen();
         return -1;
+    }
     if (Reading) {
         timeval now{0, 0};
-        const int result = libusb_handle_events_timeout_completed(Context->usb_ctx, &now, nullptr);
+        const int result = Usb.libusb_handle_events_timeout_completed(Context->usb_ctx, &now, nullptr);
         if (result < 0 && result != LIBUSB_ERROR_INTERRUPTED) {
             Fail(UsbError(result));
             return -1;
         }
-        if (std::none_of(std::begin(Pending), std::end(Pending), [](const TBulk &b) { return b.Busy; }) &&
-            Arrived.empty()) {
-            Fail("the chip stopped sending");
-            return -1;
-        }
-    } else if (Arrived.empty()) {
-        int got = 0;
-        return Call([&](ftdi_context *c) { return got = ftdi_read_data(c, data, static_cast<int>(size)); }) ? got : -1;
+    } else if (ReadFailure.empty()) {
+        Drain();
+    }
+    if (Arrived.empty() && !ReadFailure.empty()) {
+        Fail(ReadFailure);
+        return -1;
     }
     const std::size_t count = std::min(size, Arrived.size());
     std::memcpy(data, Arrived.data(), count);
@@ -612,23 +798,23 @@ std::vector<TFtdiDeviceInfo> TLibFtdiDriver::Devices()
 {
     std::vector<TFtdiDeviceInfo> devices;
     // A context of its own: reading a device's strings opens and closes it.
-    TContext lister = NewContext();
+    TContext lister = NewContext(Usb);
     if (!lister)
         return devices;
-    TDeviceList list(lister.get());
+    TDeviceList list(Usb, lister.get());
     for (ftdi_device_list *entry = list.Count > 0 ? list.List : nullptr; entry; entry = entry->next) {
         TFtdiDeviceInfo info;
         libusb_device_descriptor descriptor{};
-        if (libusb_get_device_descriptor(entry->dev, &descriptor) == 0) {
+        if (Usb.libusb_get_device_descriptor(entry->dev, &descriptor) == 0) {
             info.Vendor = descriptor.idVendor;
             info.Product = descriptor.idProduct;
         }
-        info.Bus = libusb_get_bus_number(entry->dev);
-        info.Address = libusb_get_device_address(entry->dev);
+        info.Bus = Usb.libusb_get_bus_number(entry->dev);
+        info.Address = Usb.libusb_get_device_address(entry->dev);
         char manufacturer[128] = "", description[128] = "", serial[128] = "";
-        if (ftdi_usb_get_strings(lister.get(), entry->dev, manufacturer, sizeof manufacturer, description,
-                                 sizeof description, serial, sizeof serial) < 0) {
-            const std::string node = DeviceNode(entry->dev);
+        if (Usb.ftdi_usb_get_strings(lister.get(), entry->dev, manufacturer, sizeof manufacturer, description,
+                                     sizeof description, serial, sizeof serial) < 0) {
+            const std::string node = DeviceNode(Usb, entry->dev);
             info.Problem = NodeRefused(node) ? "no permission to open " + node : ftdi_get_error_string(lister.get());
         }
         info.Manufacturer = manufacturer;
@@ -641,9 +827,9 @@ std::vector<TFtdiDeviceInfo> TLibFtdiDriver::Devices()
 
 } // namespace
 
-std::unique_ptr<TFtdiDriver> CreateLibFtdiDriver()
+std::unique_ptr<TFtdiDriver> CreateLibFtdiDriver(TFtdiUsb &usb)
 {
-    return std::make_unique<TLibFtdiDriver>();
+    return std::make_unique<TLibFtdiDriver>(usb);
 }
 
 std::string LibFtdiVersion()

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <functional>
 #include <optional>
+#include <vector>
 
 // The rate the port asks for and the value libftdi is given for it.
 struct TBitBangRate {
@@ -13,17 +14,28 @@ struct TBitBangRate {
 constexpr int DefaultSampleRate = 120000;
 TBitBangRate BitBangRateFor(double clockDelayMs);
 
-// A transfer of this many samples of the lines at rest, timed on the chip's clock, in seconds;
-// empty when it failed.
-using TTimedTransfer = std::function<std::optional<double>(std::size_t samples)>;
+// One transfer of this many samples of the lines at rest: how many samples had come back at each of
+// its reads' completions, and when, in seconds since it was submitted on the chip's clock; empty
+// when the transfer failed.
+struct TSampleArrival {
+    std::size_t Samples;
+    double Seconds;
+};
+using TTimedTransfer = std::function<std::optional<std::vector<TSampleArrival>>(std::size_t samples)>;
 
 struct TMeasuredPeriod {
     enum class TResult { Measured, Failed, Unsteady } Result = TResult::Failed;
     double Seconds = 0; // one sample, when measured
 };
 
-// Times transfers of two sizes, growing until the larger takes at least 50 ms, a few times over,
-// and takes the difference of the shortest time of each size: what a transfer costs besides its
-// samples (USB latency) cancels, and a pause on the way only lengthens a time, so the shortest
-// are the truest. Unsteady when the repeats disagree by more than 10% every time.
-TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer);
+// A probe, four times longer each time until it takes 20 ms, gives a rough rate; then come runs of
+// some 0.25 s each. Each arrival is noted a few ms late (the USB frame, a busy hub, a loaded
+// machine), and one noted late holds up those after it: a run's period is the median of the slopes
+// between all its arrivals at least a third of the run apart, which no late stretch tilts much. A
+// run whose arrivals stray from that line by more than 4% of its length (the middle half of them)
+// is unsteady; two steady runs that agree within 3% make the measurement, their mean the period.
+// Unsteady when no two do in six runs.
+// expected: the period a first measurement leads to expect after the rate was asked again; it counts
+// as one of the runs, and no probe is needed. enoughAbove: one steady run that finds a longer period
+// is enough, as the chip will be asked for another rate and timed again.
+TMeasuredPeriod MeasureSamplePeriod(const TTimedTransfer &transfer, double expected = 0, double enoughAbove = 0);

@@ -31,7 +31,8 @@ public:
     virtual bool TakeSample() = 0;
 
     // Holds the lines still for ms before the next change. A port that streams its waveform turns
-    // the wait into idle time in the stream, or sends what it holds and then calls delay.
+    // the wait into idle time in the stream, or sends what it holds and then sleeps (what it sent is
+    // on the pins by then, so it needs no busy delay).
     virtual void Wait(double ms, TDelay delay) = 0;
     // Sends the changes still held, so that they have reached the pins when it returns.
     virtual void Flush() = 0;

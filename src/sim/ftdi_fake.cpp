@@ -7,15 +7,15 @@
 
 namespace {
 
-constexpr std::uint8_t Outputs[3] = {FtdiPin::Txd, FtdiPin::Rts, FtdiPin::Dtr};
-constexpr std::uint8_t InputPins[4] = {FtdiPin::Cts, FtdiPin::Dsr, FtdiPin::Dcd, FtdiPin::Ri};
-constexpr std::uint16_t StatusBits[4] = {FtdiStatus::Cts, FtdiStatus::Dsr, FtdiStatus::Dcd, FtdiStatus::Ri};
-
 constexpr std::size_t TransmitBuffer = 256;
 constexpr std::size_t ReceiveBuffer = 128;
 // What USB adds: a bulk round trip at full speed, and one control request.
 constexpr double RoundTripSeconds = 0.001;
 constexpr double RequestSeconds = 0.000125;
+// The chip's packets carry this many samples besides their two status bytes; in bit-bang mode it
+// sends what it has at least this often (its latency timer).
+constexpr std::size_t PacketPayload = 62;
+constexpr double BitBangLatency = 0.001;
 
 TFtdiDriver::TClock::duration Span(double seconds)
 {
@@ -25,7 +25,7 @@ TFtdiDriver::TClock::duration Span(double seconds)
 } // namespace
 
 TFtdiFake::TFtdiFake(TVirtualChip &chip, const TSettings &settings)
-    : Adapter(chip, settings), Chip(chip), Made(TClock::now()), LastCall(Made)
+    : Pins(chip, settings), Chip(chip), Made(TClock::now()), LastCall(Made)
 {
     Chip.SetClock([this] { return Made + Span(Elapsed); });
 }
@@ -69,6 +69,15 @@ void TFtdiFake::Advance(double seconds)
     Pass(seconds);
 }
 
+// On the host's time a wait takes its time; on the fake's own clock it moves the clock.
+void TFtdiFake::Sleep(double seconds)
+{
+    Slept.push_back(seconds);
+    if (HostTime)
+        TFtdiDriver::Sleep(seconds);
+    Advance(HostTime ? 0 : std::max(seconds, 0.0));
+}
+
 // The time that passed on the host since the last call (a wait, a sleep) passes for the chip too.
 void TFtdiFake::CatchUp()
 {
@@ -95,14 +104,14 @@ double TFtdiFake::CharacterSeconds() const
 // The UART sends and receives up to the present; in bit-bang mode it does neither.
 void TFtdiFake::Settle()
 {
-    while (Unsent > 0 && !BitBang && NextSent <= Elapsed) {
+    while (Unsent > 0 && !Pins.BitBang() && NextSent <= Elapsed) {
         --Unsent;
         NextSent += CharacterSeconds();
     }
     while (!Incoming.empty() && Incoming.front().first <= Elapsed) {
         const char c = Incoming.front().second;
         Incoming.pop_front();
-        if (!Opened || BitBang)
+        if (!Opened || Pins.BitBang())
             ++Lost;
         else if (Reading)
             HostBuffer += c;
@@ -137,7 +146,7 @@ TFtdiOpenResult TFtdiFake::Open(const std::string &description, int interfaceInd
     OpenedInterface = interfaceIndex;
     Reading = false;
     CatchUp();
-    Drive();
+    Pins.Drive(Elapsed);
     return OpenAnswer;
 }
 
@@ -149,47 +158,8 @@ void TFtdiFake::Close()
 
 void TFtdiFake::LeaveInBitBang(std::uint8_t outputs, std::uint8_t latch)
 {
-    BitBang = ContextBitBang = true;
-    Mask = outputs;
-    Latch = latch;
-    Drive();
-}
-
-std::uint8_t TFtdiFake::OutputPins() const
-{
-    std::uint8_t pins = 0;
-    for (const std::uint8_t pin : Outputs) {
-        bool high;
-        if (BitBang)
-            high = (Mask & pin) ? (Latch & pin) != 0 : true; // an input floats up
-        else
-            high = pin == FtdiPin::Txd ? !BreakOn : pin == FtdiPin::Rts ? !RtsOn : !DtrOn;
-        if (Short && Short->first == pin)
-            high = Short->second;
-        pins |= high ? pin : 0;
-    }
-    return pins;
-}
-
-void TFtdiFake::Drive()
-{
-    const std::uint8_t pins = OutputPins();
-    if (!History.empty() && History.back().Pins == pins)
-        return;
-    History.push_back({Elapsed, pins});
-    auto on = [this, pins](std::uint8_t pin) { return ((pins & pin) != 0) == Ttl; };
-    Adapter.SetOutputs({on(FtdiPin::Txd), on(FtdiPin::Rts), on(FtdiPin::Dtr)});
-}
-
-std::uint8_t TFtdiFake::ReadPins()
-{
-    std::uint8_t pins = OutputPins() | FtdiPin::Rxd;
-    const bool chip[4] = {Adapter.GetCTS(), Adapter.GetDSR(), Adapter.GetRLSD(), Adapter.GetRI()};
-    for (int line = 0; line < 4; ++line) {
-        const bool on = Script[line] ? Script[line](SampleCount) : chip[line];
-        pins |= on == Ttl ? InputPins[line] : 0;
-    }
-    return pins;
+    ContextBitBang = true;
+    Pins.LeaveInBitBang(outputs, latch, Elapsed);
 }
 
 // One sample period: the pins are read, then the byte is driven.
@@ -198,23 +168,17 @@ void TFtdiFake::Clock(std::uint8_t byte, bool drive)
     const double period = 1.0 / SampleRate();
     Elapsed += UsbSamplesPerSecond > 0 ? std::max(period, 1.0 / UsbSamplesPerSecond) : period;
     SampleSeconds += period;
-    ReadQueue.push_back(ReadPins());
-    ++SampleCount;
-    if (!drive)
-        return;
-    Latch = LatchWhileInput == TLatchReading::Taken ? byte : static_cast<std::uint8_t>((Latch & ~Mask) | (byte & Mask));
-    Drive();
+    ReadQueue.push_back(Pins.Sample(byte, drive, Elapsed));
 }
 
 bool TFtdiFake::SetBitMode(std::uint8_t outputs, bool syncBitBang)
 {
     if (!Request())
         return false;
-    BitBang = ContextBitBang = syncBitBang;
-    Mask = syncBitBang ? outputs : 0;
+    ContextBitBang = syncBitBang;
+    Pins.SetBitMode(outputs, syncBitBang, Elapsed);
     if (!syncBitBang)
         NextSent = Elapsed;
-    Drive();
     return true;
 }
 
@@ -231,9 +195,7 @@ bool TFtdiFake::SetLineProperty(const TLineParams &params, bool breakOn)
     if (!Request())
         return false;
     Params = params;
-    if (!BitBang || ModemInBitBang == TModemReading::Kept)
-        BreakOn = breakOn;
-    Drive();
+    Pins.SetBreak(breakOn, Elapsed);
     return true;
 }
 
@@ -241,11 +203,7 @@ bool TFtdiFake::SetModemControl(bool dtr, bool rts)
 {
     if (!Request())
         return false;
-    if (!BitBang || ModemInBitBang == TModemReading::Kept) {
-        DtrOn = dtr;
-        RtsOn = rts;
-    }
-    Drive();
+    Pins.SetModem(dtr, rts, Elapsed);
     return true;
 }
 
@@ -262,11 +220,7 @@ std::optional<std::uint16_t> TFtdiFake::ModemStatus()
 {
     if (!Request())
         return std::nullopt;
-    const std::uint8_t pins = ReadPins();
-    std::uint16_t status = Unsent == 0 ? FtdiStatus::TransmitterEmpty : 0;
-    for (int line = 0; line < 4; ++line)
-        status |= (pins & InputPins[line]) ? 0 : StatusBits[line];
-    return status;
+    return static_cast<std::uint16_t>(Pins.ModemStatus() | (Unsent == 0 ? FtdiStatus::TransmitterEmpty : 0));
 }
 
 bool TFtdiFake::Due(std::optional<TFault> &fault, std::size_t index)
@@ -280,10 +234,11 @@ bool TFtdiFake::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t 
         Unplugged = true;
     if (!Alive())
         return false;
-    if (!BitBang) {
+    if (!Pins.BitBang()) {
         LastError = "not in bit-bang mode";
         return false;
     }
+    Landed.clear();
     ++TransferCount;
     AskedTimeouts.push_back(timeoutSeconds);
     CatchUp();
@@ -299,10 +254,17 @@ bool TFtdiFake::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t 
     for (std::size_t i = Outgoing.size() - Unsent; i < Outgoing.size(); ++i)
         Clock(static_cast<std::uint8_t>(Outgoing[i]), true);
     Unsent = 0;
+    const auto start = ReadQueue.size();
+    double sent = Elapsed;
     for (std::size_t i = 0; i < size; ++i) {
         if (Due(Extra, i))
             Clock(0, false);
         Clock(out[i], !Due(Dropped, i));
+        const std::size_t taken = ReadQueue.size() - start;
+        if (taken % PacketPayload == 0 || Elapsed - sent >= BitBangLatency || i + 1 == size) {
+            Landed.push_back({std::min(taken, size), Made + Span(Elapsed)});
+            sent = Elapsed;
+        }
     }
     for (auto *fault : {&Extra, &Dropped})
         if (*fault && (*fault)->Transfers-- == 0)
@@ -323,7 +285,7 @@ bool TFtdiFake::Write(const std::uint8_t *data, std::size_t size)
     if (!Request())
         return false;
     for (std::size_t i = 0; i < size; ++i) {
-        if (BitBang) {
+        if (Pins.BitBang()) {
             Clock(data[i], true);
             continue;
         }
@@ -343,7 +305,7 @@ int TFtdiFake::Read(std::uint8_t *data, std::size_t size)
     if (!Alive())
         return -1;
     CatchUp();
-    if (BitBang)
+    if (Pins.BitBang())
         return 0;
     std::string arrived = HostBuffer + ChipBuffer;
     const std::size_t count = std::min(size, arrived.size());

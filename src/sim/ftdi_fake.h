@@ -1,19 +1,14 @@
-// libftdi's calls answered the way an FTDI cable's chip answers them, with the passive adapter and the
-// virtual chip behind its UART pins, so the ftdi port runs end to end without a cable.
+// The port's driver calls (TFtdiDriver) answered the way an FTDI cable's chip answers them, with the
+// passive adapter and the virtual chip behind its UART pins (TFtdiPins, which names the readings of
+// the pins it takes and their switches), so the ftdi port runs end to end without a cable. It sits
+// above libftdi: the port's own code below that runs on the model of the USB bus (ftdi_bus.h).
 //
-// What it takes for granted, with a switch for each other reading the documents leave open:
-// - Synchronous bit-bang: each byte of a transfer is one sample; the chip reads the pins first and
-//   then drives the byte, so the bytes read run one behind the bytes written (AN232R-01).
+// What it takes for granted besides the pins, with a switch for each other reading the documents
+// leave open:
 // - Samples per second: 16 times the baud-rate generator, which libftdi sets to four times the rate
 //   it is given while its context knows of a bit-bang mode. RateFactor scales that for chips that
 //   clock otherwise (1/4, 1/16 or 1/64 as fast, or twice as fast). USB keeps up with any rate, unless
 //   UsbSamplesPerSecond caps it: then the chip pauses between samples.
-// - A pin that is no output in the bit-bang mask floats high (the chip's pull-ups).
-// - The latch keeps the last byte written in bit-bang mode across UART mode and across opens; at
-//   power-up it holds 00. LatchWhileInput: whether a byte written while a pin is an input
-//   reaches that pin's latch.
-// - ModemInBitBang: whether modem control and break set in bit-bang mode act when UART mode returns,
-//   or are lost, the UART coming back with what was last set in UART mode.
 // - The chip keeps its mode, latch and registers across a close and an open, and libftdi's bit-bang
 //   flag (which multiplies a baud rate by four) survives with its context, as when a context is
 //   reused; only a switch to UART mode clears it.
@@ -23,13 +18,13 @@
 //   lost, as is everything that arrives in bit-bang mode. (The FT232R's datasheet gives the two sizes
 //   the other way round; the sizes taken make each test the harder one.)
 // - Time: a virtual clock, moved one sample period per sample, a round trip per transfer, a little
-//   per control request, by Advance, and by the host's own time between calls unless SetHostTime(false)
-//   (tests turn it off, so that nothing depends on real time).
-// - An RS232 cable: a line that is on is a low pin, through the transceiver. Ttl: no transceiver, a
-//   line that is on is a high pin.
+//   per control request, by Advance and Sleep, and by the host's own time between calls unless
+//   SetHostTime(false) (tests turn it off, so that nothing depends on real time). A transfer's reads
+//   come back a packet of 62 samples at a time (or what 1 ms of sampling made, the latency timer), each
+//   as soon as its last sample was taken.
 #pragma once
 #include "ftdi/ftdi_driver.h"
-#include "sim/virtual_adapter.h"
+#include "sim/ftdi_pins.h"
 
 #include <array>
 #include <cstdint>
@@ -43,12 +38,8 @@ class TVirtualChip;
 
 class TFtdiFake final : public TFtdiDriver {
 public:
-    struct TPinState {
-        double Seconds;    // on the fake's clock, since it was made
-        std::uint8_t Pins; // TXD D0, RTS D2, DTR D4
-    };
-    enum class TLatchReading { Taken, Ignored };
-    enum class TModemReading { Kept, Dropped };
+    using TLatchReading = TFtdiPins::TLatchReading;
+    using TModemReading = TFtdiPins::TModemReading;
 
     // The adapter is wired as the settings say, read again at every change.
     TFtdiFake(TVirtualChip &chip, const TSettings &settings);
@@ -66,6 +57,7 @@ public:
     bool PurgeReceived() override;
     std::optional<std::uint16_t> ModemStatus() override;
     bool Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t size, double timeoutSeconds) override;
+    const std::vector<TFtdiArrival> &Arrivals() const override { return Landed; }
     bool Write(const std::uint8_t *data, std::size_t size) override;
     int Read(std::uint8_t *data, std::size_t size) override;
     bool StartReading() override;
@@ -73,15 +65,14 @@ public:
     std::string Error() const override { return LastError; }
     std::vector<TFtdiDeviceInfo> Devices() override { return Present; }
     TClock::time_point Now() override;
+    void Sleep(double seconds) override;
 
     // ---- what a test sets ----
     TFtdiOpenResult OpenAnswer;           // a refusal, or the chip an open finds
     std::vector<TFtdiDeviceInfo> Present; // what Devices lists
     double RateFactor = 1.0;
     double UsbSamplesPerSecond = 0; // 0: no limit
-    TLatchReading LatchWhileInput = TLatchReading::Taken;
-    TModemReading ModemInBitBang = TModemReading::Kept;
-    bool Ttl = false;
+    TFtdiPins Pins;                 // its readings, shorts and scripted inputs
     void SetHostTime(bool counts);
     void Advance(double seconds);
     // The cable is pulled out after this many more bit-bang transfers: every call fails from then on.
@@ -95,18 +86,13 @@ public:
     // it drives the byte (AddSample), or never drives the byte (DropSample).
     void AddSample(int transfers, std::size_t index) { Extra = {transfers, index}; }
     void DropSample(int transfers, std::size_t index) { Dropped = {transfers, index}; }
-    // An output line shorted to a level: the pin, the adapter and the samples all show that level.
-    void ShortPin(std::uint8_t pin, bool high) { Short = {pin, high}; }
-    // Input line (0 CTS .. 3 RI) on exactly at the samples the function names (their index is
-    // Samples() as it stood when each was read), instead of as the chip drives it.
-    void ScriptInput(int line, std::function<bool(std::uint64_t sample)> on) { Script[line] = std::move(on); }
     // Bytes the target sends: at once, or from a moment on at a baud rate.
     void Receive(const std::string &bytes) { ReceiveAt(0, bytes, 0); }
     void ReceiveAt(double afterSeconds, const std::string &bytes, int baud);
 
     // ---- what a test reads ----
     bool IsOpen() const { return Opened; }
-    bool InBitBang() const { return BitBang; }
+    bool InBitBang() const { return Pins.BitBang(); }
     const std::string &Description() const { return OpenedDescription; }
     int InterfaceIndex() const { return OpenedInterface; }
     int UartBaud() const { return Generator; }
@@ -114,13 +100,14 @@ public:
     double SampleRate() const { return RateFactor * 16 * Generator; }
     const std::string &Sent() const { return Outgoing; }
     // Every distinct state of the output pins, in order.
-    const std::vector<TPinState> &PinHistory() const { return History; }
+    const std::vector<TFtdiPins::TPinState> &PinHistory() const { return Pins.History(); }
     int Transfers() const { return TransferCount; }
-    std::uint64_t Samples() const { return SampleCount; }
+    std::uint64_t Samples() const { return Pins.Samples(); }
     double StreamSeconds() const { return SampleSeconds; }
     std::size_t BytesLost() const { return Lost; }
-    // The timeout each transfer was given.
+    // The timeout each transfer was given; every wait made on the host, in seconds.
     const std::vector<double> &Timeouts() const { return AskedTimeouts; }
+    const std::vector<double> &Sleeps() const { return Slept; }
 
 private:
     struct TFault {
@@ -130,9 +117,6 @@ private:
 
     bool Alive();
     bool Request();
-    std::uint8_t OutputPins() const;
-    std::uint8_t ReadPins();
-    void Drive();
     void Clock(std::uint8_t byte, bool drive);
     void CatchUp();
     void Pass(double seconds);
@@ -140,7 +124,6 @@ private:
     double CharacterSeconds() const;
     static bool Due(std::optional<TFault> &fault, std::size_t index);
 
-    TVirtualAdapter Adapter;
     TVirtualChip &Chip;
     TClock::time_point Made;
     double Elapsed = 0; // the fake's clock, in seconds since Made
@@ -154,15 +137,9 @@ private:
     std::string OpenedDescription;
     int OpenedInterface = 0;
 
-    bool BitBang = false;
     bool ContextBitBang = false;
-    std::uint8_t Mask = 0;
-    std::uint8_t Latch = 0x00;
     int Generator = 9600;
     TLineParams Params;
-    bool BreakOn = false;
-    bool DtrOn = false;
-    bool RtsOn = false;
 
     std::string Outgoing;
     std::size_t Unsent = 0;
@@ -176,11 +153,9 @@ private:
     std::deque<std::uint8_t> ReadQueue; // samples read, not yet returned
     std::optional<TFault> Extra;
     std::optional<TFault> Dropped;
-    std::optional<std::pair<std::uint8_t, bool>> Short;
-    std::array<std::function<bool(std::uint64_t)>, 4> Script;
-    std::uint64_t SampleCount = 0;
     double SampleSeconds = 0;
     std::vector<double> AskedTimeouts;
-    std::vector<TPinState> History;
+    std::vector<double> Slept;
+    std::vector<TFtdiArrival> Landed;
     int TransferCount = 0;
 };

@@ -19,14 +19,10 @@
 
 namespace {
 
-// The fake's clock is virtual: the link's host waits and the presence test's sleeps move it.
+// The fake's clock is virtual: the port's host waits (which sleep on the driver's clock rather than
+// busy-wait through the link's delay) and the presence test's sleeps move it.
 TFtdiFake *Clocked = nullptr;
-std::vector<double> HostWaits;
-void RecordWait(double ms)
-{
-    HostWaits.push_back(ms);
-    Clocked->Advance(ms / 1000);
-}
+void NoBusyWait(double) { ADD_FAILURE() << "the ftdi port busy-waited through the link's delay"; }
 void ClockSleep(int ms) { Clocked->Advance(ms / 1000.0); }
 
 constexpr std::uint8_t PinTxd = FtdiPin::Txd, PinRts = FtdiPin::Rts, PinDtr = FtdiPin::Dtr;
@@ -51,9 +47,8 @@ struct TCable {
         if (prepare)
             prepare(*Fake);
         Port = std::make_unique<TFtdiPort>(std::move(fake), name, Settings);
-        Link = std::make_unique<TIspLink>(Port->BitBang(), Settings, &RecordWait);
+        Link = std::make_unique<TIspLink>(Port->BitBang(), Settings, &NoBusyWait);
         Commands = std::make_unique<TDeviceCommands>(*Link, &ClockSleep);
-        HostWaits.clear();
         Opened = Port->Open({9600, 'N', 8, 1});
     }
     explicit TCable(double clockDelay = 0.0) : TCable(Quick(clockDelay)) {}
@@ -151,9 +146,9 @@ TEST(FtdiTty, FindsTheChipsTerminalDeviceAndWhoHoldsItOpen)
     std::filesystem::create_directories(proc / "4711/fd");
     std::filesystem::create_directories(proc / "self/fd"); // not a process number
     std::filesystem::create_symlink("/dev/ttyUSB1", proc / "self/fd/3");
-    EXPECT_EQ(FtdiTtyInUse(1, 7, 1, sys, proc.string()), "");
+    EXPECT_EQ(FtdiTtyUsers(1, 7, 1, sys, proc.string()).InUse, "");
     std::filesystem::create_symlink("/dev/ttyUSB1", proc / "4711/fd/5");
-    EXPECT_EQ(FtdiTtyInUse(1, 7, 1, sys, proc.string()), "/dev/ttyUSB1");
+    EXPECT_EQ(FtdiTtyUsers(1, 7, 1, sys, proc.string()).InUse, "/dev/ttyUSB1");
 }
 
 // AN232R-01: the chip reads the pins first and then drives the byte just received.
@@ -208,12 +203,12 @@ TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
     EXPECT_GE(idle, 3000 - 9);
     EXPECT_LE(idle, 3000 + 9);
     const TFtdiStats queued = cable.Port->Stats();
-    EXPECT_TRUE(HostWaits.empty()) << "a write delay needs no round trip";
+    EXPECT_TRUE(cable.Fake->Sleeps().empty()) << "a write delay needs no round trip";
 
     cable.Link->Wait(200.0);
     const TFtdiStats sent = cable.Port->Stats();
     EXPECT_EQ(sent.Transfers, queued.Transfers + 1);
-    EXPECT_EQ(HostWaits, std::vector<double>{200.0});
+    EXPECT_EQ(cable.Fake->Sleeps(), std::vector<double>{0.2});
     EXPECT_TRUE(cable.Fake->InBitBang());
 
     cable.Link->EndProgramming();
@@ -308,7 +303,7 @@ TEST(FtdiPort, SamplesOutOfStepOrNoAnswerStopTheOperation)
     } faults[] = {
         {"a sample added", outOfStep, [](TFtdiFake &f) { f.AddSample(0, 40); }},
         {"a sample lost", outOfStep, [](TFtdiFake &f) { f.DropSample(0, 40); }},
-        {"RTS shorted low", outOfStep, [](TFtdiFake &f) { f.ShortPin(PinRts, false); }},
+        {"RTS shorted low", outOfStep, [](TFtdiFake &f) { f.Pins.ShortPin(PinRts, false); }},
         {"wedged", "the FTDI device ftdi stopped answering: no answer within ", [](TFtdiFake &f) { f.WedgeAfter(0); }},
     };
     for (const auto &[name, reason, fault] : faults) {
@@ -340,11 +335,11 @@ TEST(FtdiPort, MisoIsTheSampleJustBeforeTheFallingEdge)
             // SCL high is the next sample; a half period of ClockDelay 0 adds none, one of 25 ms is
             // made on the host after one sample more; then the MISO sample follows.
             const std::uint64_t at = cable.Fake->Samples() + (clockDelay > 0 ? 2 : 1) + offset;
-            cable.Fake->ScriptInput(0, [at](std::uint64_t sample) { return sample == at; });
+            cable.Fake->Pins.ScriptInput(0, [at](std::uint64_t sample) { return sample == at; });
             cable.Link->SclHigh();
             cable.Link->Wait(clockDelay / 2);
             EXPECT_EQ(cable.Link->ReadMiso(), offset == 0);
-            EXPECT_EQ(HostWaits.size(), clockDelay > 0 ? 1u : 0u);
+            EXPECT_EQ(cable.Fake->Sleeps().size(), clockDelay > 0 ? 1u : 0u);
         }
     }
 }
@@ -377,7 +372,7 @@ TEST(FtdiPort, OpenResetsAChipLeftInBitBang)
 TEST(FtdiPort, TheUartTakesOverAtTheLinksLevels)
 {
     for (const auto modem : {TFtdiFake::TModemReading::Kept, TFtdiFake::TModemReading::Dropped}) {
-        TCable cable(Quick(), [modem](TFtdiFake &fake) { fake.ModemInBitBang = modem; });
+        TCable cable(Quick(), [modem](TFtdiFake &fake) { fake.Pins.ModemInBitBang = modem; });
         cable.Link->StartProgramming(); // SCL low, MOSI low, RESET active: TXD, RTS high, DTR low
         ASSERT_TRUE(cable.Port->Write("x"));
         EXPECT_FALSE(cable.Fake->InBitBang());
@@ -418,11 +413,11 @@ TEST(FtdiPort, TheCableMustServeTheWiring)
         EXPECT_FALSE(cable.Fake->IsOpen() && !cable.Opened);
     }
 
-    TCable ttl(Quick(), [](TFtdiFake &fake) { fake.Ttl = true; }, "ftdi-ttl");
+    TCable ttl(Quick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; }, "ftdi-ttl");
     ASSERT_TRUE(ttl.Opened);
     EXPECT_TRUE(ttl.Detect());
     EXPECT_EQ(ttl.Fake->PinHistory().back().Pins & PinDtr, PinDtr) << "RESET active: DTR on, a high TTL pin";
-    TCable wrong(Quick(), [](TFtdiFake &fake) { fake.Ttl = true; });
+    TCable wrong(Quick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; });
     EXPECT_FALSE(wrong.Detect());
 }
 

@@ -183,8 +183,8 @@ TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
                 session.SetFtdiDrivers([&] {
                     auto fake = std::make_unique<TFtdiFake>(chip, Settings);
                     fake->SetHostTime(false);
-                    fake->LatchWhileInput = latch;
-                    fake->ModemInBitBang = modem;
+                    fake->Pins.LatchWhileInput = latch;
+                    fake->Pins.ModemInBitBang = modem;
                     Fake = fake.get();
                     return fake;
                 });
