@@ -37,6 +37,7 @@
 #include <ostream>
 #include <sstream>
 #include <thread>
+#include <poll.h>
 #include <unistd.h>
 
 namespace {
@@ -152,7 +153,8 @@ TCommandPlan PlanOf(TCliCommand command)
     case TCliCommand::Reset: return {opChipReset, "Chip reset", false};
     case TCliCommand::Lock: return {opWriteLockBits, "Write lock bits", true};
     case TCliCommand::Lines:
-    case TCliCommand::ListFtdi: break;
+    case TCliCommand::ListFtdi:
+    case TCliCommand::Terminal: break;
     }
     return {opIdle, "Lines", false};
 }
@@ -197,6 +199,9 @@ private:
     bool SaveRead();
     int Detect();
     int ShowLines();
+    int Terminal();
+    int CopyTerminal(bool send);
+    bool ReportTarget(std::string &shown);
     int ListFtdiDevices();
     std::string PortLabel() const;
     bool Described() const;
@@ -254,6 +259,8 @@ void TCli::ApplyOverrides()
         Settings.ClockDelay = *Opt.ClockDelay;
     if (Opt.Settle)
         Settings.PortSettle = *Opt.Settle;
+    if (Opt.Crystal)
+        Settings.SimCrystal = *Opt.Crystal;
     if (!Opt.Trace.empty())
         Settings.PortTrace = Opt.Trace;
     SimImage = SettingsPath + ".sim";
@@ -325,6 +332,8 @@ int TCli::OpenPort()
     // A settle the settings file made long must not hold the first signal up.
     Session->SetStopCheck([this] { return Status.StopRequested.load() || TStopSignals::Requested(); });
     Port.SetShowErrors(false);
+    if (const std::optional<int> baud = BaudRateOfIndex(Settings.Baudrate))
+        Port.SetBaud(*baud);
     std::string error;
     switch (Session->Open(EmptySocket ? std::string() : SimImage, error)) {
     case TOpenResult::Ok:
@@ -596,6 +605,78 @@ int TCli::ShowLines()
     return ExitOk;
 }
 
+// RESET is held while the port goes to its data mode (an FTDI cable leaves bit-bang mode, in which
+// what the target sends is lost) and released only then, so the target's first words are seen on
+// every kind of port. The port's own line calls act in its data mode, so the link drives them
+// directly rather than through the session's bit-bang lines.
+int TCli::Terminal()
+{
+    TIspLink link(Port, Settings);
+    link.ResetActive();
+    link.Flush();
+    Port.DiscardInput();
+    link.Wait(Settings.ResetDelay1);
+    link.SclHigh();
+    link.SetMosi(true);
+    link.ResetInactive();
+    link.Flush();
+    // A UART held in break sends nothing; with RESET on TXD every character would reset the target.
+    const bool send = Settings.Reset_Line != 0;
+    if (send)
+        Port.SetBreak(false);
+    else
+        Say("note: ", "RESET is wired to TXD: standard input is not sent, since every character would reset the target");
+    return CopyTerminal(send);
+}
+
+// What comes from the target goes to standard output as it comes; standard input ending only stops
+// the sending.
+int TCli::CopyTerminal(bool send)
+{
+    using TClock = std::chrono::steady_clock;
+    constexpr int PollMs = 10;
+    const TClock::time_point end =
+        Opt.Seconds ? TClock::now() + std::chrono::duration_cast<TClock::duration>(std::chrono::duration<double>(*Opt.Seconds))
+                    : TClock::time_point::max();
+    std::string shown;
+    while (!TStopSignals::Requested() && TClock::now() < end) {
+        if (!ReportTarget(shown))
+            return ExitPort;
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, send ? 1 : 0, PollMs) > 0) {
+            char bytes[256];
+            const ssize_t n = ::read(STDIN_FILENO, bytes, sizeof bytes);
+            if (n > 0)
+                Port.Write(std::string(bytes, static_cast<std::size_t>(n)));
+            else if (n == 0 || errno != EINTR)
+                send = false;
+        }
+        std::string received;
+        Port.Read(received);
+        if (!received.empty())
+            Out << received << std::flush;
+        if (!Port.Opened() || Session->Lines().PortLost())
+            return Fail(ExitPort, Session->TakeLostReason());
+    }
+    return TStopSignals::Requested() ? Stopped(opIdle, TStopPhase::Operation) : ExitOk;
+}
+
+// Why the virtual chip runs nothing ends the command; a note (rates that differ) is said once.
+bool TCli::ReportTarget(std::string &shown)
+{
+    if (const TVirtualTarget *target = Session->Virtual()) {
+        if (std::string failure = target->Uart().Failure(); !failure.empty()) {
+            Fail(ExitPort, failure);
+            return false;
+        }
+    }
+    const std::string problem = Port.TargetProblem();
+    if (problem != shown && !problem.empty())
+        Say("note: ", problem);
+    shown = problem;
+    return true;
+}
+
 // Timed on the bits of one Programming Enable, which a chip takes for nothing else; the target is held
 // in reset meanwhile, as the toggling of the outputs held it.
 TSckRate TCli::MeasureSck()
@@ -774,7 +855,7 @@ int TCli::ListFtdiDevices()
 // A hand-edited settings file may name no chip, or leave MISO without an input: nothing is sent then.
 bool TCli::CheckOperationSettings()
 {
-    if (Opt.Command == TCliCommand::Lines)
+    if (Opt.Command == TCliCommand::Lines || Opt.Command == TCliCommand::Terminal)
         return true;
     if (const std::string problem = OperationProblem(Settings); !problem.empty()) {
         Fail(ExitUsage, problem);
@@ -807,14 +888,15 @@ int TCli::Run()
         return ExitUsage;
     if (const int opened = OpenPort(); opened != ExitOk)
         return opened;
-    if (Opt.Command != TCliCommand::Lines) {
+    if (Opt.Command != TCliCommand::Lines && Opt.Command != TCliCommand::Terminal) {
         if (const std::string problem = Session->WiringProblem(); !problem.empty())
             return Fail(ExitPort, problem);
         ForecastDuration();
     }
-    const int result = Opt.Command == TCliCommand::Lines    ? ShowLines()
-                       : Opt.Command == TCliCommand::Detect ? Detect()
-                                                            : RunOperation();
+    const int result = Opt.Command == TCliCommand::Lines      ? ShowLines()
+                       : Opt.Command == TCliCommand::Terminal ? Terminal()
+                       : Opt.Command == TCliCommand::Detect   ? Detect()
+                                                              : RunOperation();
     if (const std::string problems = Session->Flush(); !problems.empty())
         return Fail(ExitUsage, problems);
     return result;

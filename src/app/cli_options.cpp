@@ -2,6 +2,7 @@
 
 #include "buffer/chip_kind.h"
 #include "link/adapter_presets.h"
+#include "settings/settings.h"
 
 #include <algorithm>
 #include <cctype>
@@ -31,16 +32,22 @@ const std::map<std::string, TCommandInfo> Commands = {
     {"lock", {TCliCommand::Lock, false}},
     {"lines", {TCliCommand::Lines, false}},
     {"list-ftdi", {TCliCommand::ListFtdi, false}},
+    {"terminal", {TCliCommand::Terminal, false}},
 };
 
-std::optional<double> ParseMs(const std::string &text)
+// The longest --seconds: a day.
+constexpr double MaxSeconds = 86400;
+
+std::optional<double> ParseNumber(const std::string &text, double min, double max)
 {
     double value = 0;
     const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value > 60000)
+    if (ec != std::errc() || end != text.data() + text.size() || value < min || value > max)
         return std::nullopt;
     return value;
 }
+
+std::optional<double> ParseMs(const std::string &text) { return ParseNumber(text, 0, 60000); }
 
 // Lock bit n (1..3) clears bit 8 - n of the lock byte.
 bool ApplyLockArguments(const std::vector<std::string> &rest, TCliOptions &options, std::string &error)
@@ -115,6 +122,18 @@ bool ApplyOption(const std::string &name, const std::string &value, TCliOptions 
             return false;
         }
         (name == "--write-delay" ? options.WriteDelay : name == "--clock-delay" ? options.ClockDelay : options.Settle) = ms;
+    } else if (name == "--crystal") {
+        options.Crystal = ParseNumber(value, MinSimCrystal, MaxSimCrystal);
+        if (!options.Crystal) {
+            error = "--crystal takes MHz from 0.1 to 33, not \"" + value + "\"";
+            return false;
+        }
+    } else if (name == "--seconds") {
+        options.Seconds = ParseNumber(value, 0, MaxSeconds);
+        if (!options.Seconds) {
+            error = "--seconds takes seconds from 0 to 86400, not \"" + value + "\"";
+            return false;
+        }
     } else {
         error = "unknown option " + name;
         return false;
@@ -125,7 +144,8 @@ bool ApplyOption(const std::string &name, const std::string &value, TCliOptions 
 bool IsValueOption(const std::string &name)
 {
     static const char *const names[] = {"--port", "--device", "--preset", "--settings",
-                                        "--trace", "--write-delay", "--clock-delay", "--settle"};
+                                        "--trace", "--write-delay", "--clock-delay", "--settle",
+                                        "--crystal", "--seconds"};
     return std::find(std::begin(names), std::end(names), name) != std::end(names);
 }
 
@@ -207,6 +227,9 @@ std::string CliUsage()
            "                         measure the SCK the clock delay gives and how late the port\n"
            "                         shows an input change\n"
            "  list-ftdi              list the FTDI USB devices present and the --port string of each\n"
+           "  terminal               hold RESET, put the port in its data mode, release RESET and\n"
+           "                         connect standard input and output to the target's serial\n"
+           "                         line at the settings' baud rate until a signal (or --seconds)\n"
            "\n"
            "Options:\n"
            "  --port N|DEVICE|sim[:IMAGE]   serial port number, device path, or the virtual chip\n"
@@ -226,6 +249,9 @@ std::string CliUsage()
            "  --clock-delay MS              serial clock period\n"
            "  --settle MS                   wait before each input read after an output change\n"
            "                                (default: what the port's driver needs)\n"
+           "  --crystal MHZ                 the virtual chip's crystal (default: SimCrystal in\n"
+           "                                [SerialPort], else 11.0592), which its program runs at\n"
+           "  --seconds N                   terminal ends after N seconds (exit 0)\n"
            "  --whole                       whole memory instead of the file's bytes (00 where the\n"
            "                                file holds none)\n"
            "  --quiet                       no progress, no result line on success\n"
@@ -246,6 +272,9 @@ std::string CliUsage()
            "bytes) is refused (exit 3, the chip is left as it is) unless --lenient is given.\n"
            "The first Ctrl-C (SIGINT, SIGTERM, SIGHUP) stops between two instructions, puts the\n"
            "lines at rest and says how far the run got; a second one ends at once.\n"
+           "On the virtual chip (sim, sim-ftdi, sim-pl2303) the program in code memory runs in\n"
+           "the s51 simulator (Debian package sdcc-ucsim) while RESET is released: terminal\n"
+           "shows its serial port. The end of standard input does not end terminal.\n"
            "Exit codes: 0 success, 1 no device found, 2 verify found differences,\n"
            "            3 usage, settings or file error, 4 the port cannot be opened or serve (or\n"
            "            the virtual chip's image is in use), 5 stopped by a signal,\n"

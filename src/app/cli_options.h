@@ -19,6 +19,7 @@ enum class TCliCommand {
     Lock,
     Lines,
     ListFtdi,
+    Terminal,
 };
 
 struct TCliOptions {
@@ -34,6 +35,8 @@ struct TCliOptions {
     std::optional<double> WriteDelay;
     std::optional<double> ClockDelay;
     std::optional<double> Settle; // ms before each input read, instead of the driver's own
+    std::optional<double> Crystal; // MHz, the virtual chip's
+    std::optional<double> Seconds; // how long terminal runs; until a signal without it
     bool Whole = false;
     bool Quiet = false;
     bool Verify = true; // the write commands verify what they wrote

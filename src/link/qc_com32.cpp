@@ -1,4 +1,5 @@
 #include "link/qc_com32.h"
+#include "link/virtual_serial.h"
 
 #include <algorithm>
 #include <cctype>
@@ -70,6 +71,18 @@ void T_QCCom32::AttachVirtual(TLineInterface *lines)
     Virtual = lines;
 }
 
+void T_QCCom32::AttachSerial(TVirtualSerial *serial)
+{
+    if (Serial && serial != Serial && Opened())
+        Serial->PortOpened(false);
+    Serial = serial;
+}
+
+std::string T_QCCom32::TargetProblem() const
+{
+    return Serial && Opened() ? Serial->Problem() : std::string();
+}
+
 void T_QCCom32::AttachBackEnd(TPortBackEnd *backEnd)
 {
     if (BackEnd && backEnd != BackEnd)
@@ -104,6 +117,10 @@ bool T_QCCom32::Open()
         SetDtr(DtrLevel);
         SetRts(RtsLevel);
     }
+    if (Serial && Opened()) {
+        Serial->SetBaud(BaudRate);
+        Serial->PortOpened(true);
+    }
     return Opened();
 }
 
@@ -130,6 +147,8 @@ void T_QCCom32::ApplyLineParams()
 
 void T_QCCom32::Close()
 {
+    if (Serial && Opened())
+        Serial->PortOpened(false);
     if (BackEnd)
         BackEnd->Close();
     if (const int fd = Fd.exchange(-1); fd >= 0)
@@ -148,9 +167,17 @@ void T_QCCom32::CheckVanished(int error)
 // ---- line parameters ----
 
 // A back end keeps its device and takes the new parameters: reopening a USB device would hand it
-// to the kernel's driver and back for nothing.
+// to the kernel's driver and back for nothing. A virtual port sets its lines again, as an open does,
+// but its target's program keeps running, as a chip does when the terminal changes its rate.
 void T_QCCom32::Reopen()
 {
+    if (Serial && Opened())
+        Serial->SetBaud(BaudRate);
+    if (VirtualOpen) {
+        SetDtr(DtrLevel);
+        SetRts(RtsLevel);
+        return;
+    }
     if (BackEnd && BackEnd->Opened())
         BackEnd->SetLineParams({BaudRate, ParityChar, DataBits, StopBits});
     else if (Opened())
@@ -344,7 +371,12 @@ int T_QCCom32::QueueCount(unsigned long request)
 }
 
 // A back end writes synchronously, so nothing of it waits to be sent.
-int T_QCCom32::InCount() { return BackEnd ? BackEnd->InCount() : QueueCount(FIONREAD); }
+int T_QCCom32::InCount()
+{
+    if (VirtualOpen)
+        return Serial ? Serial->InCount() : 0;
+    return BackEnd ? BackEnd->InCount() : QueueCount(FIONREAD);
+}
 int T_QCCom32::OutCount() { return BackEnd ? 0 : QueueCount(TIOCOUTQ); }
 
 // ---- data path ----
@@ -369,8 +401,11 @@ bool T_QCCom32::WaitWritable(int timeoutMs)
 
 bool T_QCCom32::Write(const std::string &text)
 {
-    if (VirtualOpen)
+    if (VirtualOpen) {
+        if (Serial)
+            Serial->Write(text);
         return true;
+    }
     if (BackEnd)
         return BackEnd->Write(text);
     const auto deadline = TClock::now() + std::chrono::milliseconds(WriteAllowanceMs(text.size()));
@@ -394,6 +429,8 @@ bool T_QCCom32::Write(const std::string &text)
 
 std::string T_QCCom32::ReadQueued()
 {
+    if (VirtualOpen)
+        return Serial ? Serial->ReadQueued() : std::string();
     if (BackEnd)
         return BackEnd->ReadQueued();
     const int count = InCount();

@@ -1,6 +1,7 @@
 // The RS232 port: its control lines serve the ISP link, its data path the terminal. It also stands
 // in for the virtual target: with the device name "sim" the line calls go to an attached line
-// interface and the data path behaves like a port on which nothing is sent. An attached back end (a
+// interface and the data path to the program the target runs (a port on which nothing is sent
+// while none is attached). An attached back end (a
 // USB cable's own chip) takes both the lines and the data path.
 //
 // Threads: the programming thread drives the control lines and discards the input
@@ -17,6 +18,7 @@
 #include "link/line_interface.h"
 
 class TPortBackEnd;
+class TVirtualSerial;
 
 enum class TPortButtons { Ok, AbortRetry }; // Abort/Retry boxes are warnings
 enum class TPortAnswer { Ok, Abort, Retry };
@@ -105,6 +107,11 @@ public:
     // The virtual target's lines, used when the device name is "sim". Detaching or replacing them
     // closes a port opened on them.
     void AttachVirtual(TLineInterface *lines);
+    // The virtual target's program: the data path of the name "sim", and for every virtual port the
+    // one told when the port opens and closes, whose Problem the terminal shows. Replacing it tells
+    // the one before that the port closed.
+    void AttachSerial(TVirtualSerial *serial);
+    std::string TargetProblem() const;
     // The back end behind a name it serves (the session decides which); detaching or replacing it
     // closes a port opened on it.
     void AttachBackEnd(TPortBackEnd *backEnd);
@@ -149,5 +156,6 @@ private:
     TLineInterface *Virtual = nullptr;
     std::atomic<bool> VirtualOpen{false};
     TPortBackEnd *BackEnd = nullptr;
+    TVirtualSerial *Serial = nullptr;
     TPortHooks Hooks;
 };

@@ -90,6 +90,7 @@ void TPortSession::DropTarget()
         return;
     DropFtdi(); // a fake cable may have the chip behind it
     Port.AttachVirtual(nullptr);
+    Port.AttachSerial(nullptr);
     Target.reset();
 }
 
@@ -122,6 +123,7 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
         DropTarget();
     }
     Port.AttachVirtual(virtualPort ? &Target->Lines() : nullptr);
+    Port.AttachSerial(Target ? &Target->Uart() : nullptr);
     if (virtualFtdi || IsFtdiPortName(name))
         AttachFtdi(name);
     else
@@ -165,9 +167,11 @@ void TPortSession::AttachFtdi(const std::string &name)
         return;
     DropFtdi();
     std::unique_ptr<TFtdiDriver> driver;
-    if (name == VirtualFtdiPortName)
-        driver = std::make_unique<TFtdiFake>(Target->Chip(), Settings);
-    else
+    if (name == VirtualFtdiPortName) {
+        auto fake = std::make_unique<TFtdiFake>(Target->Chip(), Settings);
+        fake->SetPeer(&Target->Uart());
+        driver = std::move(fake);
+    } else
         driver = FtdiDrivers ? FtdiDrivers() : CreateLibFtdiDriver();
     FtdiPort = std::make_unique<TFtdiPort>(std::move(driver), name, Settings);
     FtdiName = name;

@@ -4,6 +4,8 @@
 #include "settings/big_ini_file.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 #include <optional>
 
 namespace {
@@ -17,6 +19,22 @@ std::optional<double> ReadSettle(const TBigIniFile &ini)
     if (ms >= 0 && ms <= 60000)
         return ms;
     return std::nullopt;
+}
+
+// A crystal the file cannot give leaves the usual one, and says so.
+std::optional<std::string> ReadCrystal(const TBigIniFile &ini, double &mhz)
+{
+    const std::string text = ini.ReadString(SerialPort, "SimCrystal", "");
+    if (text.empty())
+        return std::nullopt;
+    const double value = ini.ReadFloat(SerialPort, "SimCrystal", -1);
+    if (value >= MinSimCrystal && value <= MaxSimCrystal) {
+        mhz = value;
+        return std::nullopt;
+    }
+    char tail[96];
+    std::snprintf(tail, sizeof tail, " (%g to %g MHz): %g MHz is used", MinSimCrystal, MaxSimCrystal, mhz);
+    return "SimCrystal=" + text + " in [" + SerialPort + "] is no crystal the virtual chip takes" + tail;
 }
 
 // e.g. "ClockDelay=1e9 in [Delays] lies beyond the Parameter dialog's 0 to 999 ms: 999 ms is used"
@@ -76,10 +94,22 @@ std::vector<std::string> LoadSettings(const TBigIniFile &ini, TSettings &s)
     s.PortName = ini.ReadString(SerialPort, "PortName", d.PortName);
     s.PortTrace = ini.ReadString(SerialPort, "PortTrace", d.PortTrace);
     s.PortSettle = ReadSettle(ini);
-    return ClampDelays(ini, s);
+    s.SimCrystal = d.SimCrystal;
+    std::vector<std::string> notes = ClampDelays(ini, s);
+    if (std::optional<std::string> note = ReadCrystal(ini, s.SimCrystal))
+        notes.push_back(std::move(*note));
+    return notes;
 }
 
-// Secure, PortName, PortTrace and PortSettle are set by hand only and never written, so that a first
+std::optional<int> BaudRateOfIndex(int index)
+{
+    static constexpr std::array<int, 10> Rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
+    if (index < 0 || index >= static_cast<int>(Rates.size()))
+        return std::nullopt;
+    return Rates[static_cast<std::size_t>(index)];
+}
+
+// Secure, PortName, PortTrace, PortSettle and SimCrystal are set by hand only and never written, so that a first
 // start writes the same file as ever. A text the file cannot hold (a file name with a line break) is
 // refused alone: the other settings are still saved, then the refusal is reported.
 void SaveSettings(TBigIniFile &ini, const TSettings &s)

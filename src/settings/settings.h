@@ -31,6 +31,8 @@ struct TSettings {
     // read only: ms to let the inputs settle after an output change before they are read; unset:
     // what the port's driver needs
     std::optional<double> PortSettle;
+    // read only: the virtual chip's crystal in MHz, which its program runs at
+    double SimCrystal = 11.0592;
 
     // [Delays], milliseconds
     double ResetDelay1 = 200.0;
@@ -54,6 +56,15 @@ std::vector<std::string> LoadSettings(const TBigIniFile &ini, TSettings &setting
 // Throws EIniWriteError when the file cannot be written, and EIniValueError (after saving the rest)
 // when a setting cannot be kept.
 void SaveSettings(TBigIniFile &ini, const TSettings &settings);
+
+// The crystals the virtual chip takes, in MHz: the chips' own range, and some room below for slow
+// experiments.
+constexpr double MinSimCrystal = 0.1;
+constexpr double MaxSimCrystal = 33.0;
+
+// The port speed of a terminal baud-rate index, or nothing for an index outside the table (the port
+// then keeps its rate).
+std::optional<int> BaudRateOfIndex(int index);
 
 // Why no chip operation can run with these settings, naming the setting and the way out: a Device
 // no chip has, or MISO on no input line, from which no answer of the chip could be read. Empty when

@@ -1,4 +1,5 @@
 #include "sim/ftdi_fake.h"
+#include "link/virtual_serial.h"
 
 #include "sim/virtual_chip.h"
 
@@ -109,17 +110,24 @@ void TFtdiFake::Settle()
         NextSent += CharacterSeconds();
     }
     while (!Incoming.empty() && Incoming.front().first <= Elapsed) {
-        const char c = Incoming.front().second;
+        Arrive(Incoming.front().second);
         Incoming.pop_front();
-        if (!Opened || Pins.BitBang())
-            ++Lost;
-        else if (Reading)
-            HostBuffer += c;
-        else if (ChipBuffer.size() < ReceiveBuffer)
-            ChipBuffer += c;
-        else
-            ++Lost;
     }
+    if (Peer)
+        for (const char c : Peer->ReadQueued())
+            Arrive(c);
+}
+
+void TFtdiFake::Arrive(char c)
+{
+    if (!Opened || Pins.BitBang())
+        ++Lost;
+    else if (Reading)
+        HostBuffer += c;
+    else if (ChipBuffer.size() < ReceiveBuffer)
+        ChipBuffer += c;
+    else
+        ++Lost;
 }
 
 void TFtdiFake::ReceiveAt(double afterSeconds, const std::string &bytes, int baud)
@@ -296,6 +304,8 @@ bool TFtdiFake::Write(const std::uint8_t *data, std::size_t size)
         if (Unsent++ == 0)
             NextSent = Elapsed + CharacterSeconds();
         Outgoing += static_cast<char>(data[i]);
+        if (Peer)
+            Peer->Write(std::string(1, static_cast<char>(data[i])));
     }
     return true;
 }

@@ -16,7 +16,9 @@
 //   when bit-bang mode comes on is clocked out as pin data ahead of the next transfer. Bytes received
 //   arrive at the baud rate into a 128-byte buffer; without a read pending on the host the surplus is
 //   lost, as is everything that arrives in bit-bang mode. (The FT232R's datasheet gives the two sizes
-//   the other way round; the sizes taken make each test the harder one.)
+//   the other way round; the sizes taken make each test the harder one.) A program running in the
+//   chip behind the cable (SetPeer) gets each byte as it is written, and what it sends arrives at the
+//   next call, by the same rules; the program keeps its own time, the wall clock.
 // - Time: a virtual clock, moved one sample period per sample, a round trip per transfer, a little
 //   per control request, by Advance and Sleep, and by the host's own time between calls unless
 //   SetHostTime(false) (tests turn it off, so that nothing depends on real time). A transfer's reads
@@ -35,6 +37,7 @@
 #include <vector>
 
 class TVirtualChip;
+class TVirtualSerial;
 
 class TFtdiFake final : public TFtdiDriver {
 public:
@@ -89,6 +92,8 @@ public:
     // Bytes the target sends: at once, or from a moment on at a baud rate.
     void Receive(const std::string &bytes) { ReceiveAt(0, bytes, 0); }
     void ReceiveAt(double afterSeconds, const std::string &bytes, int baud);
+    // The target's serial port behind the cable's UART pins.
+    void SetPeer(TVirtualSerial *peer) { Peer = peer; }
 
     // ---- what a test reads ----
     bool IsOpen() const { return Opened; }
@@ -121,6 +126,7 @@ private:
     void CatchUp();
     void Pass(double seconds);
     void Settle();
+    void Arrive(char c);
     double CharacterSeconds() const;
     static bool Due(std::optional<TFault> &fault, std::size_t index);
 
@@ -149,6 +155,7 @@ private:
     std::string HostBuffer;
     bool Reading = false;
     std::size_t Lost = 0;
+    TVirtualSerial *Peer = nullptr;
 
     std::deque<std::uint8_t> ReadQueue; // samples read, not yet returned
     std::optional<TFault> Extra;

@@ -160,12 +160,15 @@ void TS51Session::Run()
     BlockSigpipe();
     try {
         Launch();
-        if (!AwaitAnswers(StartupPatience))
+        // A stop while s51 starts (RESET raised again at once) ends the run without a complaint.
+        if (!AwaitAnswers(StartupPatience, true) && !StopWanted())
             throw std::runtime_error("s51 did not start within " + std::to_string(StartupPatience.count()) + " s" +
                                      Tail(Console->Unanswered()));
-        Configure();
-        Loop();
-        Finish();
+        if (!StopWanted()) {
+            Configure();
+            Loop();
+            Finish();
+        }
     } catch (const std::exception &error) {
         Fail(error.what());
     }
@@ -228,15 +231,18 @@ void TS51Session::LoadEeprom()
     }
 }
 
+bool TS51Session::StopWanted() const
+{
+    const std::lock_guard lock(StateLock);
+    return StopRequested;
+}
+
 void TS51Session::Loop()
 {
     Origin = LastAnswer = TClock::now();
     for (;;) {
-        {
-            const std::lock_guard lock(StateLock);
-            if (StopRequested)
-                return;
-        }
+        if (StopWanted())
+            return;
         Pace();
         Service(PollTimeout());
         if (EndedAlone)
@@ -262,15 +268,17 @@ void TS51Session::Finish()
         return;
     Console->Send("dump eeprom 0 " + Hex(static_cast<int>(Data.size()) - 1) + " " + std::to_string(DumpBytesPerLine),
                   TS51Line::Dump);
-    AwaitAnswers(FinishPatience);
+    AwaitAnswers(FinishPatience, false);
 }
 
-// Until every line in flight (and the startup notice) has been answered; false when s51 ended or the
-// patience ran out first.
-bool TS51Session::AwaitAnswers(std::chrono::milliseconds patience)
+// Until every line in flight (and the startup notice) has been answered; false when s51 ended, the
+// patience ran out or, when stoppable, a stop was asked for first.
+bool TS51Session::AwaitAnswers(std::chrono::milliseconds patience, bool stoppable)
 {
     const TClock::time_point deadline = TClock::now() + patience;
     while (!EndedAlone && (!Greeted || !Console->InFlight().empty())) {
+        if (stoppable && StopWanted())
+            return false;
         const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - TClock::now());
         if (left <= 0ms)
             return false;

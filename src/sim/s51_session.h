@@ -86,7 +86,8 @@ private:
     void LoadEeprom();
     void Loop();
     void Finish();
-    bool AwaitAnswers(std::chrono::milliseconds patience);
+    bool AwaitAnswers(std::chrono::milliseconds patience, bool stoppable);
+    bool StopWanted() const;
     void AwaitSilence();
     void Service(int timeoutMs);
     void HandleAnswer(const TS51Answer &answer);

@@ -115,6 +115,8 @@ void TVirtualChip::SetPins(const TChipPins &pins)
     // for nothing (an inverted adapter raises both as the port opens).
     if (resetRose)
         EnterProgrammingMode();
+    if ((resetRose || resetFell) && ResetObserver)
+        ResetObserver(Pins.Reset);
     if (!Pins.Reset || resetRose || Silent())
         return;
     if (rising)

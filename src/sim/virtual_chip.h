@@ -120,6 +120,11 @@ public:
     // The time its write cycles run on; the steady clock unless a driver keeps a time of its own (a
     // fake cable that clocks its samples faster than real time).
     void SetClock(std::function<TClock::time_point()> now) { Clock = std::move(now); }
+    // Told of every change of the RESET pin (true: held in reset), after the chip has entered or left
+    // programming mode; what runs the chip's program starts and stops it from here.
+    void SetResetObserver(std::function<void(bool held)> observer) { ResetObserver = std::move(observer); }
+    bool ResetHeld() const { return Pins.Reset; }
+    bool Absent() const { return Fault == TChipFault::NoChip; }
     // The chip goes silent for good once it has clocked in this many bytes.
     void StopAnsweringAfter(std::uint64_t bytes) { StopAfter = bytes; }
 
@@ -201,6 +206,7 @@ private:
 
     TClock::time_point BusyUntil{};
     std::function<TClock::time_point()> Clock;
+    std::function<void(bool)> ResetObserver;
     std::optional<TDecoded> Polled; // the byte a running write is storing
     bool EraseRunning = false;      // the busy time is an erase's
 

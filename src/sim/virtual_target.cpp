@@ -3,6 +3,7 @@
 
 TVirtualTarget::TVirtualTarget(const TSettings &settings, std::string imagePath)
     : Lock(imagePath.empty() ? nullptr : std::make_unique<TSimImageLock>(imagePath)),
-      ChipPart(ChipKindForDevice(settings.Device), std::move(imagePath)), AdapterPart(ChipPart, settings)
+      ChipPart(ChipKindForDevice(settings.Device), std::move(imagePath)), AdapterPart(ChipPart, settings),
+      UartPart(ChipPart, settings)
 {
 }

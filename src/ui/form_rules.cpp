@@ -32,14 +32,6 @@ TLoader LoaderForFile(const std::string &name)
     return IsHexFileName(name) || StartsWithHexRecord(name) ? TLoader::IntelHex : TLoader::Binary;
 }
 
-std::optional<int> BaudRateOfIndex(int index)
-{
-    static constexpr std::array<int, 10> Rates{300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200};
-    if (index < 0 || index >= static_cast<int>(Rates.size()))
-        return std::nullopt;
-    return Rates[static_cast<std::size_t>(index)];
-}
-
 std::uint8_t LockBitsByteOf(bool lockBit1, bool lockBit2, bool lockBit3)
 {
     std::uint8_t byte = 0xE7;

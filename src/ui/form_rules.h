@@ -31,10 +31,6 @@ std::optional<TRedoPlan> RedoPlanFor(const std::string &lastFilename, const std:
 // letter case, and for a file whose first line is an Intel-HEX record; binary for every other file.
 TLoader LoaderForFile(const std::string &name);
 
-// The port speed of a terminal baud-rate index, or nothing for an index outside the table (the port
-// then keeps its rate).
-std::optional<int> BaudRateOfIndex(int index);
-
 // 0xE7 with bit 7, 6 or 5 cleared for each lock bit chosen.
 std::uint8_t LockBitsByteOf(bool lockBit1, bool lockBit2, bool lockBit3);
 

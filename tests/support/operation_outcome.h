@@ -56,7 +56,8 @@ inline void RunOperation(TOperationCode code, TLineInterface &lines, const TSett
 }
 
 // A quick chip holding code and data whose bits change from one to the next, so that a bit read late
-// or lost shows.
+// or lost shows. Its program only waits (SJMP $ at 0000h), so that where it runs between two
+// operations (a port that is open) it leaves the memories alone.
 inline void PrepareChip(TVirtualChip &chip)
 {
     chip.SetWriteCycle(std::chrono::microseconds(20));
@@ -64,6 +65,8 @@ inline void PrepareChip(TVirtualChip &chip)
     TSimImage image = TSimImage::Erased(chip.Kind());
     for (std::size_t i = 0; i < image.Code.size(); ++i)
         image.Code[i] = static_cast<std::uint8_t>(i * 5 + (i >> 7));
+    image.Code[0] = 0x80;
+    image.Code[1] = 0xFE;
     for (std::size_t i = 0; i < image.Data.size(); ++i)
         image.Data[i] = static_cast<std::uint8_t>(~i);
     chip.SetContents(image);

@@ -1,5 +1,6 @@
 // The main window's and the lock-bit dialog's decisions, case by case.
 #include "ui/form_rules.h"
+#include "settings/settings.h"
 #include "ui/single_instance_guard.h"
 
 #include <gtest/gtest.h>
