@@ -282,6 +282,7 @@ void TDebugForm::Timer1Timer()
     // While any other operation runs, the port's lines belong to the programmer.
     if (Status.Busy && Status.OperationCode != opChipReset)
         return;
+    ShowTargetProblem();
     if (QCom.InCount() > 0) {
         std::string received;
         QCom.Read(received);
@@ -291,6 +292,18 @@ void TDebugForm::Timer1Timer()
             ShowText(Pending.Take() + received);
     }
     SendTypedKey();
+}
+
+// Why the virtual chip's program does not answer (no s51 to run it, a rate the terminal does not
+// share) is said once, on a line of its own, as a real target that stays silent says nothing.
+void TDebugForm::ShowTargetProblem()
+{
+    const std::string problem = QCom.TargetProblem();
+    if (problem == ShownProblem)
+        return;
+    ShownProblem = problem;
+    if (!problem.empty())
+        ShowText(TargetNote(problem));
 }
 
 void TDebugForm::SendTypedKey()

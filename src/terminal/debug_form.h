@@ -91,6 +91,7 @@ private:
     void ShowHoldCaption();
     void ShowText(const std::string &text);
     void SendTypedKey();
+    void ShowTargetProblem();
     void EnableFileCommands();
     bool MaySend();
     void ReleaseTxd();
@@ -105,6 +106,7 @@ private:
     bool OperationRunning = false;
     bool FileCommandActive = false;
     bool StopRequested = false;
+    std::string ShownProblem;
     // The height last corrected, so that a window manager insisting on its own height is not
     // fought over and over.
     int CorrectedFrom = -1;

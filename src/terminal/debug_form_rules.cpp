@@ -132,3 +132,8 @@ bool CanCreateFile(const std::string &name)
         return true;
     return exists && MayWrite(path, W_OK);
 }
+
+std::string TargetNote(const std::string &text)
+{
+    return "\r\n[" + text + "]\r\n";
+}

@@ -73,3 +73,6 @@ std::string CleanCapture(std::string text);
 // Whether the safe save could write a file of this name (create or replace it), so that a capture
 // that could never be saved is not started.
 bool CanCreateFile(const std::string &name);
+
+// A note of the virtual target's in the console, on a line of its own: "\r\n[TEXT]\r\n".
+std::string TargetNote(const std::string &text);

@@ -3,6 +3,7 @@
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "shared_fixture.h"
+#include "sim/child_process.h"
 #include "sim/sim_image.h"
 
 #include "shell_run.h"
@@ -54,13 +55,15 @@ protected:
                      Dir);
     }
 
-    // korvel-cli started beside the test, with its streams in Dir/out.txt and Dir/err.txt.
-    std::unique_ptr<TProcess> StartCli(const std::string &port, const std::vector<std::string> &args)
+    // korvel-cli started beside the test, with its streams in Dir/out.txt and Dir/err.txt (and its
+    // standard input a pipe, with `input`).
+    std::unique_ptr<TProcess> StartCli(const std::string &port, const std::vector<std::string> &args,
+                                       const std::vector<std::string> &env = {}, bool input = false)
     {
         std::vector<std::string> argv{std::string(KORVEL_BINARY_DIR) + "/src/app/korvel-cli", "--settings",
                                       (Dir / "korvel.ini").string(), "--port", port};
         argv.insert(argv.end(), args.begin(), args.end());
-        return std::make_unique<TProcess>(argv, std::vector<std::string>{}, Dir / "err.txt", Dir / "out.txt");
+        return std::make_unique<TProcess>(argv, env, Dir / "err.txt", Dir / "out.txt", input);
     }
 
     // srec_cat's own binary of an Intel-HEX file over the chip's 8 KiB: holes up to the file's last
@@ -672,6 +675,54 @@ TEST_F(CliTest, TheFourByteChipsOnEveryPort)
                                                                                      "\x08\x09\x0A\x0B\x0C\x0D\x0E\x0F", 16))
             << "the rest stays erased";
     }
+}
+
+// korvel-cli terminal against our own program in the virtual chip, behind each kind of port: the
+// greeting after RESET is released, typed lines answered, the end of standard input ignored, the
+// first signal ending it with the lines at rest; --seconds ends it by itself.
+TEST_F(CliTest, TerminalConnectsToTheProgramOnEveryVirtualPort)
+{
+    if (TChildProcess::FindOnPath("s51").empty())
+        GTEST_SKIP() << "s51 (Debian package sdcc-ucsim) is not installed";
+    std::ofstream(Dir / "korvel.ini") << "[General]\nDevice=3\n[SerialPort]\nBaudrate=5\n"
+                                         "[Delays]\nResetDelay1=1\nResetDelay2=1\n";
+    const std::string image = (Dir / "chip.sim").string();
+    ASSERT_EQ(Cli("--quiet write-code " KORVEL_SOURCE_DIR "/examples/listing/listing.ihx").Code, 0);
+    const std::string banner = "Korvel line keeper ready: LIST shows the lines kept, NEW forgets them\r\n>";
+    for (const std::string port : {"sim:", "sim-ftdi:", "sim-pl2303:"}) {
+        SCOPED_TRACE(port);
+        auto run = StartCli(port + image, {"terminal"}, {}, true);
+        const auto shows = [&](const std::string &text) {
+            return WaitUntil([&] { return ReadText(Dir / "out.txt").find(text) != std::string::npos; },
+                             std::chrono::seconds(60));
+        };
+        ASSERT_TRUE(shows(banner)) << ReadText(Dir / "out.txt") << ReadText(Dir / "err.txt");
+        run->Send("10 A\r");
+        EXPECT_TRUE(shows(banner + "10 A\r\n>")) << ReadText(Dir / "out.txt");
+        run->Send("LIST\r");
+        run->CloseInput();
+        EXPECT_TRUE(shows("LIST\r\n10 A\r\n\r\nREADY\r\n>")) << ReadText(Dir / "out.txt");
+        EXPECT_FALSE(run->Wait(std::chrono::milliseconds(200))) << "the end of standard input does not end it";
+        run->Signal(SIGINT);
+        EXPECT_EQ(run->Wait(std::chrono::seconds(30)), std::optional<int>(5));
+        EXPECT_NE(ReadText(Dir / "err.txt").find("Stopped: the lines are at rest"), std::string::npos);
+    }
+    const TRun timed = Cli("terminal --seconds 3 </dev/null");
+    EXPECT_EQ(timed.Code, 0) << timed.Err;
+    EXPECT_EQ(timed.Out.rfind(banner, 0), 0u) << timed.Out;
+}
+
+// Without s51 the virtual chip runs nothing: terminal says how to install it and ends with exit 4.
+TEST_F(CliTest, TerminalWithoutS51SaysHowToInstallIt)
+{
+    ASSERT_EQ(Cli("--quiet --device 52 write-code " KORVEL_SOURCE_DIR "/examples/listing/listing.ihx").Code, 0);
+    fs::create_directories(Dir / "empty");
+    auto run = StartCli("sim:" + (Dir / "chip.sim").string(), {"--device", "52", "terminal", "--seconds", "600"},
+                        {"PATH=" + (Dir / "empty").string()});
+    EXPECT_EQ(run->Wait(std::chrono::seconds(30)), std::optional<int>(4));
+    EXPECT_NE(ReadText(Dir / "err.txt").find("install the Debian package sdcc-ucsim"), std::string::npos)
+        << ReadText(Dir / "err.txt");
+    EXPECT_EQ(ReadText(Dir / "out.txt"), "");
 }
 
 } // namespace

@@ -17,10 +17,14 @@ extern char **environ;
 
 class TProcess {
 public:
-    // `env` comes ahead of the inherited environment; stderr goes to `log`, stdout to `out` when given.
+    // `env` comes ahead of the inherited environment; stderr goes to `log`, stdout to `out` when given;
+    // with `input`, stdin is a pipe that Send writes and CloseInput ends.
     TProcess(const std::vector<std::string> &args, const std::vector<std::string> &env, const std::filesystem::path &log,
-             const std::filesystem::path &out = {})
+             const std::filesystem::path &out = {}, bool input = false)
     {
+        int pipeEnds[2] = {-1, -1};
+        if (input && ::pipe2(pipeEnds, O_CLOEXEC) != 0)
+            pipeEnds[0] = pipeEnds[1] = -1;
         std::vector<char *> argv, envp;
         for (const auto &a : args)
             argv.push_back(const_cast<char *>(a.c_str()));
@@ -36,12 +40,30 @@ public:
         posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, log.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (!out.empty())
             posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (pipeEnds[0] >= 0)
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[0], STDIN_FILENO);
         if (posix_spawnp(&Pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0)
             Pid = -1;
         posix_spawn_file_actions_destroy(&actions);
+        if (pipeEnds[0] >= 0)
+            ::close(pipeEnds[0]);
+        Input = pipeEnds[1];
+    }
+    void Send(const std::string &bytes)
+    {
+        if (Input >= 0) {
+            [[maybe_unused]] const ssize_t n = ::write(Input, bytes.data(), bytes.size());
+        }
+    }
+    void CloseInput()
+    {
+        if (Input >= 0)
+            ::close(Input);
+        Input = -1;
     }
     ~TProcess()
     {
+        CloseInput();
         if (Pid > 0 && !Status) {
             ::kill(Pid, SIGKILL);
             Wait(std::chrono::seconds(5));
@@ -69,6 +91,7 @@ public:
 
 private:
     pid_t Pid = -1;
+    int Input = -1;
     std::optional<int> Status;
 };
 
