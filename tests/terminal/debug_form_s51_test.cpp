@@ -1,130 +1,180 @@
-// The terminal window against a real 8051 program: the example echo firmware runs in the s51
-// simulator, whose UART sits on one pseudo-terminal; the window's port opens another, and the test
-// joins their master sides like a null-modem cable.
+// The terminal window on the virtual chip, as the program connects them: the port session opens the
+// name "sim", chip operations run through its lines on the programming thread, and the program they
+// wrote runs in s51 whenever RESET is released. The programs are our own examples.
+#include "buffer/hex_file.h"
 #include "link/qc_com32.h"
-#include "prog/prog_status.h"
+#include "prog/port_session.h"
 #include "settings/settings.h"
+#include "sim/child_process.h"
+#include "sim/s51_target.h"
+#include "sim/virtual_target.h"
 #include "terminal/debug_form.h"
+#include "modal_answer.h"
+#include "operation_outcome.h"
+#include "shell_run.h"
 #include "terminal_test_support.h"
 
+#include <QAction>
 #include <QApplication>
-#include <QDeadlineTimer>
 #include <QTest>
-#include <atomic>
-#include <csignal>
-#include <cerrno>
-#include <cstring>
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <thread>
-
-extern char **environ;
 
 namespace {
 
+namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Copies every byte between the two master sides until it is destroyed.
-class TNullModem {
+const char *const KeeperBanner = "Korvel line keeper ready: LIST shows the lines kept, NEW forgets them\n>";
+const char *const ReverseBanner = "Korvel AT89S52 ready: lines come back reversed\n";
+
+// PATH naming only an empty folder while it lives, so that s51 cannot be found.
+class TNoSimulator {
 public:
-    TNullModem(const TPtyPair &a, const TPtyPair &b)
-        : Thread([this, &a, &b] {
-              while (!Stopping) {
-                  pollfd fds[2] = {{a.Master(), POLLIN, 0}, {b.Master(), POLLIN, 0}};
-                  if (::poll(fds, 2, 10) <= 0)
-                      continue;
-                  Copy(fds[0], b);
-                  Copy(fds[1], a);
-              }
-          })
+    explicit TNoSimulator(const fs::path &empty) : Saved(std::getenv("PATH") ? std::getenv("PATH") : "")
     {
+        fs::create_directories(empty);
+        ::setenv("PATH", empty.c_str(), 1);
     }
-    ~TNullModem()
-    {
-        Stopping = true;
-        Thread.join();
-    }
+    ~TNoSimulator() { ::setenv("PATH", Saved.c_str(), 1); }
 
 private:
-    static void Copy(const pollfd &from, const TPtyPair &to)
-    {
-        char bytes[256];
-        const ssize_t n = (from.revents & POLLIN) ? ::read(from.fd, bytes, sizeof bytes) : 0;
-        if (n > 0)
-            to.Send(std::string(bytes, static_cast<std::size_t>(n)));
-    }
-
-    std::atomic<bool> Stopping{false};
-    std::thread Thread;
+    std::string Saved;
 };
 
-// s51 running the firmware with its UART on `tty`, stopped when this goes.
-class TSimulator {
-public:
-    TSimulator(const std::string &tty, const std::string &firmware)
+class VirtualTerminalTest : public testing::Test {
+protected:
+    void SetUp() override
     {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        // The echo firmware's baud-rate timer assumes an 11.0592 MHz crystal; -g starts it at once.
-        const char *argv[] = {"s51", "-X", "11.0592M", "-s", tty.c_str(), "-g", firmware.c_str(), nullptr};
-        Error = ::posix_spawnp(&Pid, "s51", &actions, nullptr, const_cast<char **>(argv), environ);
-        if (Error != 0)
-            Pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
+        Dir = fs::temp_directory_path() / ("korvel-virtual-terminal-" + std::to_string(::getpid()) + "-" +
+                                           testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(Dir);
+        Settings.PortName = "sim";
+        Settings.Device = 3; // the AT89S52 the examples are written for
+        Settings.ResetDelay1 = Settings.ResetDelay2 = 1;
+        Com.SetShowErrors(false);
+        Com.SetBaud(9600);
+        Com.SetHooks({nullptr, [] { QCoreApplication::processEvents(); }});
+        std::string error;
+        ASSERT_EQ(Session.Open({}, error), TOpenResult::Ok) << error;
+        Session.Virtual()->Chip().SetWriteCycle(20us);
+        Session.Virtual()->Chip().SetEraseTime(200us);
+        Form = std::make_unique<TDebugForm>(Com, Settings, Outcome.Status);
+        Form->show();
     }
-    ~TSimulator()
+    void TearDown() override
     {
-        if (Pid > 0) {
-            ::kill(Pid, SIGTERM);
-            ::waitpid(Pid, nullptr, 0);
-        }
+        Form.reset();
+        fs::remove_all(Dir);
     }
-    // 0 once it runs; ENOENT when s51 is not installed.
-    int Error = 0;
 
-private:
-    pid_t Pid = -1;
+    // An operation on the programming thread, as a menu starts it; the window's polling waits meanwhile.
+    void Run(TOperationCode code) { RunOperation(code, Session.Lines(), Settings, Outcome); }
+    void Program(const char *firmware)
+    {
+        std::fill(Outcome.Memory.Buffer.begin(), Outcome.Memory.Buffer.end(), 0xFF);
+        ASSERT_TRUE(LoadHexFile(Outcome.Memory, Settings.Device, firmware, true, {}).Ok);
+        Run(opWriteCode);
+        ASSERT_TRUE(Outcome.Status.DeviceFound);
+    }
+    std::string Screen() const { return ConsoleText(*Form->Console1); }
+    // s51 runs slower than the chip on a busy machine: the waits are generous.
+    bool Shows(const std::string &text, std::size_t times = 1)
+    {
+        return WaitUntil([&] { return Occurrences(Screen(), text) >= times; }, 60000);
+    }
+    static std::size_t Occurrences(const std::string &text, const std::string &part)
+    {
+        std::size_t count = 0;
+        for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1))
+            ++count;
+        return count;
+    }
+    void Type(const char *text)
+    {
+        QTest::keyClicks(Form->Console1, text);
+        QTest::keyClick(Form->Console1, Qt::Key_Return);
+    }
+
+    fs::path Dir;
+    TSettings Settings = QuickSettings();
+    T_QCCom32 Com;
+    TPortSession Session{Com, Settings};
+    TOutcome Outcome;
+    std::unique_ptr<TDebugForm> Form;
 };
 
-TEST(DebugFormS51, TypedCharactersComeBackFromTheSimulated8051)
+#define SKIP_WITHOUT_S51()                                                                                             \
+    if (TChildProcess::FindOnPath("s51").empty())                                                                      \
+    GTEST_SKIP() << "s51 (Debian package sdcc-ucsim) is not installed"
+
+// What the window shows is the program's own: its greeting once RESET is released, answers to what is
+// typed, a greeting again (and memory forgotten) after a Chip Reset, another program's greeting after
+// an operation wrote it, and a rate the terminal does not share named without stopping the program.
+TEST_F(VirtualTerminalTest, TheProgramGreetsAnswersAndStartsOverAfterResetsAndOperations)
 {
-    TPtyPair portSide;
-    TPtyPair simSide;
-    simSide.MakeSlaveRaw();
-    TNullModem cable(portSide, simSide);
-    TSimulator s51(simSide.SlavePath(), KORVEL_SOURCE_DIR "/examples/echo/echo.ihx");
-    if (s51.Error == ENOENT)
-        GTEST_SKIP() << "s51 (Debian package sdcc-ucsim) is not installed";
-    ASSERT_EQ(s51.Error, 0) << std::strerror(s51.Error);
+    SKIP_WITHOUT_S51();
+    EXPECT_EQ(Com.TargetProblem(), "") << "an erased chip runs nothing and lacks nothing";
+    Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
+    ASSERT_TRUE(Shows(KeeperBanner)) << Screen();
+    Type("10 A");
+    ASSERT_TRUE(Shows("10 A\n>")) << Screen();
 
-    T_QCCom32 com;
-    com.SetShowErrors(false);
-    com.SetPortName(portSide.SlavePath());
-    ASSERT_TRUE(com.Open());
-    TSettings settings;
-    TProgStatus status;
-    TDebugForm form(com, settings, status);
-    form.show();
+    Run(opChipReset);
+    ASSERT_TRUE(Shows(KeeperBanner, 2)) << Screen();
+    Type("LIST");
+    EXPECT_TRUE(Shows(">LIST\n\nREADY\n>")) << "the reset forgot the line kept: " << Screen();
 
-    const auto screenHas = [&form](const std::string &rows) {
-        return ConsoleText(*form.Console1).find(rows) != std::string::npos;
+    Program(KORVEL_SOURCE_DIR "/examples/reverse/reverse.ihx");
+    ASSERT_TRUE(Shows(ReverseBanner)) << Screen();
+    Type("abc");
+    EXPECT_TRUE(Shows("abc\ncba\n")) << Screen();
+
+    Com.SetBaud(300);
+    const std::string note = BaudMismatchText(9600, 300);
+    ASSERT_TRUE(Shows(note.substr(0, 40))) << Screen();
+    Com.SetBaud(9600);
+    Type("xy");
+    EXPECT_TRUE(Shows("xy\nyx\n")) << "the program ran on: " << Screen();
+    EXPECT_EQ(Occurrences(Screen(), ReverseBanner), 1u);
+}
+
+// The upload waits for each prompt and the capture saves the listing, against the line keeper.
+TEST_F(VirtualTerminalTest, UploadAndListingRunAgainstTheProgram)
+{
+    SKIP_WITHOUT_S51();
+    Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
+    ASSERT_TRUE(Shows(KeeperBanner)) << Screen();
+    std::ofstream(Dir / "two.bas") << "10 PRINT 1\r\n20 END\r\n";
+    AnswerFileDialog(QString::fromStdString((Dir / "two.bas").string()));
+    Form->OpenBASICfile1->trigger();
+    ASSERT_TRUE(Shows("10 PRINT 1\n>20 END\n>")) << Screen();
+
+    AnswerFileDialog(QString::fromStdString((Dir / "back.bas").string()));
+    Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    EXPECT_EQ(ReadText(Dir / "back.bas"), "10 PRINT 1\r\n20 END\r\n");
+}
+
+// Without s51 the window says how to install it, once, and goes on as before: keys are taken and
+// operations run.
+TEST_F(VirtualTerminalTest, WithoutS51TheWindowSaysHowToInstallIt)
+{
+    const TNoSimulator hidden(Dir / "empty");
+    Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
+    const auto flat = [this] {
+        std::string text = Screen();
+        text.erase(std::remove(text.begin(), text.end(), '\n'), text.end());
+        return text;
     };
-    // The simulator runs slower than the chip on a busy machine: the waits are generous.
-    const auto waitFor = [&](const std::string &rows) {
-        QDeadlineTimer deadline(60s);
-        while (!screenHas(rows) && !deadline.hasExpired())
-            QTest::qWait(20);
-        return screenHas(rows);
-    };
-    ASSERT_TRUE(waitFor("Korvel echo ready\n"));
-    QTest::keyClicks(form.Console1, "hi 8051");
-    QTest::keyClick(form.Console1, Qt::Key_Return);
-    EXPECT_TRUE(waitFor("Korvel echo ready\nhi 8051\n\n"));
+    ASSERT_TRUE(WaitUntil([&] { return flat().find(S51MissingText) != std::string::npos; })) << Screen();
+    Type("10 A");
+    Run(opVerifyCode);
+    EXPECT_EQ(Outcome.Status.VerifyDifferences, false);
+    QTest::qWait(200);
+    EXPECT_EQ(Occurrences(flat(), S51MissingText), 1u) << Screen();
 }
 
 } // namespace
