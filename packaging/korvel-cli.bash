@@ -22,11 +22,11 @@ _korvel_cli()
         --settings | --trace)
             _korvel_cli_files
             return ;;
-        --write-delay | --clock-delay | --settle)
+        --write-delay | --clock-delay | --settle | --crystal | --seconds)
             return ;;
     esac
     if [[ $cur == -* ]]; then
-        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--settle$IFS--whole$IFS--quiet$IFS--no-verify$IFS--lenient$IFS--help$IFS--version" -- "$cur"))
+        COMPREPLY=($(compgen -W "--port$IFS--device$IFS--preset$IFS--settings$IFS--trace$IFS--write-delay$IFS--clock-delay$IFS--settle$IFS--crystal$IFS--seconds$IFS--whole$IFS--quiet$IFS--no-verify$IFS--lenient$IFS--help$IFS--version" -- "$cur"))
         return
     fi
     _korvel_cli_arguments "$at"
@@ -39,7 +39,7 @@ _korvel_cli_arguments()
     for ((i = 1; i <= $1; i++)); do
         word=${COMP_WORDS[i]}
         case $word in
-            --port | --device | --preset | --settings | --trace | --write-delay | --clock-delay | --settle)
+            --port | --device | --preset | --settings | --trace | --write-delay | --clock-delay | --settle | --crystal | --seconds)
                 [[ ${COMP_WORDS[i+1]} == = ]] && ((i++))
                 ((i++)) ;;
             -*) ;;
@@ -48,7 +48,7 @@ _korvel_cli_arguments()
     done
     case $command in
         "")
-            COMPREPLY=($(compgen -W "detect${IFS}read-code${IFS}read-data${IFS}write-code${IFS}write-code-fast${IFS}write-data${IFS}verify-code${IFS}verify-data${IFS}erase${IFS}reset${IFS}lock${IFS}lines${IFS}list-ftdi" -- "$cur")) ;;
+            COMPREPLY=($(compgen -W "detect${IFS}read-code${IFS}read-data${IFS}write-code${IFS}write-code-fast${IFS}write-data${IFS}verify-code${IFS}verify-data${IFS}erase${IFS}reset${IFS}lock${IFS}lines${IFS}list-ftdi${IFS}terminal" -- "$cur")) ;;
         read-code | read-data | write-code | write-code-fast | write-data | verify-code | verify-data)
             ((${#given[@]} == 0)) && _korvel_cli_files ;;
         lock)
