@@ -177,4 +177,25 @@ TEST_F(VirtualTerminalTest, WithoutS51TheWindowSaysHowToInstallIt)
     EXPECT_EQ(Occurrences(flat(), S51MissingText), 1u) << Screen();
 }
 
+// The line keeper after its greeting, an upload and a listing, saved for the manual when
+// KORVEL_SCREENSHOT_DIR names a folder.
+TEST_F(VirtualTerminalTest, Screenshot)
+{
+    const char *folder = std::getenv("KORVEL_SCREENSHOT_DIR");
+    if (!folder)
+        GTEST_SKIP() << "KORVEL_SCREENSHOT_DIR is not set";
+    SKIP_WITHOUT_S51();
+    Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
+    ASSERT_TRUE(Shows(KeeperBanner)) << Screen();
+    std::ofstream(Dir / "table.bas") << "10 FOR I=1 TO 3\r\n20 PRINT I,I*I\r\n30 NEXT I\r\n";
+    AnswerFileDialog(QString::fromStdString((Dir / "table.bas").string()));
+    Form->OpenBASICfile1->trigger();
+    ASSERT_TRUE(Shows("30 NEXT I\n>")) << Screen();
+    AnswerFileDialog(QString::fromStdString((Dir / "back.bas").string()));
+    Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    ASSERT_TRUE(Shows("READY\n>")) << Screen();
+    QTest::qWait(100);
+    ASSERT_TRUE(Form->grab().save(QString::fromLocal8Bit(folder) + "/terminal-virtual.png"));
+}
+
 } // namespace
