@@ -32,6 +32,23 @@ TEST(CliOptions, CommandsWithAndWithoutFile)
         EXPECT_EQ(Parse({"--device", name, "detect"}).Options.Device, device) << name;
 }
 
+// terminal takes no FILE; its --seconds and the virtual chip's --crystal take numbers within bounds.
+TEST(CliOptions, TerminalSecondsAndCrystal)
+{
+    TCliParse p = Parse({"terminal", "--seconds", "2.5", "--crystal=12"});
+    ASSERT_EQ(p.Error, "");
+    EXPECT_EQ(p.Options.Command, TCliCommand::Terminal);
+    EXPECT_EQ(p.Options.Seconds, 2.5);
+    EXPECT_EQ(p.Options.Crystal, 12.0);
+    EXPECT_FALSE(Parse({"terminal"}).Options.Seconds) << "until a signal";
+    EXPECT_NE(Parse({"terminal", "log.txt"}).Error, "");
+    for (const char *seconds : {"-1", "1e9", "2s", ""})
+        EXPECT_NE(Parse({"terminal", "--seconds", seconds}).Error, "") << seconds;
+    for (const char *mhz : {"0", "0.05", "34", "11.0592MHz"})
+        EXPECT_NE(Parse({"--crystal", mhz, "terminal"}).Error, "") << mhz;
+    EXPECT_EQ(Parse({"--crystal", "33", "detect"}).Options.Crystal, 33.0);
+}
+
 TEST(CliOptions, LockBitsClearTheirBits)
 {
     EXPECT_EQ(Parse({"lock"}).Options.LockBitsByte, 0xE7);

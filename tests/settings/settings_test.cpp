@@ -233,6 +233,27 @@ TEST_F(SettingsTest, DelaysOutsideTheDialogsRangesAreTakenAsTheDialogTakesThemAn
     EXPECT_TRUE(LoadSettings(TBigIniFile(""), s).empty()) << "the defaults lie within";
 }
 
+// The virtual chip's crystal is read only: a value it cannot run at is said and leaves the usual one.
+TEST_F(SettingsTest, SimCrystalIsReadWithinItsRangeAndNeverWritten)
+{
+    EXPECT_EQ(LoadFrom("").SimCrystal, 11.0592);
+    EXPECT_EQ(LoadFrom("[SerialPort]\nSimCrystal=24\n").SimCrystal, 24.0);
+    for (const char *bad : {"0", "-3", "40", "fast"}) {
+        WriteBytes(Path, std::string("[SerialPort]\nSimCrystal=") + bad + "\n");
+        TBigIniFile ini(Path);
+        TSettings s;
+        EXPECT_EQ(LoadSettings(ini, s), std::vector<std::string>{std::string("SimCrystal=") + bad +
+                                                                 " in [SerialPort] is no crystal the virtual chip "
+                                                                 "takes (0.1 to 33 MHz): 11.0592 MHz is used"});
+        EXPECT_EQ(s.SimCrystal, 11.0592) << bad;
+    }
+    TBigIniFile ini(Path);
+    TSettings s;
+    s.SimCrystal = 12;
+    SaveSettings(ini, s);
+    EXPECT_EQ(ReadBytes(Path).find("SimCrystal=12"), std::string::npos);
+}
+
 TEST(OperationProblem, NamesADeviceNoChipHasAndAMisoWithoutAnInput)
 {
     TSettings s;

@@ -7,6 +7,8 @@
 #include "buffer/memory_buffer.h"
 #include "sim/child_process.h"
 #include "sim/s51_target.h"
+#include "settings/settings.h"
+#include "sim/virtual_target.h"
 
 #include <chrono>
 #include <csignal>
@@ -204,6 +206,51 @@ TEST(S51Target, MapsTheAT89S8252DataEepromOverMovxWhileEemenIsSet)
     std::vector<std::uint8_t> expected = chip.Data;
     expected[0x11] = 0x5A;
     EXPECT_EQ(target.DataMemory(), expected);
+}
+
+// The virtual target runs its chip's program while the port is open and RESET released, stops it
+// when RESET rises, and keeps in the chip the EEPROM bytes the program wrote, beside what was loaded
+// into the chip meanwhile; an erased chip runs nothing.
+TEST(VirtualUart, RunsWhileOpenAndReleasedAndKeepsWhatTheProgramWrote)
+{
+    REQUIRE_S51();
+    const auto code = Program({
+        0x43, 0x96, 0x18, // 000B ORL WMCON,#18h      EEMEN, EEMWE
+        0x90, 0x00, 0x11, // 000E MOV DPTR,#0011h
+        0x74, 0x5A,       // 0011 MOV A,#5Ah
+        0xF0,             // 0013 MOVX @DPTR,A        EEPROM 11h
+        0x53, 0x96, 0xE7, // 0014 ANL WMCON,#0E7h
+        0x74, 0x44,       // 0017 MOV A,#'D'
+        0xF5, 0x99,       // 0019 MOV SBUF,A
+        0x80, 0xFE,       // 001B SJMP $
+    });
+    TSettings settings; // RESET on DTR, which a port opens cleared: released
+    TVirtualTarget target(settings);
+    TVirtualChip &chip = target.Chip();
+    chip.SetContents(AssembledChip(TChipKind::AT89S8252, code));
+    TVirtualUart &uart = target.Uart();
+    TS51Target &s51 = uart.Target();
+    EXPECT_FALSE(s51.Running()) << "nothing runs before the port opens";
+    uart.PortOpened(true);
+    EXPECT_EQ(ReadUntil(s51, "D"), "D");
+
+    TSimImage loaded = chip.Contents();
+    loaded.Data[0x20] = 0x33;
+    chip.SetContents(loaded);
+    target.Lines().SetDtr(true);
+    EXPECT_FALSE(s51.Running());
+    EXPECT_EQ(chip.Contents().Data[0x11], 0x5A);
+    EXPECT_EQ(chip.Contents().Data[0x20], 0x33);
+
+    target.Lines().SetDtr(false);
+    EXPECT_EQ(ReadUntil(s51, "D"), "D") << "released again, it starts over";
+    uart.PortOpened(false);
+    EXPECT_FALSE(s51.Running());
+
+    chip.SetContents(TSimImage::Erased(TChipKind::AT89S8252));
+    uart.PortOpened(true);
+    EXPECT_FALSE(s51.Running());
+    EXPECT_EQ(uart.Problem(), "");
 }
 
 TEST(S51Target, RefusesToStartSayingWhy)
