@@ -165,7 +165,7 @@ TEST_F(InstallTest, BashCompletionOffersTheToolsCommandsOptionsAndPresets)
         commands.insert((*it)[1].str());
     for (auto it = std::sregex_iterator(help.begin(), help.end(), option); it != std::sregex_iterator(); ++it)
         options.insert(it->str());
-    ASSERT_EQ(commands.size(), 13u) << help;
+    ASSERT_EQ(commands.size(), 14u) << help;
 
     EXPECT_EQ(complete("''"), commands);
     EXPECT_EQ(complete("--"), options);
