@@ -626,7 +626,11 @@ int TCli::Terminal()
         Port.SetBreak(false);
     else
         Say("note: ", "RESET is wired to TXD: standard input is not sent, since every character would reset the target");
-    return CopyTerminal(send);
+    const int result = CopyTerminal(send);
+    // A virtual chip's program stops here, so what it wrote into its EEPROM is in the image the
+    // session flushes next, and a failure to save it is reported.
+    Port.Close();
+    return result;
 }
 
 // What comes from the target goes to standard output as it comes; standard input ending only stops
