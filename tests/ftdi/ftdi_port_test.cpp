@@ -6,6 +6,7 @@
 #include "ftdi/ftdi_tty.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
+#include "link/virtual_serial.h"
 #include "settings/settings.h"
 #include "sim/ftdi_fake.h"
 #include "sim/virtual_chip.h"
@@ -15,6 +16,8 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -378,6 +381,35 @@ TEST(FtdiPort, TheUartTakesOverAtTheLinksLevels)
         EXPECT_FALSE(cable.Fake->InBitBang());
         EXPECT_EQ(cable.Fake->PinHistory().back().Pins, PinTxd | PinRts);
     }
+}
+
+// The program behind the cable's UART pins, as a stub: what it sends waits in Outgoing.
+struct TProgramStub : TVirtualSerial {
+    void PortOpened(bool) override {}
+    void SetBaud(int) override {}
+    void Write(const std::string &bytes) override { Heard += bytes; }
+    std::string ReadQueued() override { return std::exchange(Outgoing, {}); }
+    int InCount() override { return static_cast<int>(Outgoing.size()); }
+    std::string Problem() const override { return {}; }
+    std::string Heard, Outgoing;
+};
+
+// What the target's program sends while the cable is in bit-bang mode is lost, as a cable loses it;
+// in UART mode it reaches the port, and what the port writes reaches the program.
+TEST(FtdiPort, TheProgramBehindTheCableIsHeardOnlyInUartMode)
+{
+    TProgramStub program;
+    TCable cable(Quick(), [&program](TFtdiFake &fake) { fake.SetPeer(&program); });
+    ASSERT_TRUE(cable.Opened);
+    EXPECT_TRUE(cable.Detect());
+    program.Outgoing = "lost";
+    cable.Link->EndProgramming();
+    EXPECT_TRUE(cable.Fake->InBitBang());
+    EXPECT_EQ(cable.Fake->BytesLost(), 4u);
+    ASSERT_TRUE(cable.Port->Write("hi\r"));
+    program.Outgoing = "Korvel ready\r\n";
+    EXPECT_EQ(cable.Port->ReadQueued(), "Korvel ready\r\n");
+    EXPECT_EQ(program.Heard, "hi\r");
 }
 
 // Pins the chip lacks, or inverts in its EEPROM, cannot serve the wiring; a TTL-level cable carries
