@@ -594,6 +594,9 @@ int TCli::ShowLines()
         Out << problem << '\n';
     if (problem.empty() && !Opt.Quiet)
         Out << SckText(MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
+    if (Session->Virtual() && !Opt.Quiet)
+        Out << "The virtual chip's program runs at " << Settings.SimCrystal
+            << " MHz (SimCrystal in [SerialPort], or --crystal)\n";
     // A pseudo-terminal has no modem lines to measure; a wiring the cable cannot serve reads nothing.
     if (Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
         DescribeCost(MeasureInputs());

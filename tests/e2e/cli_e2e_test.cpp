@@ -710,6 +710,7 @@ TEST_F(CliTest, TerminalConnectsToTheProgramOnEveryVirtualPort)
     const TRun timed = Cli("terminal --seconds 3 </dev/null");
     EXPECT_EQ(timed.Code, 0) << timed.Err;
     EXPECT_EQ(timed.Out.rfind(banner, 0), 0u) << timed.Out;
+    EXPECT_NE(Cli("--crystal 12 lines").Out.find("The virtual chip's program runs at 12 MHz"), std::string::npos);
 }
 
 // Without s51 the virtual chip runs nothing: terminal says how to install it and ends with exit 4.
