@@ -787,7 +787,7 @@ bool TCli::CheckDataMemory()
 {
     const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData ||
                       (Opt.Command == TCliCommand::VerifyData && DataRangeSize(Settings.Device) == 0);
-    if (data && Settings.Device != 0) {
+    if (data && !HasDataMemory(Settings.Device)) {
         Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
         return false;
     }
