@@ -17,6 +17,7 @@
 #include "link/settle_lines.h"
 #include "link/settle_probe.h"
 #include "link/tty_driver.h"
+#include "link/wiring.h"
 #include "prog/port_session.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
@@ -530,19 +531,9 @@ bool TCli::SaveRead()
 // The functions the settings give a line, e.g. " (SCL)", so a wiring check reads at a glance.
 std::string FunctionsOf(int line, const TSettings &s, bool input)
 {
-    std::string names;
-    auto add = [&](bool match, const char *name) {
-        if (match)
-            names += names.empty() ? std::string(" (") + name : std::string(",") + name;
-    };
-    if (input) {
-        add(s.Miso_Line == line, "MISO");
-    } else {
-        add(s.Reset_Line == line, "RESET");
-        add(s.Mosi_Line == line, "MOSI");
-        add(s.Scl_Line == line, "SCL");
-    }
-    return names.empty() ? names : names + ")";
+    const TWiring wiring = TWiring::From(s);
+    const std::string names = input ? wiring.InputFunctions(line) : wiring.OutputFunctions(line);
+    return names.empty() ? names : " (" + names + ")";
 }
 
 int TCli::ShowLines()

@@ -4,9 +4,10 @@
 #include "ftdi/libftdi_driver.h"
 #include "link/qc_com32.h"
 #include "link/settle_lines.h"
+#include "link/wiring.h"
 #include "settings/settings.h"
 #include "sim/ftdi_fake.h"
-#include "sim/line_trace.h"
+#include "link/line_trace.h"
 #include "sim/virtual_target.h"
 
 #include <algorithm>
@@ -27,21 +28,10 @@ constexpr double SlowBreakMs = 100;
 
 const char *const InputNames[] = {"CTS", "DSR", "RLSD", "RI"};
 
-// The chip moves MISO only after SCL falls, so a rising SCL on a line of its own leaves the settle
-// counting from the request that did move it.
-bool MovesInputs(const TSettings &s, int output, bool level)
-{
-    const bool sclAlone = s.Scl_Line != s.Reset_Line && s.Scl_Line != s.Mosi_Line;
-    return !(sclAlone && output == s.Scl_Line && level != s.SCLInvert);
-}
-
 // "TXD (SCL)"
 std::string TxdFunctions(const TSettings &s)
 {
-    std::string names;
-    for (const auto &[line, name] : {std::pair{s.Reset_Line, "RESET"}, {s.Mosi_Line, "MOSI"}, {s.Scl_Line, "SCL"}})
-        if (line == 0)
-            names += (names.empty() ? "" : ",") + std::string(name);
+    const std::string names = TWiring::From(s).OutputFunctions(0);
     return names.empty() ? names : "TXD (" + names + ")";
 }
 
@@ -74,7 +64,9 @@ std::string PortOpenError(const std::string &device, int reason)
 TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings)
     : Port(port), Settings(settings), SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
 {
-    SettledPort->SetMovesInputs([this](int output, bool level) { return MovesInputs(Settings, output, level); });
+    // A rising SCL on a line of its own leaves the settle counting from the request that did move MISO.
+    SettledPort->SetMovesInputs(
+        [this](int output, bool level) { return TWiring::From(Settings).MovesInputs(output, level); });
 }
 
 TPortSession::~TPortSession()

@@ -10,6 +10,7 @@
 #include "prog/port_session.h"
 #include "prog/prog_status.h"
 #include "prog/prog_thread.h"
+#include "prog/session_lines.h"
 #include "settings/app_ini_file.h"
 #include "settings/settings.h"
 #include "ui/form_rules.h"
@@ -151,8 +152,6 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    class TSessionLines;
-
     void InstallPortHooks();
     void CreateControls();
     void CreateMenus();
