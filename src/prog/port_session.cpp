@@ -113,11 +113,13 @@ TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
     } else {
         DropTarget();
     }
-    Port.AttachVirtual(virtualPort ? &Target->Lines() : nullptr);
-    if (virtualFtdi || IsFtdiPortName(name))
-        AttachFtdi(name);
-    else
+    // The port forwards to one back end: the cable's chip is dropped before the virtual lines come.
+    const bool ftdi = virtualFtdi || IsFtdiPortName(name);
+    if (!ftdi)
         DropFtdi();
+    Port.AttachVirtual(virtualPort ? &Target->Lines() : nullptr);
+    if (ftdi)
+        AttachFtdi(name);
     LookUpDriver(lateCable);
     LossReported = false;
     errno = 0;
