@@ -1,14 +1,14 @@
 #include "app/cli.h"
 
 #include "app/cli_options.h"
+#include "app/port_kinds.h"
 #include "app/stop_signals.h"
 #include "buffer/binary_file.h"
 #include "buffer/chip_kind.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "buffer/unattended_load.h"
-#include "ftdi/ftdi_port.h"
-#include "ftdi/libftdi_driver.h"
+#include "ftdi/ftdi_names.h"
 #include "link/adapter_presets.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
@@ -25,7 +25,6 @@
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
 #include "settings/settings.h"
-#include "sim/virtual_target.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -43,18 +42,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-// The virtual adapter with nothing in its socket: shows what a missing or unpowered chip looks like.
-constexpr const char *EmptySocketPort = "sim-empty";
-
-// The simulated cable a --port value names with its optional image ("sim-ftdi:chip.sim"), or empty.
-std::string VirtualCableOf(const std::string &port)
-{
-    for (const std::string cable : {VirtualFtdiPortName, VirtualLatePortName})
-        if (port == cable || port.rfind(cable + ":", 0) == 0)
-            return cable;
-    return {};
-}
 
 // "0.8", "5", "12.5"
 std::string Ms(double ms)
@@ -94,19 +81,6 @@ std::string SettleVerdict(double inUseMs, double recommendedMs)
     if (inUseMs > recommendedMs)
         return inUse + "enough; " + recommended + " would do as well, and faster";
     return inUse + "right";
-}
-
-// The virtual chip saves its image only at the end of the run, as a new file beside the old one; a
-// folder that cannot take it would show only after the result line.
-std::string ImageProblem(const std::string &path)
-{
-    std::string probe = path + ".XXXXXX";
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0)
-        return "Virtual chip image " + path + ": " + std::strerror(errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return {};
 }
 
 // Difference lines as they arrive, on the programming thread.
@@ -199,7 +173,6 @@ private:
     int Detect();
     int ShowLines();
     int ListFtdiDevices();
-    std::string PortLabel() const;
     bool Described() const;
     void DescribePort();
     void DescribeCost(double requestMs);
@@ -214,7 +187,7 @@ private:
     TCliUi Ui;
     std::string SettingsPath;
     std::string SimImage;
-    bool EmptySocket = false;
+    const TPortKinds Kinds = StandardPortKinds();
     TSettings Settings;
     TMemoryBuffer Memory;
     TProgStatus Status;
@@ -260,19 +233,9 @@ void TCli::ApplyOverrides()
     SimImage = SettingsPath + ".sim";
     if (!Opt.Port)
         return;
+    // A number is a COM port; any other value is a name the rows of the port kinds read.
     const std::string &port = *Opt.Port;
-    if (port == EmptySocketPort) {
-        Settings.PortName = "sim";
-        EmptySocket = true;
-    } else if (port == "sim" || port.rfind("sim:", 0) == 0) {
-        Settings.PortName = "sim";
-        if (port.size() > 4)
-            SimImage = port.substr(4);
-    } else if (const std::string cable = VirtualCableOf(port); !cable.empty()) {
-        Settings.PortName = cable;
-        if (port.size() > cable.size() + 1)
-            SimImage = port.substr(cable.size() + 1);
-    } else if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
+    if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
         Settings.Port = std::stoi(port.substr(0, 6));
         Settings.PortName.clear();
     } else {
@@ -322,17 +285,14 @@ bool TCli::PrepareBuffer()
 
 int TCli::OpenPort()
 {
-    Session = std::make_unique<TPortSession>(Port, Settings);
+    Session = std::make_unique<TPortSession>(Port, Settings, Kinds);
     // A settle the settings file made long must not hold the first signal up.
     Session->SetStopCheck([this] { return Status.StopRequested.load() || TStopSignals::Requested(); });
     Port.SetShowErrors(false);
     std::string error;
-    switch (Session->Open(EmptySocket ? std::string() : SimImage, error)) {
+    switch (Session->Open(SimImage, error)) {
     case TOpenResult::Ok:
-        if (EmptySocket)
-            Session->Virtual()->Chip().SetFault(TChipFault::NoChip);
-        else if (Session->Virtual())
-            error = ImageProblem(SimImage);
+        error = Session->PersistProblem();
         if (error.empty())
             return ExitOk;
         break;
@@ -460,7 +420,7 @@ std::string TCli::BeyondNote(TOperationCode code) const
 int TCli::FinishWithoutDevice(const TFinishMessage &message)
 {
     if (const std::vector<std::string> refused = Port.LineFailures(); !refused.empty())
-        return Fail(ExitPort, PortLabel() + ": " + Joined(refused, "; "));
+        return Fail(ExitPort, Session->PortLabel() + ": " + Joined(refused, "; "));
     const std::string notes = Joined(Session->PortNotes(), "; ");
     const bool silent = Status.Detection.Result == TPresence::NoDevice &&
                         InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
@@ -615,21 +575,17 @@ bool TCli::Described() const
     return !Opt.Quiet && !Session->Driver().Name.empty();
 }
 
-std::string TCli::PortLabel() const
-{
-    return Settings.PortName.empty() ? Port.DeviceName() : Settings.PortName;
-}
-
 // What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303"; for a
 // cable's FTDI chip driven directly, the sample rate measured when it opened.
 void TCli::DescribePort()
 {
-    if (const TFtdiPort *ftdi = Session->Ftdi(); ftdi && !Opt.Quiet)
-        Out << FtdiRateLine(ftdi->Rate()) << '\n';
+    if (!Opt.Quiet)
+        for (const std::string &line : Session->CableDescription())
+            Out << line << '\n';
     if (!Described())
         return;
     const TTtyDriver &tty = Session->Driver();
-    const std::string label = PortLabel();
+    const std::string label = Session->PortLabel();
     const bool named = fs::path(label).filename() == tty.Name;
     Out << "Port " << label << ": " << (named ? "" : tty.Name + ", ") << TtyDriverText(tty) << '\n';
     const double settle = Session->SettleMs();
@@ -751,11 +707,11 @@ void TCli::ForecastDuration()
 
 int TCli::ListFtdiDevices()
 {
-    const std::vector<TFtdiDeviceInfo> devices = CreateLibFtdiDriver()->Devices();
+    const std::vector<std::string> devices = Kinds.Find("ftdi")->List();
     if (devices.empty())
         return Fail(ExitNoDevice, "no FTDI device found");
-    for (const TFtdiDeviceInfo &device : devices)
-        Out << FtdiDeviceLine(device) << '\n';
+    for (const std::string &device : devices)
+        Out << device << '\n';
     return ExitOk;
 }
 

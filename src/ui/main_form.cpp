@@ -69,10 +69,11 @@ QString DroppedFile(const QMimeData *data)
 
 } // namespace
 
-TMainForm::TMainForm(const std::string &settingsPath, const QStringList &arguments, QWidget *parent)
+TMainForm::TMainForm(const std::string &settingsPath, const QStringList &arguments, const TPortKinds &kinds,
+                     QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                               Qt::WindowStaysOnTopHint),
-      Ini(settingsPath), SettingsPath(settingsPath), Arguments(arguments), Session(QCom, Settings)
+      Ini(settingsPath), SettingsPath(settingsPath), Arguments(arguments), Session(QCom, Settings, kinds)
 {
     SessionLines = std::make_unique<TSessionLines>(Session);
     ProgUi = CreateProgUi();

@@ -46,7 +46,9 @@ class TMainForm : public QMainWindow {
 public:
     // settingsPath: the settings file (the program's own, or a test's). arguments: the command line
     // without the program name; the first one names a file to program in batch mode.
-    TMainForm(const std::string &settingsPath, const QStringList &arguments, QWidget *parent = nullptr);
+    // kinds: the table of port kinds the port is opened through; it outlives the window.
+    TMainForm(const std::string &settingsPath, const QStringList &arguments, const TPortKinds &kinds,
+              QWidget *parent = nullptr);
     ~TMainForm() override;
 
     // What the process ends with: the outcome of a batch run, else 0.

@@ -3,6 +3,7 @@
 // close, reopen with the chip's memory kept, and a port lost under an operation where a cable can be.
 // A new kind of port adds its row here.
 #include "operation_outcome.h"
+#include "app/port_kinds.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
 #include "prog/port_session.h"
@@ -106,7 +107,8 @@ protected:
     TSettings Settings = QuickSettings();
     TVirtualChip OwnChip{TChipKind::AT89S8252};
     T_QCCom32 Com;
-    TPortSession Session{Com, Settings};
+    const TPortKinds Kinds = StandardPortKinds();
+    TPortSession Session{Com, Settings, Kinds};
     TFtdiFake *Fake = nullptr;
 };
 
