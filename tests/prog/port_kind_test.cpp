@@ -1,7 +1,8 @@
-// One life cycle run over every kind of port a session opens by name: open, the lines at rest as the
-// trace records them, the presence test against the virtual chip behind it, a write and its verify,
-// close, reopen with the chip's memory kept, and a port lost under an operation where a cable can be.
-// A new kind of port adds its row here.
+// One life cycle run over every row of the port kinds a session opens by name: open, the lines at
+// rest as the trace records them, the presence test against the virtual chip behind it, a write and
+// its verify, close, reopen with the chip's memory kept, and a port lost under an operation where a
+// cable can be. The serial row runs on a pseudo-terminal, which has a data path but no modem lines.
+// A new kind of port adds its names here.
 #include "operation_outcome.h"
 #include "app/port_kinds.h"
 #include "link/isp_link.h"
@@ -13,7 +14,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <memory>
@@ -29,13 +33,15 @@ struct TPortKindRow {
     const char *Name;
     bool OwnChip;   // the chip sits behind a fake libftdi the test hands the session, not a virtual target
     bool CanBeLost; // the cable can be pulled out under an operation
+    bool Empty;     // no chip in the socket: nothing answers
 };
 
 const TPortKindRow Rows[] = {
-    {"sim", false, false},
-    {"sim-pl2303", false, false},
-    {"sim-ftdi", false, false},
-    {"ftdi:s:0x0403:0x6001:KV1@A", true, true},
+    {"sim", false, false, false},
+    {"sim-pl2303", false, false, false},
+    {"sim-ftdi", false, false, false},
+    {"sim-empty", false, false, true},
+    {"ftdi:s:0x0403:0x6001:KV1@A", true, true, false},
 };
 
 void PrintTo(const TPortKindRow &row, std::ostream *out) { *out << row.Name; }
@@ -116,6 +122,15 @@ TEST_P(PortKind, OpensRestsDetectsOperatesClosesReopensAndReportsALoss)
 {
     ASSERT_EQ(Open(), "");
     ASSERT_TRUE(Com.Opened());
+    if (GetParam().Empty) {
+        TOutcome detect;
+        detect.Memory.HighestAddress = -1;
+        Run(opVerifyCode, detect);
+        EXPECT_FALSE(detect.Status.DeviceFound);
+        EXPECT_FALSE(detect.Status.PortLost);
+        EXPECT_EQ(Session.PersistProblem(), "") << "keeps no memory";
+        return;
+    }
     if (!GetParam().OwnChip)
         PrepareChip(Chip());
 
@@ -154,6 +169,55 @@ TEST_P(PortKind, OpensRestsDetectsOperatesClosesReopensAndReportsALoss)
     EXPECT_TRUE(lost.Status.PortLost);
     EXPECT_NE(Session.TakeLostReason(), "");
     EXPECT_EQ(Session.TakeLostReason(), "") << "reported once";
+}
+
+// A terminal device: its data path both ways, close and reopen, and its loss when the other end goes.
+TEST(PortKindSerial, OpensAPseudoTerminalCarriesBytesReopensAndReportsItsLoss)
+{
+    int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(::grantpt(master), 0);
+    ASSERT_EQ(::unlockpt(master), 0);
+    TSettings settings = QuickSettings();
+    settings.PortName = ::ptsname(master);
+    const TPortKinds kinds = StandardPortKinds();
+    T_QCCom32 com;
+    com.SetShowErrors(false);
+    TPortSession session(com, settings, kinds);
+    std::string error;
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(session.Open({}, error), TOpenResult::Ok) << error;
+        EXPECT_EQ(session.PortLabel(), settings.PortName);
+        EXPECT_EQ(session.Virtual(), nullptr);
+        EXPECT_NE(session.Settle(), nullptr) << "a terminal device's inputs settle";
+        ASSERT_TRUE(com.Write("AB"));
+        char bytes[2] = {};
+        for (int tries = 0; tries < 2000 && ::read(master, bytes, 2) <= 0; ++tries)
+            ::usleep(1000);
+        EXPECT_EQ(std::string(bytes, 2), "AB");
+        com.Close();
+    }
+    ASSERT_EQ(session.Open({}, error), TOpenResult::Ok) << error;
+    ::close(master);
+    com.InCount(); // the other end's hang-up shows at the next request
+    std::string text;
+    com.Read(text);
+    EXPECT_TRUE(session.Lines().PortLost());
+    EXPECT_EQ(session.TakeLostReason(), "the serial port " + settings.PortName + " vanished (unplugged?)");
+}
+
+// Every row of the table the programs use is reached by a name the life cycle above runs, or is
+// the serial row, which takes any other name.
+TEST(PortKindTable, EveryRowRunsTheLifeCycle)
+{
+    const TPortKinds kinds = StandardPortKinds();
+    for (const std::unique_ptr<TPortKind> &kind : kinds.Rows()) {
+        const bool covered = std::any_of(std::begin(Rows), std::end(Rows),
+                                         [&](const TPortKindRow &row) { return kinds.Find(row.Name) == kind.get(); });
+        EXPECT_TRUE(covered || kind.get() == kinds.Rows().back().get()) << kind->Name();
+    }
+    EXPECT_EQ(kinds.Find("/dev/ttyUSB0"), kinds.Rows().back().get());
+    EXPECT_EQ(kinds.Find(""), kinds.Rows().back().get());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryKind, PortKind, testing::ValuesIn(Rows), [](const auto &info) {
