@@ -33,8 +33,6 @@ class T_QCCom32 final : public TForwardingLines {
 public:
     using TNotifyEvent = std::function<void(T_QCCom32 &sender)>;
 
-    static constexpr const char *VirtualPortName = "sim";
-
     T_QCCom32();
     ~T_QCCom32() override;
     T_QCCom32(const T_QCCom32 &) = delete;
@@ -79,7 +77,8 @@ public:
     void SetStopbits(std::uint8_t bits);
     int Port() const { return PortNumber; }
     void SetPort(int port);
-    // A device path that overrides Port, or "sim"; empty means /dev/ttyS<Port-1>.
+    // A device path that overrides Port (for a port kind that opens no device, the name its row
+    // gives, such as "sim"); empty means /dev/ttyS<Port-1>.
     const std::string &PortName() const { return DevicePath; }
     void SetPortName(const std::string &name);
     std::string DeviceName() const;

@@ -26,7 +26,7 @@ struct TSimName {
 };
 
 constexpr TSimName SimNames[] = {
-    {TVariant::Serial, "sim", true},
+    {TVariant::Serial, VirtualPortName, true},
     {TVariant::Empty, "sim-empty", false},
     {TVariant::LateCable, "sim-pl2303", true},
     {TVariant::Ftdi, "sim-ftdi", true},
@@ -165,5 +165,5 @@ TCableOpening TSimPortKind::Open(const TCableRequest &request) const
 
 std::string TSimPortKind::Describe(const std::string &name) const
 {
-    return name == "sim" ? "the virtual chip (sim)" : std::string();
+    return name == VirtualPortName ? "the virtual chip (sim)" : std::string();
 }

@@ -5,6 +5,9 @@
 #pragma once
 #include "link/port_kind.h"
 
+// The virtual chip behind the serial port, as the settings name it.
+constexpr const char *VirtualPortName = "sim";
+
 class TSimPortKind final : public TPortKind {
 public:
     std::string Name() const override { return "sim[:IMAGE], sim-empty, sim-pl2303[:IMAGE], sim-ftdi[:IMAGE]"; }
