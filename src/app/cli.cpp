@@ -8,7 +8,6 @@
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "buffer/unattended_load.h"
-#include "ftdi/ftdi_names.h"
 #include "link/adapter_presets.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
@@ -18,6 +17,7 @@
 #include "link/settle_probe.h"
 #include "link/tty_driver.h"
 #include "link/wiring.h"
+#include "prog/cable_report.h"
 #include "prog/port_session.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
@@ -43,44 +43,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// "0.8", "5", "12.5"
-std::string Ms(double ms)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", ms);
-    return text;
-}
-
-std::string Duration(double seconds)
-{
-    char text[32];
-    if (seconds < 100)
-        std::snprintf(text, sizeof text, "%.0f s", seconds);
-    else if (seconds < 6000)
-        std::snprintf(text, sizeof text, "%.1f min", seconds / 60);
-    else
-        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-    return text;
-}
-
 std::string Joined(const std::vector<std::string> &parts, const char *separator)
 {
     std::string text;
     for (const std::string &part : parts)
         text += (text.empty() ? "" : separator) + part;
     return text;
-}
-
-// "The 5 ms in use is too short: use 6 ms", in words, for a user who reads no numbers twice.
-std::string SettleVerdict(double inUseMs, double recommendedMs)
-{
-    const std::string inUse = inUseMs > 0 ? "The " + Ms(inUseMs) + " ms in use is " : "Reading at once is ";
-    const std::string recommended = recommendedMs > 0 ? Ms(recommendedMs) + " ms" : "reading at once";
-    if (inUseMs < recommendedMs)
-        return inUse + "too short: use " + recommended;
-    if (inUseMs > recommendedMs)
-        return inUse + "enough; " + recommended + " would do as well, and faster";
-    return inUse + "right";
 }
 
 // Difference lines as they arrive, on the programming thread.
@@ -173,12 +141,7 @@ private:
     int Detect();
     int ShowLines();
     int ListFtdiDevices();
-    bool Described() const;
-    void DescribePort();
-    void DescribeCost(double requestMs);
-    double MeasureInputs();
-    void ShowBreak();
-    TSckRate MeasureSck();
+    TCableReport Report() { return TCableReport(*Session, Settings, Out, Opt.Quiet); }
     void ForecastDuration();
 
     const TCliOptions &Opt;
@@ -498,7 +461,8 @@ std::string FunctionsOf(int line, const TSettings &s, bool input)
 
 int TCli::ShowLines()
 {
-    DescribePort();
+    TCableReport report = Report();
+    report.DescribePort();
     TIspLink link(Session->Lines(), Settings);
     static const char *const outputs[] = {"TXD", "RTS", "DTR"};
     TLineInterface &lines = Session->Lines();
@@ -530,143 +494,35 @@ int TCli::ShowLines()
         return Stopped(opIdle, TStopPhase::Operation);
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
-    ShowBreak();
+    report.ShowBreak();
     const std::string problem = Session->WiringProblem();
     if (!problem.empty() && !Opt.Quiet)
         Out << problem << '\n';
     if (problem.empty() && !Opt.Quiet)
-        Out << SckText(MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
+        Out << SckText(report.MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
     // A pseudo-terminal has no modem lines to measure; a wiring the cable cannot serve reads nothing.
-    if (Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
-        DescribeCost(MeasureInputs());
+    if (report.Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
+        report.DescribeCost(report.MeasureInputs());
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
-    if (Described())
+    if (report.Described())
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
     return ExitOk;
 }
 
-// Timed on the bits of one Programming Enable, which a chip takes for nothing else; the target is held
-// in reset meanwhile, as the toggling of the outputs held it.
-TSckRate TCli::MeasureSck()
-{
-    TIspLink link(Session->Lines(), Settings);
-    TDeviceCommands device(link, nullptr, [this] { return Session->LineTimeMs(); });
-    link.StartProgramming();
-    device.ProgrammingEnable();
-    link.IdleLines();
-    return {device.SentBitMs(), Settings.ClockDelay};
-}
-
-// A cable whose chip imitates the break shows it in the time a break on and off takes.
-void TCli::ShowBreak()
-{
-    if (!Described() || Session->Driver().Driver != "ch341-uart")
-        return;
-    const double ms = Session->MeasureBreak();
-    Out << "Break: TXD in break and out again in " << Ms(ms) << " ms"
-        << (Session->BreakImitated() ? ": the break is imitated, TXD cannot serve the adapter" : "") << '\n';
-}
-
-// A report for a serial port, not for the virtual chip or a cable's chip driven directly.
-bool TCli::Described() const
-{
-    return !Opt.Quiet && !Session->Driver().Name.empty();
-}
-
-// What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303"; for a
-// cable's FTDI chip driven directly, the sample rate measured when it opened.
-void TCli::DescribePort()
-{
-    if (!Opt.Quiet)
-        for (const std::string &line : Session->CableDescription())
-            Out << line << '\n';
-    if (!Described())
-        return;
-    const TTtyDriver &tty = Session->Driver();
-    const std::string label = Session->PortLabel();
-    const bool named = fs::path(label).filename() == tty.Name;
-    Out << "Port " << label << ": " << (named ? "" : tty.Name + ", ") << TtyDriverText(tty) << '\n';
-    const double settle = Session->SettleMs();
-    const double asked = Settings.PortSettle ? *Settings.PortSettle : Session->DriverSettle();
-    const std::string driver = tty.Driver.empty() ? "the driver" : tty.Driver;
-    std::string reason = driver + " reports line changes late; lines measures this cable";
-    if (Settings.PortSettle)
-        reason = "PortSettle";
-    else if (UncappedSettleMs(tty) > Session->DriverSettle())
-        reason = driver + " reports line changes late, at a polling interval of " + Ms(tty.PollMs) + " ms; at most " +
-                 Ms(MaxDriverSettleMs) + " ms is waited: lines measures what this cable needs";
-    if (settle > 0)
-        Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read (" << reason
-            << (settle > asked ? ", no shorter than the clock delay" : "") << ")\n";
-    else if (Session->DriverSettle() > 0)
-        Out << driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "
-            << "bit before\n";
-}
-
-// What an 8 KiB program costs on a USB cable, and the faster way to drive an FTDI cable.
-void TCli::DescribeCost(double requestMs)
-{
-    const TTtyDriver &tty = Session->Driver();
-    if (tty.Kind == TTtyKind::Usb) {
-        const TTransferTime time = EstimateTransfer(8192, requestMs, Session->SettleMs(), Settings);
-        Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (" << WriteRequestsPerByte(Settings.Device) << " line requests of "
-            << Ms(requestMs) << " ms and a write wait of " << Ms(CodeWriteWaitMs(Settings)) << " ms per byte), its verify "
-            << "about " << Duration(time.ReadSeconds) << '\n';
-    }
-    if (const std::string ftdi = FtdiPortStringFor(tty); !ftdi.empty())
-        Out << "This cable's FTDI chip also works directly, many times faster: PortName=" << ftdi
-            << " in [SerialPort], or korvel-cli --port " << ftdi << '\n';
-}
-
-// How late the port shows MISO, from reads of the first code bytes; returns the time of a line request.
-double TCli::MeasureInputs()
-{
-    const double reference = ReferenceSettleMs(Session->SettleMs());
-    const TSettleMeasurement m =
-        MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference, Session->ReportIntervalMs());
-    std::ostringstream bytes;
-    for (const std::uint8_t b : m.Reference)
-        bytes << (bytes.tellp() > 0 ? " " : "") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
-              << static_cast<int>(b);
-    const std::string silent = Session->SilentInputNote();
-    switch (m.Result) {
-    case TSettleMeasurement::TResult::Measured:
-        Out << "Settle: MISO read right "
-            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms" : "at once") << " after the change that moves it"
-            << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
-            << SettleVerdict(Session->SettleMs(), m.RecommendedMs) << " (PortSettle=" << Ms(m.RecommendedMs)
-            << " in [SerialPort], or korvel-cli --settle " << Ms(m.RecommendedMs) << ")\n";
-        break;
-    case TSettleMeasurement::TResult::NoChanges:
-        Out << "Settle: not measured: the first code bytes read " << bytes.str() << ", no bit differing from the "
-            << "one before: "
-            << (silent.empty() ? "no chip answered (try detect), or its memory is erased there; program something and "
-                                 "measure again"
-                               : silent)
-            << '\n';
-        break;
-    case TSettleMeasurement::TResult::Unstable:
-        Out << "Settle: not measured: the first code bytes read " << Ms(reference) << " ms and " << Ms(2 * reference)
-            << " ms after each output change disagreed: the cable reports even later (a longer --settle "
-            << "lengthens these reads too), or the wiring is loose\n";
-        break;
-    }
-    return m.RequestMs;
-}
-
 int TCli::Detect()
 {
-    DescribePort();
+    TCableReport report = Report();
+    report.DescribePort();
     const int result = RunOperation();
     if (result == ExitOk && !Opt.Quiet && InstructionSetOf(Settings.Device) == TInstructionSet::FourByte)
         Out << ChipAnswerText(Status.Detection) << '\n';
-    if (Described() && Status.DeviceFound)
+    if (report.Described() && Status.DeviceFound)
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
-    if (Described() && !Status.PortLost && result != ExitNotRun)
-        DescribeCost(Session->Settle()->Stats().RequestMs());
+    if (report.Described() && !Status.PortLost && result != ExitNotRun)
+        report.DescribeCost(Session->Settle()->Stats().RequestMs());
     return result;
 }
 
@@ -674,8 +530,6 @@ int TCli::Detect()
 // user of a slow cable is not left guessing (an 8 KiB read on a late cable takes minutes).
 void TCli::ForecastDuration()
 {
-    if (!Described())
-        return;
     const int device = Settings.Device;
     int reads = 0, writes = 0;
     switch (Opt.Command) {
@@ -691,18 +545,7 @@ void TCli::ForecastDuration()
         break;
     default: return;
     }
-    const TTransferTime perByte = EstimateTransfer(1, Session->MeasureRequestMs(), Session->SettleMs(), Settings);
-    const double seconds = writes * perByte.WriteSeconds + reads * perByte.ReadSeconds;
-    if (seconds <= 60)
-        return;
-    std::vector<std::string> parts;
-    if (writes > 0)
-        parts.push_back(std::to_string(writes) + " bytes written at " + Ms(perByte.WriteSeconds * 1000) + " ms each");
-    if (reads > 0)
-        parts.push_back(std::to_string(reads) + " bytes read at " + Ms(perByte.ReadSeconds * 1000) + " ms each");
-    Out << "This takes about " << (Opt.Command == TCliCommand::WriteCodeFast ? "up to " : "") << Duration(seconds)
-        << " on this port (" << Joined(parts, ", ") << ")\n"
-        << std::flush;
+    Report().Forecast(writes, reads, Opt.Command == TCliCommand::WriteCodeFast);
 }
 
 int TCli::ListFtdiDevices()

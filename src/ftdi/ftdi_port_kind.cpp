@@ -42,6 +42,8 @@ TCableOpening TFtdiPortKind::Open(const TCableRequest &request) const
     return opening;
 }
 
+std::string TFtdiPortKind::DirectName(const TTtyDriver &tty) const { return FtdiPortStringFor(tty); }
+
 std::vector<std::string> TFtdiPortKind::List() const
 {
     std::vector<std::string> lines;

@@ -38,4 +38,6 @@ public:
     TCableOpening Open(const TCableRequest &request) const override;
     // One line per FTDI device libftdi finds.
     std::vector<std::string> List() const override;
+    // The name that drives the FTDI chip behind a ftdi_sio terminal device directly.
+    std::string DirectName(const TTtyDriver &tty) const override;
 };

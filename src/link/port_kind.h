@@ -91,6 +91,9 @@ public:
     // What a name of this kind opens, for the port tooltip: "the virtual chip (sim)"; empty: the
     // device itself.
     virtual std::string Describe(const std::string &) const { return {}; }
+    // The name under which this kind drives the cable behind a terminal device directly; empty when
+    // it does not serve that cable.
+    virtual std::string DirectName(const TTtyDriver &) const { return {}; }
 };
 
 class TPortKinds {

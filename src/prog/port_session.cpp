@@ -121,6 +121,14 @@ std::string TPortSession::PersistProblem() const
     return Cable ? Cable->PersistProblem() : std::string();
 }
 
+std::string TPortSession::DirectPortName() const
+{
+    for (const std::unique_ptr<TPortKind> &kind : Kinds.Rows())
+        if (std::string name = kind->DirectName(Tty); !name.empty())
+            return name;
+    return {};
+}
+
 std::string TPortSession::PortLabel() const
 {
     return Label.empty() ? Port.DeviceName() : Label;

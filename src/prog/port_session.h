@@ -46,6 +46,9 @@ public:
     // The name the port goes by in a report: the settings' name without what a row reads from it,
     // or the device a number opens.
     std::string PortLabel() const;
+    // The name under which a row of the port kinds drives the cable behind this serial port directly
+    // (its FTDI chip); empty when none does.
+    std::string DirectPortName() const;
     // Why the port stopped working during use, once per loss (Flush includes it when not taken).
     std::string TakeLostReason();
     // Where the rows that drive an FTDI chip get their driver; the real libftdi unless a test says
