@@ -2,7 +2,7 @@
 #include "link/device_commands.h"
 #include "link/isp_link.h"
 #include "settings/settings.h"
-#include "sim/line_trace.h"
+#include "link/line_trace.h"
 #include "sim/virtual_target.h"
 
 #include <chrono>

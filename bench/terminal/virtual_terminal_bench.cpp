@@ -2,6 +2,7 @@
 // window polls the port as in the program, the port's data path is the program running in s51, and
 // the program sends without pause at 9600 and at 115200 baud. Characters per second, and that as a
 // share of what the line carries (10 bits a character).
+#include "app/port_kinds.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
 #include "prog/port_session.h"
@@ -42,7 +43,8 @@ void Measure(int baud, int baudIndex)
     T_QCCom32 com;
     com.SetShowErrors(false);
     com.SetBaud(baud);
-    TPortSession session(com, settings);
+    const TPortKinds kinds = StandardPortKinds();
+    TPortSession session(com, settings, kinds);
     std::string error;
     if (session.Open({}, error) != TOpenResult::Ok) {
         std::printf("  cannot open the virtual chip: %s\n", error.c_str());

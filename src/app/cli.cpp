@@ -1,14 +1,13 @@
 #include "app/cli.h"
 
 #include "app/cli_options.h"
+#include "app/port_kinds.h"
 #include "app/stop_signals.h"
 #include "buffer/binary_file.h"
 #include "buffer/chip_kind.h"
 #include "buffer/hex_file.h"
 #include "buffer/memory_buffer.h"
 #include "buffer/unattended_load.h"
-#include "ftdi/ftdi_port.h"
-#include "ftdi/libftdi_driver.h"
 #include "link/adapter_presets.h"
 #include "link/device_commands.h"
 #include "link/isp_link.h"
@@ -17,6 +16,8 @@
 #include "link/settle_lines.h"
 #include "link/settle_probe.h"
 #include "link/tty_driver.h"
+#include "link/wiring.h"
+#include "prog/cable_report.h"
 #include "prog/port_session.h"
 #include "prog/prog_thread.h"
 #include "prog/prog_ui.h"
@@ -24,7 +25,6 @@
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
 #include "settings/settings.h"
-#include "sim/virtual_target.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -44,69 +44,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The virtual adapter with nothing in its socket: shows what a missing or unpowered chip looks like.
-constexpr const char *EmptySocketPort = "sim-empty";
-
-// The simulated cable a --port value names with its optional image ("sim-ftdi:chip.sim"), or empty.
-std::string VirtualCableOf(const std::string &port)
-{
-    for (const std::string cable : {VirtualFtdiPortName, VirtualLatePortName})
-        if (port == cable || port.rfind(cable + ":", 0) == 0)
-            return cable;
-    return {};
-}
-
-// "0.8", "5", "12.5"
-std::string Ms(double ms)
-{
-    char text[32];
-    std::snprintf(text, sizeof text, "%.3g", ms);
-    return text;
-}
-
-std::string Duration(double seconds)
-{
-    char text[32];
-    if (seconds < 100)
-        std::snprintf(text, sizeof text, "%.0f s", seconds);
-    else if (seconds < 6000)
-        std::snprintf(text, sizeof text, "%.1f min", seconds / 60);
-    else
-        std::snprintf(text, sizeof text, "%.1f h", seconds / 3600);
-    return text;
-}
-
 std::string Joined(const std::vector<std::string> &parts, const char *separator)
 {
     std::string text;
     for (const std::string &part : parts)
         text += (text.empty() ? "" : separator) + part;
     return text;
-}
-
-// "The 5 ms in use is too short: use 6 ms", in words, for a user who reads no numbers twice.
-std::string SettleVerdict(double inUseMs, double recommendedMs)
-{
-    const std::string inUse = inUseMs > 0 ? "The " + Ms(inUseMs) + " ms in use is " : "Reading at once is ";
-    const std::string recommended = recommendedMs > 0 ? Ms(recommendedMs) + " ms" : "reading at once";
-    if (inUseMs < recommendedMs)
-        return inUse + "too short: use " + recommended;
-    if (inUseMs > recommendedMs)
-        return inUse + "enough; " + recommended + " would do as well, and faster";
-    return inUse + "right";
-}
-
-// The virtual chip saves its image only at the end of the run, as a new file beside the old one; a
-// folder that cannot take it would show only after the result line.
-std::string ImageProblem(const std::string &path)
-{
-    std::string probe = path + ".XXXXXX";
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0)
-        return "Virtual chip image " + path + ": " + std::strerror(errno);
-    ::close(fd);
-    ::unlink(probe.c_str());
-    return {};
 }
 
 // Difference lines as they arrive, on the programming thread.
@@ -203,13 +146,7 @@ private:
     int CopyTerminal(bool send);
     bool ReportTarget(std::string &shown);
     int ListFtdiDevices();
-    std::string PortLabel() const;
-    bool Described() const;
-    void DescribePort();
-    void DescribeCost(double requestMs);
-    double MeasureInputs();
-    void ShowBreak();
-    TSckRate MeasureSck();
+    TCableReport Report() { return TCableReport(*Session, Settings, Out, Opt.Quiet); }
     void ForecastDuration();
 
     const TCliOptions &Opt;
@@ -218,7 +155,7 @@ private:
     TCliUi Ui;
     std::string SettingsPath;
     std::string SimImage;
-    bool EmptySocket = false;
+    const TPortKinds Kinds = StandardPortKinds();
     TSettings Settings;
     TMemoryBuffer Memory;
     TProgStatus Status;
@@ -266,19 +203,9 @@ void TCli::ApplyOverrides()
     SimImage = SettingsPath + ".sim";
     if (!Opt.Port)
         return;
+    // A number is a COM port; any other value is a name the rows of the port kinds read.
     const std::string &port = *Opt.Port;
-    if (port == EmptySocketPort) {
-        Settings.PortName = "sim";
-        EmptySocket = true;
-    } else if (port == "sim" || port.rfind("sim:", 0) == 0) {
-        Settings.PortName = "sim";
-        if (port.size() > 4)
-            SimImage = port.substr(4);
-    } else if (const std::string cable = VirtualCableOf(port); !cable.empty()) {
-        Settings.PortName = cable;
-        if (port.size() > cable.size() + 1)
-            SimImage = port.substr(cable.size() + 1);
-    } else if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
+    if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
         Settings.Port = std::stoi(port.substr(0, 6));
         Settings.PortName.clear();
     } else {
@@ -328,19 +255,16 @@ bool TCli::PrepareBuffer()
 
 int TCli::OpenPort()
 {
-    Session = std::make_unique<TPortSession>(Port, Settings);
+    Session = std::make_unique<TPortSession>(Port, Settings, Kinds);
     // A settle the settings file made long must not hold the first signal up.
     Session->SetStopCheck([this] { return Status.StopRequested.load() || TStopSignals::Requested(); });
     Port.SetShowErrors(false);
     if (const std::optional<int> baud = BaudRateOfIndex(Settings.Baudrate))
         Port.SetBaud(*baud);
     std::string error;
-    switch (Session->Open(EmptySocket ? std::string() : SimImage, error)) {
+    switch (Session->Open(SimImage, error)) {
     case TOpenResult::Ok:
-        if (EmptySocket)
-            Session->Virtual()->Chip().SetFault(TChipFault::NoChip);
-        else if (Session->Virtual())
-            error = ImageProblem(SimImage);
+        error = Session->PersistProblem();
         if (error.empty())
             return ExitOk;
         break;
@@ -468,7 +392,7 @@ std::string TCli::BeyondNote(TOperationCode code) const
 int TCli::FinishWithoutDevice(const TFinishMessage &message)
 {
     if (const std::vector<std::string> refused = Port.LineFailures(); !refused.empty())
-        return Fail(ExitPort, PortLabel() + ": " + Joined(refused, "; "));
+        return Fail(ExitPort, Session->PortLabel() + ": " + Joined(refused, "; "));
     const std::string notes = Joined(Session->PortNotes(), "; ");
     const bool silent = Status.Detection.Result == TPresence::NoDevice &&
                         InstructionSetOf(Settings.Device) == TInstructionSet::ThreeByte;
@@ -539,24 +463,15 @@ bool TCli::SaveRead()
 // The functions the settings give a line, e.g. " (SCL)", so a wiring check reads at a glance.
 std::string FunctionsOf(int line, const TSettings &s, bool input)
 {
-    std::string names;
-    auto add = [&](bool match, const char *name) {
-        if (match)
-            names += names.empty() ? std::string(" (") + name : std::string(",") + name;
-    };
-    if (input) {
-        add(s.Miso_Line == line, "MISO");
-    } else {
-        add(s.Reset_Line == line, "RESET");
-        add(s.Mosi_Line == line, "MOSI");
-        add(s.Scl_Line == line, "SCL");
-    }
-    return names.empty() ? names : names + ")";
+    const TWiring wiring = TWiring::From(s);
+    const std::string names = input ? wiring.InputFunctions(line) : wiring.OutputFunctions(line);
+    return names.empty() ? names : " (" + names + ")";
 }
 
 int TCli::ShowLines()
 {
-    DescribePort();
+    TCableReport report = Report();
+    report.DescribePort();
     TIspLink link(Session->Lines(), Settings);
     static const char *const outputs[] = {"TXD", "RTS", "DTR"};
     TLineInterface &lines = Session->Lines();
@@ -588,21 +503,21 @@ int TCli::ShowLines()
         return Stopped(opIdle, TStopPhase::Operation);
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
-    ShowBreak();
+    report.ShowBreak();
     const std::string problem = Session->WiringProblem();
     if (!problem.empty() && !Opt.Quiet)
         Out << problem << '\n';
     if (problem.empty() && !Opt.Quiet)
-        Out << SckText(MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
+        Out << SckText(report.MeasureSck(), ChipKindForDevice(Settings.Device)) << '\n';
     if (Session->Virtual() && !Opt.Quiet)
         Out << "The virtual chip's program runs at " << Settings.SimCrystal
             << " MHz (SimCrystal in [SerialPort], or --crystal)\n";
     // A pseudo-terminal has no modem lines to measure; a wiring the cable cannot serve reads nothing.
-    if (Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
-        DescribeCost(MeasureInputs());
+    if (report.Described() && problem.empty() && Session->Driver().Kind != TTtyKind::Pseudo)
+        report.DescribeCost(report.MeasureInputs());
     if (lines.PortLost())
         return Fail(ExitPort, Session->TakeLostReason());
-    if (Described())
+    if (report.Described())
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
     return ExitOk;
@@ -671,11 +586,9 @@ int TCli::CopyTerminal(bool send)
 // Why the virtual chip runs nothing ends the command; a note (rates that differ) is said once.
 bool TCli::ReportTarget(std::string &shown)
 {
-    if (const TVirtualTarget *target = Session->Virtual()) {
-        if (std::string failure = target->Uart().Failure(); !failure.empty()) {
-            Fail(ExitPort, failure);
-            return false;
-        }
+    if (std::string failure = Port.TargetFailure(); !failure.empty()) {
+        Fail(ExitPort, failure);
+        return false;
     }
     const std::string problem = Port.TargetProblem();
     if (problem != shown && !problem.empty())
@@ -684,130 +597,18 @@ bool TCli::ReportTarget(std::string &shown)
     return true;
 }
 
-// Timed on the bits of one Programming Enable, which a chip takes for nothing else; the target is held
-// in reset meanwhile, as the toggling of the outputs held it.
-TSckRate TCli::MeasureSck()
-{
-    TIspLink link(Session->Lines(), Settings);
-    TDeviceCommands device(link, nullptr, [this] { return Session->LineTimeMs(); });
-    link.StartProgramming();
-    device.ProgrammingEnable();
-    link.IdleLines();
-    return {device.SentBitMs(), Settings.ClockDelay};
-}
-
-// A cable whose chip imitates the break shows it in the time a break on and off takes.
-void TCli::ShowBreak()
-{
-    if (!Described() || Session->Driver().Driver != "ch341-uart")
-        return;
-    const double ms = Session->MeasureBreak();
-    Out << "Break: TXD in break and out again in " << Ms(ms) << " ms"
-        << (Session->BreakImitated() ? ": the break is imitated, TXD cannot serve the adapter" : "") << '\n';
-}
-
-// A report for a serial port, not for the virtual chip or a cable's chip driven directly.
-bool TCli::Described() const
-{
-    return !Opt.Quiet && !Session->Driver().Name.empty();
-}
-
-std::string TCli::PortLabel() const
-{
-    return Settings.PortName.empty() ? Port.DeviceName() : Settings.PortName;
-}
-
-// What the port is and how its inputs are read, e.g. "Port /dev/ttyUSB0: pl2303, USB 067b:2303"; for a
-// cable's FTDI chip driven directly, the sample rate measured when it opened.
-void TCli::DescribePort()
-{
-    if (const TFtdiPort *ftdi = Session->Ftdi(); ftdi && !Opt.Quiet)
-        Out << FtdiRateLine(ftdi->Rate()) << '\n';
-    if (!Described())
-        return;
-    const TTtyDriver &tty = Session->Driver();
-    const std::string label = PortLabel();
-    const bool named = fs::path(label).filename() == tty.Name;
-    Out << "Port " << label << ": " << (named ? "" : tty.Name + ", ") << TtyDriverText(tty) << '\n';
-    const double settle = Session->SettleMs();
-    const double asked = Settings.PortSettle ? *Settings.PortSettle : Session->DriverSettle();
-    const std::string driver = tty.Driver.empty() ? "the driver" : tty.Driver;
-    std::string reason = driver + " reports line changes late; lines measures this cable";
-    if (Settings.PortSettle)
-        reason = "PortSettle";
-    else if (UncappedSettleMs(tty) > Session->DriverSettle())
-        reason = driver + " reports line changes late, at a polling interval of " + Ms(tty.PollMs) + " ms; at most " +
-                 Ms(MaxDriverSettleMs) + " ms is waited: lines measures what this cable needs";
-    if (settle > 0)
-        Out << "Inputs settle " << Ms(settle) << " ms after each output change before they are read (" << reason
-            << (settle > asked ? ", no shorter than the clock delay" : "") << ")\n";
-    else if (Session->DriverSettle() > 0)
-        Out << driver << " reports line changes late, but PortSettle=0 reads them at once: MISO may show the "
-            << "bit before\n";
-}
-
-// What an 8 KiB program costs on a USB cable, and the faster way to drive an FTDI cable.
-void TCli::DescribeCost(double requestMs)
-{
-    const TTtyDriver &tty = Session->Driver();
-    if (tty.Kind == TTtyKind::Usb) {
-        const TTransferTime time = EstimateTransfer(8192, requestMs, Session->SettleMs(), Settings);
-        Out << "An 8 KiB write takes about " << Duration(time.WriteSeconds) << " on this cable (" << WriteRequestsPerByte(Settings.Device) << " line requests of "
-            << Ms(requestMs) << " ms and a write wait of " << Ms(CodeWriteWaitMs(Settings)) << " ms per byte), its verify "
-            << "about " << Duration(time.ReadSeconds) << '\n';
-    }
-    if (const std::string ftdi = FtdiPortStringFor(tty); !ftdi.empty())
-        Out << "This cable's FTDI chip also works directly, many times faster: PortName=" << ftdi
-            << " in [SerialPort], or korvel-cli --port " << ftdi << '\n';
-}
-
-// How late the port shows MISO, from reads of the first code bytes; returns the time of a line request.
-double TCli::MeasureInputs()
-{
-    const double reference = ReferenceSettleMs(Session->SettleMs());
-    const TSettleMeasurement m =
-        MeasureSettle(Session->Lines(), *Session->Settle(), Settings, reference, Session->ReportIntervalMs());
-    std::ostringstream bytes;
-    for (const std::uint8_t b : m.Reference)
-        bytes << (bytes.tellp() > 0 ? " " : "") << std::uppercase << std::hex << std::setw(2) << std::setfill('0')
-              << static_cast<int>(b);
-    const std::string silent = Session->SilentInputNote();
-    switch (m.Result) {
-    case TSettleMeasurement::TResult::Measured:
-        Out << "Settle: MISO read right "
-            << (m.ShortestMs > 0 ? Ms(m.ShortestMs) + " ms" : "at once") << " after the change that moves it"
-            << (m.FailedMs ? ", not after " + Ms(*m.FailedMs) + " ms" : "") << " (code bytes " << bytes.str() << ")\n"
-            << SettleVerdict(Session->SettleMs(), m.RecommendedMs) << " (PortSettle=" << Ms(m.RecommendedMs)
-            << " in [SerialPort], or korvel-cli --settle " << Ms(m.RecommendedMs) << ")\n";
-        break;
-    case TSettleMeasurement::TResult::NoChanges:
-        Out << "Settle: not measured: the first code bytes read " << bytes.str() << ", no bit differing from the "
-            << "one before: "
-            << (silent.empty() ? "no chip answered (try detect), or its memory is erased there; program something and "
-                                 "measure again"
-                               : silent)
-            << '\n';
-        break;
-    case TSettleMeasurement::TResult::Unstable:
-        Out << "Settle: not measured: the first code bytes read " << Ms(reference) << " ms and " << Ms(2 * reference)
-            << " ms after each output change disagreed: the cable reports even later (a longer --settle "
-            << "lengthens these reads too), or the wiring is loose\n";
-        break;
-    }
-    return m.RequestMs;
-}
-
 int TCli::Detect()
 {
-    DescribePort();
+    TCableReport report = Report();
+    report.DescribePort();
     const int result = RunOperation();
     if (result == ExitOk && !Opt.Quiet && InstructionSetOf(Settings.Device) == TInstructionSet::FourByte)
         Out << ChipAnswerText(Status.Detection) << '\n';
-    if (Described() && Status.DeviceFound)
+    if (report.Described() && Status.DeviceFound)
         for (const std::string &failure : Port.LineFailures())
             Out << failure << '\n';
-    if (Described() && !Status.PortLost && result != ExitNotRun)
-        DescribeCost(Session->Settle()->Stats().RequestMs());
+    if (report.Described() && !Status.PortLost && result != ExitNotRun)
+        report.DescribeCost(Session->Settle()->Stats().RequestMs());
     return result;
 }
 
@@ -815,8 +616,6 @@ int TCli::Detect()
 // user of a slow cable is not left guessing (an 8 KiB read on a late cable takes minutes).
 void TCli::ForecastDuration()
 {
-    if (!Described())
-        return;
     const int device = Settings.Device;
     int reads = 0, writes = 0;
     switch (Opt.Command) {
@@ -832,27 +631,16 @@ void TCli::ForecastDuration()
         break;
     default: return;
     }
-    const TTransferTime perByte = EstimateTransfer(1, Session->MeasureRequestMs(), Session->SettleMs(), Settings);
-    const double seconds = writes * perByte.WriteSeconds + reads * perByte.ReadSeconds;
-    if (seconds <= 60)
-        return;
-    std::vector<std::string> parts;
-    if (writes > 0)
-        parts.push_back(std::to_string(writes) + " bytes written at " + Ms(perByte.WriteSeconds * 1000) + " ms each");
-    if (reads > 0)
-        parts.push_back(std::to_string(reads) + " bytes read at " + Ms(perByte.ReadSeconds * 1000) + " ms each");
-    Out << "This takes about " << (Opt.Command == TCliCommand::WriteCodeFast ? "up to " : "") << Duration(seconds)
-        << " on this port (" << Joined(parts, ", ") << ")\n"
-        << std::flush;
+    Report().Forecast(writes, reads, Opt.Command == TCliCommand::WriteCodeFast);
 }
 
 int TCli::ListFtdiDevices()
 {
-    const std::vector<TFtdiDeviceInfo> devices = CreateLibFtdiDriver()->Devices();
+    const std::vector<std::string> devices = Kinds.Find("ftdi")->List();
     if (devices.empty())
         return Fail(ExitNoDevice, "no FTDI device found");
-    for (const TFtdiDeviceInfo &device : devices)
-        Out << FtdiDeviceLine(device) << '\n';
+    for (const std::string &device : devices)
+        Out << device << '\n';
     return ExitOk;
 }
 
@@ -875,7 +663,7 @@ bool TCli::CheckDataMemory()
 {
     const bool data = Opt.Command == TCliCommand::ReadData || Opt.Command == TCliCommand::WriteData ||
                       (Opt.Command == TCliCommand::VerifyData && DataRangeSize(Settings.Device) == 0);
-    if (data && Settings.Device != 0) {
+    if (data && !HasDataMemory(Settings.Device)) {
         Fail(ExitUsage, "only the AT89S8252 (--device 8252) has a data memory to read or write");
         return false;
     }

@@ -1,5 +1,6 @@
 // korvel: the GUI program. One instance at a time; `korvel FILE` programs FILE into the chip and ends
 // with korvel-cli's exit codes.
+#include "app/port_kinds.h"
 #include "app/termination_signals.h"
 #include "settings/app_ini_file.h"
 #include "settings/big_ini_file.h"
@@ -44,7 +45,8 @@ int main(int argc, char **argv)
     if (!guard.Acquired())
         return RefuseSecondStart(!arguments.isEmpty());
     try {
-        TMainForm MainForm(SettingsFilePath().string(), arguments);
+        const TPortKinds portKinds = StandardPortKinds();
+        TMainForm MainForm(SettingsFilePath().string(), arguments, portKinds);
         // Closing the main window ends the program at once, whatever other windows are open.
         QObject::connect(&MainForm, &TMainForm::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
         const TTerminationSignals terminationSignals([&MainForm] { MainForm.close(); });

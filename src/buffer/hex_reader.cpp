@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "buffer/hex_file.h"
+#include "buffer/hex_line.h"
 
 namespace {
 

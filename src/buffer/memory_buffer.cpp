@@ -21,6 +21,12 @@ int DataRangeSize(int device)
     return InstructionSetOf(device) == TInstructionSet::FourByte ? 0 : DataMemorySize;
 }
 
+bool HasDataMemory(int device)
+{
+    const TChipInfo *chip = ChipForDevice(device);
+    return chip && chip->DataSize > 0;
+}
+
 void TMemoryBuffer::FillBuffer(std::uint8_t value, int device)
 {
     std::fill_n(Buffer.begin(), CodeMemorySize(device), value);

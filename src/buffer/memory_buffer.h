@@ -17,6 +17,8 @@ int CodeMemorySize(int device);
 // The data memory the data operations cover: 2048 bytes as ever, none on the chips whose
 // instructions have no data memory at all.
 int DataRangeSize(int device);
+// Whether the chip the Device setting names has a data memory its data instructions reach.
+bool HasDataMemory(int device);
 
 struct TMemoryBuffer {
     std::array<std::uint8_t, BufferSize> Buffer{};

@@ -1,5 +1,6 @@
 #include "ftdi/ftdi_port.h"
 
+#include "link/wiring.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -201,15 +202,15 @@ std::string TFtdiPort::Setup()
 // change level at every switch (whether the inversion holds in bit-bang mode is not documented).
 std::string TFtdiPort::WiringProblem(const TFtdiOpenResult &chip) const
 {
-    const std::pair<int, const char *> outputs[] = {
-        {Cfg.Scl_Line, "SCL"}, {Cfg.Mosi_Line, "MOSI"}, {Cfg.Reset_Line, "RESET"}};
+    const TWiring wiring = TWiring::From(Cfg);
+    const std::pair<TWire, const char *> outputs[] = {{wiring.Scl, "SCL"}, {wiring.Mosi, "MOSI"}, {wiring.Reset, "RESET"}};
     std::vector<std::pair<std::uint8_t, std::string>> used;
-    for (const auto &[line, function] : outputs)
-        if (line >= 0 && line <= 2)
-            used.emplace_back(LinePins[line], std::string(OutputNames[line]) + " pin, which the settings wire to " + function);
-    if (Cfg.Miso_Line >= 0 && Cfg.Miso_Line <= 3)
-        used.emplace_back(InputPins[Cfg.Miso_Line],
-                          std::string(InputNames[Cfg.Miso_Line]) + " pin, which the settings wire to MISO");
+    for (const auto &[wire, function] : outputs)
+        if (wire.IsOutput())
+            used.emplace_back(LinePins[wire.Line],
+                              std::string(OutputNames[wire.Line]) + " pin, which the settings wire to " + function);
+    if (const TWire miso = wiring.Miso; miso.IsInput())
+        used.emplace_back(InputPins[miso.Line], std::string(InputNames[miso.Line]) + " pin, which the settings wire to MISO");
     for (const auto &[pin, what] : used)
         if (!(chip.Pins & pin))
             return "the " + chip.Chip + " has no " + what + ": choose another line in the parameters";
@@ -335,13 +336,16 @@ bool TFtdiPort::LinkLevel(int line) const
 std::uint8_t TFtdiPort::RestLevels() const
 {
     std::uint8_t levels = Target.Ttl ? 0 : OutputPins;
-    auto set = [&](int line, bool level) {
-        if (line >= 0 && line <= 2)
-            levels = static_cast<std::uint8_t>(level == Target.Ttl ? levels | LinePins[line] : levels & ~LinePins[line]);
+    auto set = [&](const TWire &wire, bool pinLevel) {
+        const bool level = wire.LineLevel(pinLevel);
+        if (wire.IsOutput())
+            levels = static_cast<std::uint8_t>(level == Target.Ttl ? levels | LinePins[wire.Line]
+                                                                   : levels & ~LinePins[wire.Line]);
     };
-    set(Cfg.Scl_Line, !Cfg.SCLInvert);
-    set(Cfg.Mosi_Line, !Cfg.MOSIInvert);
-    set(Cfg.Reset_Line, Cfg.RESETInvert);
+    const TWiring wiring = TWiring::From(Cfg);
+    set(wiring.Scl, true);
+    set(wiring.Mosi, true);
+    set(wiring.Reset, false);
     return levels;
 }
 
@@ -350,8 +354,8 @@ std::uint8_t TFtdiPort::RestLevels() const
 // it is told in bit-bang mode.
 bool TFtdiPort::TargetRunsAtRest() const
 {
-    return Cfg.Reset_Line >= 0 && Cfg.Reset_Line <= 2 && LinkLevel(Cfg.Reset_Line) == Cfg.RESETInvert &&
-           Levels == RestLevels();
+    const TWire reset = TWiring::From(Cfg).Reset;
+    return reset.IsOutput() && LinkLevel(reset.Line) == reset.LineLevel(false) && Levels == RestLevels();
 }
 
 // One request for each register the pins belong to: modem control for RTS and DTR, the line

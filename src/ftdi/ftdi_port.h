@@ -69,6 +69,7 @@ public:
     bool Write(const std::string &text) override;
     std::string ReadQueued() override;
     int InCount() override;
+    bool KeepsState() const override { return true; }
 
     // The serial port component's line calls, with a UART's meaning (break: TXD low; RTS, DTR on: a
     // low pin), applied in the mode the chip is in: in UART mode as its modem-control and break

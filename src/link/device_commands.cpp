@@ -43,7 +43,9 @@ std::uint8_t DataAddressByte1(std::uint16_t address, TAccess access)
 
 std::uint8_t FourByte::AddressHigh(std::uint16_t address, TChipKind kind)
 {
-    return static_cast<std::uint8_t>((address >> 8) & (kind == TChipKind::AT89S51 ? 0x0F : 0x1F));
+    // The address bits the chip decodes: a smaller chip repeats its memory above.
+    const int highMask = (ChipInfo(kind).CodeSize - 1) >> 8;
+    return static_cast<std::uint8_t>((address >> 8) & highMask);
 }
 
 int LockModeOfByte(std::uint8_t lockBitsByte)

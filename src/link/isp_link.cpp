@@ -2,6 +2,7 @@
 
 #include "link/line_interface.h"
 #include "link/precise_delay.h"
+#include "link/wiring.h"
 #include "settings/settings.h"
 
 #include <algorithm>
@@ -21,33 +22,33 @@ void TIspLink::SetOutputLine(int index, bool level)
     }
 }
 
+void TIspLink::SetPin(const TWire &wire, bool level)
+{
+    SetOutputLine(wire.Line, wire.LineLevel(level));
+}
+
 void TIspLink::SclLow()
 {
-    SetOutputLine(Cfg.Scl_Line, Cfg.SCLInvert);
+    SetPin(TWiring::From(Cfg).Scl, false);
 }
 
 void TIspLink::SclHigh()
 {
-    SetOutputLine(Cfg.Scl_Line, !Cfg.SCLInvert);
+    SetPin(TWiring::From(Cfg).Scl, true);
 }
 
 void TIspLink::SetMosi(bool bit)
 {
-    SetOutputLine(Cfg.Mosi_Line, bit != Cfg.MOSIInvert);
+    SetPin(TWiring::From(Cfg).Mosi, bit);
 }
-
-namespace {
-
-bool IsInputLine(int line) { return line >= 0 && line <= 3; }
-
-} // namespace
 
 bool TIspLink::ReadMiso()
 {
-    if (!IsInputLine(Cfg.Miso_Line))
+    const TWire miso = TWiring::From(Cfg).Miso;
+    if (!miso.IsInput())
         return false; // no line: constant False, not inverted
-    LineIf.QueueSample(Cfg.Miso_Line);
-    return LineIf.TakeSample() != Cfg.MISOInvert;
+    LineIf.QueueSample(miso.Line);
+    return miso.LineLevel(LineIf.TakeSample());
 }
 
 void TIspLink::Wait(double ms)
@@ -67,12 +68,12 @@ void TIspLink::Flush()
 
 void TIspLink::ResetActive()
 {
-    SetOutputLine(Cfg.Reset_Line, !Cfg.RESETInvert);
+    SetPin(TWiring::From(Cfg).Reset, true);
 }
 
 void TIspLink::ResetInactive()
 {
-    SetOutputLine(Cfg.Reset_Line, Cfg.RESETInvert);
+    SetPin(TWiring::From(Cfg).Reset, false);
 }
 
 void TIspLink::SendByte(std::uint8_t value)
@@ -99,12 +100,13 @@ TPendingByte TIspLink::QueueReceiveByte()
 
 TPendingByte TIspLink::QueueReceiveMore()
 {
-    const TPendingByte pending{IsInputLine(Cfg.Miso_Line), Cfg.MISOInvert};
+    const TWire miso = TWiring::From(Cfg).Miso;
+    const TPendingByte pending{miso.IsInput(), miso.Inverted};
     for (int bit = 7; bit >= 0; --bit) {
         SclHigh();
         Wait(Cfg.ClockDelay / 2);
         if (pending.Sampled) // sampled just before the falling edge
-            LineIf.QueueSample(Cfg.Miso_Line);
+            LineIf.QueueSample(miso.Line);
         SclLow();
         Wait(Cfg.ClockDelay / 2);
     }
@@ -139,7 +141,7 @@ void TIspLink::EndProgramming()
 
 void TIspLink::PulseReset()
 {
-    if (Cfg.Reset_Line < 0 || Cfg.Reset_Line > 2)
+    if (!TWiring::From(Cfg).Reset.IsOutput())
         return;
     ResetActive();
     Wait(Cfg.ResetDelay1);

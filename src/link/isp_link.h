@@ -8,6 +8,7 @@
 
 class TLineInterface;
 struct TSettings;
+struct TWire;
 
 // A received byte whose bits may still be on their way: collect it with TakeByte, in the order the
 // bytes were queued.
@@ -55,6 +56,9 @@ public:
     void Flush();
 
 private:
+    // Puts the pin the wire leads to at `level`, through the wire's inverter.
+    void SetPin(const TWire &wire, bool level);
+
     TLineInterface &LineIf;
     const TSettings &Cfg;
     TDelay Delay;

@@ -41,8 +41,9 @@ public:
 };
 
 // A port whose line calls take effect when made: a sample is read at once, a wait is the delay
-// itself, and nothing is ever held back.
-class TImmediateLines : public TLineInterface {
+// itself, and nothing is ever held back. TBase is the line interface or an interface built on it.
+template <class TBase>
+class TImmediate : public TBase {
 public:
     void QueueSample(int line) override { Samples.push_back(ReadInput(line)); }
     bool TakeSample() override
@@ -53,7 +54,7 @@ public:
         Samples.pop_front();
         return state;
     }
-    void Wait(double ms, TDelay delay) override { delay(ms); }
+    void Wait(double ms, TLineInterface::TDelay delay) override { delay(ms); }
     void Flush() override {}
     bool PortLost() const override { return false; }
 
@@ -61,10 +62,10 @@ protected:
     bool ReadInput(int line)
     {
         switch (line) {
-        case 0: return GetCTS();
-        case 1: return GetDSR();
-        case 2: return GetRLSD();
-        case 3: return GetRI();
+        case 0: return this->GetCTS();
+        case 1: return this->GetDSR();
+        case 2: return this->GetRLSD();
+        case 3: return this->GetRI();
         default: return false;
         }
     }
@@ -72,3 +73,5 @@ protected:
 private:
     std::deque<bool> Samples;
 };
+
+using TImmediateLines = TImmediate<TLineInterface>;

@@ -1,8 +1,7 @@
-// The RS232 port: its control lines serve the ISP link, its data path the terminal. It also stands
-// in for the virtual target: with the device name "sim" the line calls go to an attached line
-// interface and the data path to the program the target runs (a port on which nothing is sent
-// while none is attached). An attached back end (a
-// USB cable's own chip) takes both the lines and the data path.
+// The RS232 port: its control lines serve the ISP link, its data path the terminal. Everything goes to
+// one back end: its own terminal device unless another is attached (the virtual target's lines with
+// a data path on which nothing is sent, or a USB cable's own chip), which then takes both the lines
+// and the data path.
 //
 // Threads: the programming thread drives the control lines and discards the input
 // (DiscardInput) while the UI thread owns everything else (Read with its EndOfResponse,
@@ -15,10 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "link/line_interface.h"
-
-class TPortBackEnd;
-class TVirtualSerial;
+#include "link/forwarding_lines.h"
+#include "link/lines_port.h"
+#include "link/tty_port.h"
 
 enum class TPortButtons { Ok, AbortRetry }; // Abort/Retry boxes are warnings
 enum class TPortAnswer { Ok, Abort, Retry };
@@ -31,11 +29,9 @@ struct TPortHooks {
     std::function<void()> ProcessMessages;
 };
 
-class T_QCCom32 final : public TImmediateLines {
+class T_QCCom32 final : public TForwardingLines {
 public:
     using TNotifyEvent = std::function<void(T_QCCom32 &sender)>;
-
-    static constexpr const char *VirtualPortName = "sim";
 
     T_QCCom32();
     ~T_QCCom32() override;
@@ -55,16 +51,7 @@ public:
     void SetBreak(bool level) override;
     void SetRts(bool level) override;
     void SetDtr(bool level) override;
-    bool GetCTS() override;
-    bool GetDSR() override;
-    bool GetRLSD() override;
-    bool GetRI() override;
-    void QueueSample(int line) override;
-    bool TakeSample() override;
-    void Wait(double ms, TDelay delay) override;
-    void Flush() override;
-    // A device that vanished while open (a USB adapter pulled), until the next Open.
-    bool PortLost() const override;
+    // PortLost: a device that vanished while open (a USB adapter pulled), until the next Open.
     // What the driver refused on each output line since the port opened, the first refusal of each:
     // "TXD cannot be held in break on this cable: Operation not supported". A cable that cannot
     // drive a line otherwise looks like one with no chip behind it.
@@ -90,7 +77,8 @@ public:
     void SetStopbits(std::uint8_t bits);
     int Port() const { return PortNumber; }
     void SetPort(int port);
-    // A device path that overrides Port, or "sim"; empty means /dev/ttyS<Port-1>.
+    // A device path that overrides Port (for a port kind that opens no device, the name its row
+    // gives, such as "sim"); empty means /dev/ttyS<Port-1>.
     const std::string &PortName() const { return DevicePath; }
     void SetPortName(const std::string &name);
     std::string DeviceName() const;
@@ -104,32 +92,23 @@ public:
     bool Opened() const;
     bool InUse() const { return Busy; }
 
-    // The virtual target's lines, used when the device name is "sim". Detaching or replacing them
-    // closes a port opened on them.
+    // The virtual target's lines (the session attaches them for the name "sim"), with a data path on
+    // which nothing is sent. Detaching or replacing them closes a port opened on them.
     void AttachVirtual(TLineInterface *lines);
-    // The virtual target's program: the data path of the name "sim", and for every virtual port the
-    // one told when the port opens and closes, whose Problem the terminal shows. Replacing it tells
-    // the one before that the port closed.
-    void AttachSerial(TVirtualSerial *serial);
-    std::string TargetProblem() const;
     // The back end behind a name it serves (the session decides which); detaching or replacing it
-    // closes a port opened on it.
+    // closes a port opened on it. Detached, the port opens its own terminal device.
     void AttachBackEnd(TPortBackEnd *backEnd);
     void SetHooks(TPortHooks hooks);
+    // What the open port's back end knows of the target behind it (TPortBackEnd): why it runs nothing,
+    // and why it cannot be read as it is, which the terminal shows; empty for a real port.
+    std::string TargetFailure() const;
+    std::string TargetProblem() const;
 
 private:
-    bool OpenDevice();
-    void ApplyLineParams();
+    TLineInterface &Next() const override { return *Active; }
+    TLineParams Params() const { return {BaudRate, ParityChar, DataBits, StopBits}; }
     void Reopen();
     TPortAnswer Report(const std::string &caption, const std::string &text, TPortButtons buttons);
-    void ModemControl(int output, unsigned long request, int bits);
-    void LineRequestFailed(int output, int error);
-    bool ModemStatus(int mask);
-    int QueueCount(unsigned long request);
-    void CheckVanished(int error);
-    bool WaitWritable(int timeoutMs);
-    int WriteAllowanceMs(std::size_t bytes) const;
-    std::string ReadQueued();
     void ReadResponse(std::string &text);
     void WaitForResponse(std::string &text, const std::string &end);
 
@@ -149,13 +128,8 @@ private:
     bool ShowErrorBoxes = true;
     std::atomic<bool> Busy{false};
 
-    // Either thread may find the device gone and close it.
-    std::atomic<int> Fd{-1};
-    std::atomic<bool> Vanished{false};
-    std::array<std::atomic<int>, 3> LineErrors{}; // errno per output line (0 TXD, 1 RTS, 2 DTR); 0: none
-    TLineInterface *Virtual = nullptr;
-    std::atomic<bool> VirtualOpen{false};
-    TPortBackEnd *BackEnd = nullptr;
-    TVirtualSerial *Serial = nullptr;
+    TTtyPort Tty{[this] { return DeviceName(); }};
+    TLinesPort VirtualLines;
+    TPortBackEnd *Active = &Tty;
     TPortHooks Hooks;
 };

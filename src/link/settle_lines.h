@@ -5,7 +5,7 @@
 // settle time has passed since. It forwards every call once and counts the requests and the time
 // the port took for them.
 #pragma once
-#include "link/line_interface.h"
+#include "link/forwarding_lines.h"
 
 #include <array>
 #include <atomic>
@@ -16,7 +16,7 @@
 #include <utility>
 #include <optional>
 
-class TSettleLines final : public TLineInterface {
+class TSettleLines final : public TForwardingLines {
 public:
     using TClock = std::chrono::steady_clock;
 
@@ -33,9 +33,6 @@ public:
     bool GetRI() override;
     void QueueSample(int line) override;
     bool TakeSample() override;
-    void Wait(double ms, TDelay delay) override { Inner.Wait(ms, delay); }
-    void Flush() override { Inner.Flush(); }
-    bool PortLost() const override { return Inner.PortLost(); }
 
     // Which output requests can move an input (output 0 TXD, 1 RTS, 2 DTR, and the level asked); the
     // settle counts from the last of them. Unset: every request.
@@ -64,6 +61,7 @@ public:
     void ResetStats();
 
 private:
+    TLineInterface &Next() const override { return Inner; }
     template <class TCall> auto Timed(TCall call);
     void Output(int output, void (TLineInterface::*set)(bool), bool level);
     bool Input(int line, bool (TLineInterface::*get)());

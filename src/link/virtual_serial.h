@@ -17,4 +17,7 @@ public:
     // Why the program does not run or cannot be read as it is (no simulator, a rate the terminal
     // does not share); empty when all is well.
     virtual std::string Problem() const = 0;
+    // Why the program does not run (no simulator, the simulator ended); unlike Problem, not a rate
+    // that differs.
+    virtual std::string Failure() const = 0;
 };

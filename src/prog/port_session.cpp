@@ -1,196 +1,137 @@
 #include "prog/port_session.h"
 
-#include "ftdi/ftdi_port.h"
-#include "ftdi/libftdi_driver.h"
+#include "link/line_trace.h"
 #include "link/qc_com32.h"
 #include "link/settle_lines.h"
+#include "link/wiring.h"
 #include "settings/settings.h"
-#include "sim/ftdi_fake.h"
-#include "sim/line_trace.h"
-#include "sim/virtual_target.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <utility>
 
 namespace {
-
-// Later than a direct read, earlier than the pl2303 driver's settle: without the settle every
-// read of MISO shows the bit before.
-constexpr std::chrono::microseconds SimulatedCableLag{3000};
 
 // A break on and off is a control transfer or two; an imitated one lasts a character at about 47 baud.
 constexpr double SlowBreakMs = 100;
 
 const char *const InputNames[] = {"CTS", "DSR", "RLSD", "RI"};
 
-// The chip moves MISO only after SCL falls, so a rising SCL on a line of its own leaves the settle
-// counting from the request that did move it.
-bool MovesInputs(const TSettings &s, int output, bool level)
-{
-    const bool sclAlone = s.Scl_Line != s.Reset_Line && s.Scl_Line != s.Mosi_Line;
-    return !(sclAlone && output == s.Scl_Line && level != s.SCLInvert);
-}
-
 // "TXD (SCL)"
 std::string TxdFunctions(const TSettings &s)
 {
-    std::string names;
-    for (const auto &[line, name] : {std::pair{s.Reset_Line, "RESET"}, {s.Mosi_Line, "MOSI"}, {s.Scl_Line, "SCL"}})
-        if (line == 0)
-            names += (names.empty() ? "" : ",") + std::string(name);
+    const std::string names = TWiring::From(s).OutputFunctions(0);
     return names.empty() ? names : "TXD (" + names + ")";
-}
-
-TTtyDriver SimulatedPl2303()
-{
-    TTtyDriver tty;
-    tty.Kind = TTtyKind::Usb;
-    tty.Name = VirtualLatePortName;
-    tty.Driver = "pl2303";
-    tty.Vendor = 0x067b;
-    tty.Product = 0x2303;
-    tty.PollMs = 1;
-    return tty;
 }
 
 } // namespace
 
-// Every front end shows this text as it is (tooltip, message box, korvel-cli's error line), so the
-// advice for the commonest failure is given here once.
-std::string PortOpenError(const std::string &device, int reason)
+TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings, const TPortKinds &kinds)
+    : Port(port), Settings(settings), Kinds(kinds),
+      SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
 {
-    std::string error = "cannot open serial port " + device;
-    if (reason != 0)
-        error += ": " + std::string(std::strerror(reason));
-    if (reason == EACCES)
-        error += " (serial ports belong to the group dialout: sudo adduser $USER dialout, then log in again)";
-    return error;
-}
-
-TPortSession::TPortSession(T_QCCom32 &port, const TSettings &settings)
-    : Port(port), Settings(settings), SettledPort(std::make_unique<TSettleLines>(port, [this] { return SettleMs(); }))
-{
-    SettledPort->SetMovesInputs([this](int output, bool level) { return MovesInputs(Settings, output, level); });
+    // A rising SCL on a line of its own leaves the settle counting from the request that did move MISO.
+    SettledPort->SetMovesInputs(
+        [this](int output, bool level) { return TWiring::From(Settings).MovesInputs(output, level); });
 }
 
 TPortSession::~TPortSession()
 {
     Trace.reset();
-    DropFtdi();
-    DropTarget();
+    DropCable();
 }
 
-void TPortSession::DropTarget()
+// The port forwards to the cable's back end until it is dropped; a trace on the cable's own lines
+// goes with it.
+void TPortSession::DropCable()
 {
-    if (!Target)
+    if (!Cable)
         return;
-    DropFtdi(); // a fake cable may have the chip behind it
-    Port.AttachVirtual(nullptr);
-    Port.AttachSerial(nullptr);
-    Target.reset();
-}
-
-void TPortSession::DropFtdi()
-{
-    if (!FtdiPort)
-        return;
-    if (TraceInner == &FtdiPort->BitBang())
+    if (TraceInner == Cable->OwnLines())
         Trace.reset();
     Port.AttachBackEnd(nullptr);
-    FtdiPort.reset();
-    FtdiName.clear();
+    Cable.reset();
+    CableKind = nullptr;
 }
 
-// A session opened again keeps its virtual chip while it still fits the settings, so that nothing
-// programmed is lost, and keeps recording into the same trace file.
+// A session opened again keeps its cable while it still serves the settings, so that nothing a
+// virtual chip holds is lost, and keeps recording into the same trace file.
 TOpenResult TPortSession::Open(const std::string &simImage, std::string &error)
 {
-    const std::string &name = Settings.PortName;
-    const bool virtualFtdi = name == VirtualFtdiPortName;
-    const bool lateCable = name == VirtualLatePortName;
-    const bool virtualPort = name == T_QCCom32::VirtualPortName || lateCable;
+    const TCableRequest request{Settings.PortName, simImage, &Settings, FtdiDrivers};
+    if (const TOpenResult result = OpenCable(request, error); result != TOpenResult::Ok)
+        return result;
+    Port.AttachBackEnd(Cable->BackEnd());
     Port.SetPort(Settings.Port);
-    Port.SetPortName(lateCable ? T_QCCom32::VirtualPortName : name);
-    if (virtualPort || virtualFtdi) {
-        if (const TOpenResult result = OpenTarget(simImage, error); result != TOpenResult::Ok)
-            return result;
-        Target->Adapter().SetInputLag(lateCable ? SimulatedCableLag : std::chrono::microseconds{0});
-    } else {
-        DropTarget();
-    }
-    Port.AttachVirtual(virtualPort ? &Target->Lines() : nullptr);
-    Port.AttachSerial(Target ? &Target->Uart() : nullptr);
-    if (virtualFtdi || IsFtdiPortName(name))
-        AttachFtdi(name);
-    else
-        DropFtdi();
-    LookUpDriver(lateCable);
+    Port.SetPortName(Cable->DeviceName(request));
+    Label = Cable->Label(request);
+    LookUpDriver();
     LossReported = false;
     errno = 0;
     if (!Port.Open()) {
-        if (FtdiPort)
-            error = "cannot open FTDI device " + name + ": " + FtdiPort->OpenError();
-        else
-            error = PortOpenError(Port.DeviceName(), errno);
+        error = Cable->OpenError(Port.DeviceName(), errno);
         return TOpenResult::PortError;
     }
     BreakTime.reset();
     return OpenTrace(error);
 }
 
-TOpenResult TPortSession::OpenTarget(const std::string &simImage, std::string &error)
+TOpenResult TPortSession::OpenCable(const TCableRequest &request, std::string &error)
 {
-    const bool fits = Target && TargetImage == simImage && Target->Chip().Kind() == ChipKindForDevice(Settings.Device);
-    if (!fits) {
-        DropTarget(); // saves the chip, so that a new one of the same image starts from it
-        try {
-            Target = std::make_unique<TVirtualTarget>(Settings, simImage);
-            TargetImage = simImage;
-        } catch (const TSimImageInUse &e) {
-            error = e.what(); // held by another run, as a port can be
-            return TOpenResult::PortError;
-        } catch (const std::exception &e) {
-            error = e.what();
-            return TOpenResult::FileError;
-        }
+    const TPortKind *kind = Kinds.Find(request.Name);
+    if (Cable && kind == CableKind && Cable->Serves(request))
+        return TOpenResult::Ok;
+    DropCable(); // saves a virtual chip, so that a new one of the same image starts from it
+    if (!kind) {
+        error = PortOpenError(request.Name, ENODEV);
+        return TOpenResult::PortError;
     }
+    TCableOpening opening = kind->Open(request);
+    if (!opening.Cable) {
+        error = opening.Error;
+        return opening.Result;
+    }
+    Cable = std::move(opening.Cable);
+    CableKind = kind;
     return TOpenResult::Ok;
 }
 
-void TPortSession::AttachFtdi(const std::string &name)
+void TPortSession::LookUpDriver()
 {
-    if (FtdiPort && FtdiName == name)
-        return;
-    DropFtdi();
-    std::unique_ptr<TFtdiDriver> driver;
-    if (name == VirtualFtdiPortName) {
-        auto fake = std::make_unique<TFtdiFake>(Target->Chip(), Settings);
-        fake->SetPeer(&Target->Uart());
-        driver = std::move(fake);
-    } else
-        driver = FtdiDrivers ? FtdiDrivers() : CreateLibFtdiDriver();
-    FtdiPort = std::make_unique<TFtdiPort>(std::move(driver), name, Settings);
-    FtdiName = name;
-    Port.AttachBackEnd(FtdiPort.get());
-}
-
-void TPortSession::LookUpDriver(bool lateCable)
-{
-    if (FtdiPort)
-        Tty = {};
-    else if (lateCable)
-        Tty = SimulatedPl2303();
+    if (const std::optional<TTtyDriver> known = Cable->KnownDriver())
+        Tty = *known;
     else if (DriverLookup)
         Tty = DriverLookup(Port.DeviceName());
-    else if (Target)
-        Tty = {};
-    else
+    else if (Cable->TerminalDevice())
         Tty = LookUpTtyDriver(Port.DeviceName());
+    else
+        Tty = {};
     TtySettle = DriverSettleMs(Tty);
+}
+
+std::vector<std::string> TPortSession::CableDescription() const
+{
+    return Cable ? Cable->Describe() : std::vector<std::string>{};
+}
+
+std::string TPortSession::PersistProblem() const
+{
+    return Cable ? Cable->PersistProblem() : std::string();
+}
+
+std::string TPortSession::DirectPortName() const
+{
+    for (const std::unique_ptr<TPortKind> &kind : Kinds.Rows())
+        if (std::string name = kind->DirectName(Tty); !name.empty())
+            return name;
+    return {};
+}
+
+std::string TPortSession::PortLabel() const
+{
+    return Label.empty() ? Port.DeviceName() : Label;
 }
 
 double TPortSession::ReportIntervalMs() const
@@ -205,7 +146,7 @@ double TPortSession::SettleMs() const
 
 TSettleLines *TPortSession::Settle()
 {
-    return FtdiPort ? nullptr : SettledPort.get();
+    return Cable && Cable->OwnLines() ? nullptr : SettledPort.get();
 }
 
 void TPortSession::SetStopCheck(std::function<bool()> stop)
@@ -262,7 +203,7 @@ std::vector<std::string> TPortSession::PortNotes() const
 std::string TPortSession::SilentInputNote() const
 {
     const int miso = Settings.Miso_Line;
-    if (FtdiPort || TtySettle <= 0 || miso < 0 || miso > 3 || SettledPort->InputChanged(miso))
+    if ((Cable && Cable->OwnLines()) || TtySettle <= 0 || miso < 0 || miso > 3 || SettledPort->InputChanged(miso))
         return {};
     const std::string never = std::string(InputNames[miso]) + " (MISO) never changed: ";
     if (SettleMs() < TtySettle)
@@ -284,17 +225,17 @@ double TPortSession::MeasureRequestMs()
 
 double TPortSession::LineTimeMs() const
 {
-    if (FtdiPort)
-        return static_cast<double>(FtdiPort->WaveformMicroseconds()) / 1000.0;
+    if (const auto clock = Cable ? Cable->LineClock() : nullptr)
+        return static_cast<double>(clock()) / 1000.0;
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
-// The ISP link drives a cable's chip in bit-bang mode; the port itself serves the terminal. A
-// cable's chip samples its pins in step with the waveform, so only the serial port needs a settle.
+// The ISP link drives a cable's own lines where it brings them (a chip in bit-bang mode, which
+// samples its pins in step with the waveform); only the serial port needs a settle.
 TLineInterface &TPortSession::Traced()
 {
-    if (FtdiPort)
-        return FtdiPort->BitBang();
+    if (TLineInterface *own = Cable ? Cable->OwnLines() : nullptr)
+        return *own;
     return *SettledPort;
 }
 
@@ -315,9 +256,8 @@ TOpenResult TPortSession::OpenTrace(std::string &error)
         error = e.what();
         return TOpenResult::FileError;
     }
-    // The waveform's own timing, not the moments the program queued it.
-    if (TFtdiPort *ftdi = FtdiPort.get())
-        Trace->SetClock([ftdi] { return ftdi->WaveformMicroseconds(); });
+    if (auto clock = Cable ? Cable->LineClock() : nullptr)
+        Trace->SetClock(std::move(clock));
     return TOpenResult::Ok;
 }
 
@@ -326,9 +266,7 @@ std::string TPortSession::TakeLostReason()
     if (LossReported || !Traced().PortLost())
         return {};
     LossReported = true;
-    if (FtdiPort)
-        return FtdiPort->LostReason();
-    return "the serial port " + Port.DeviceName() + " vanished (unplugged?)";
+    return Cable ? Cable->LostReason(Port.DeviceName()) : PortLostReason(Port.DeviceName());
 }
 
 std::string TPortSession::Flush()
@@ -342,13 +280,8 @@ std::string TPortSession::Flush()
         Trace->Flush();
         add(Trace->WriteError());
     }
-    if (Target) {
-        try {
-            Target->Chip().Save();
-        } catch (const std::exception &e) {
-            add(e.what());
-        }
-    }
+    if (Cable)
+        add(Cable->Persist());
     return problems;
 }
 

@@ -1,9 +1,10 @@
-// Opens the port the settings name and hands out the line interface the programming thread drives:
-// the serial port itself (a real device, or the virtual target behind the name "sim"), a USB cable's
-// FTDI chip in bit-bang mode (the names "ftdi..."; "sim-ftdi" puts the virtual target behind a fake
-// of such a cable), wrapped in a trace recorder when the settings ask for one. In front of the
-// serial port sits the wait that lets inputs settle, as long as the port's driver needs.
+// Opens the port the settings name through the row of the port kinds that takes the name, and hands
+// out the line interface the programming thread drives: the serial port itself, or the lines the
+// cable brings (a USB cable's FTDI chip in bit-bang mode), wrapped in a trace recorder when the
+// settings ask for one. In front of the serial port sits the wait that lets inputs settle, as long
+// as the port's driver needs.
 #pragma once
+#include "link/port_kind.h"
 #include "link/tty_driver.h"
 
 #include <functional>
@@ -13,35 +14,21 @@
 #include <vector>
 
 class T_QCCom32;
-class TFtdiDriver;
-class TFtdiPort;
-class TLineInterface;
 class TLineTrace;
 class TSettleLines;
-class TVirtualTarget;
-struct TSettings;
-
-// The virtual chip behind a fake FTDI cable: the whole ftdi port without hardware.
-constexpr const char *VirtualFtdiPortName = "sim-ftdi";
-// The virtual chip behind a simulated PL2303 cable, whose inputs show a change only a while later.
-constexpr const char *VirtualLatePortName = "sim-pl2303";
-
-enum class TOpenResult { Ok, PortError, FileError };
-
-// "cannot open serial port DEVICE: REASON", with the way into the group dialout for EACCES.
-std::string PortOpenError(const std::string &device, int reason);
 
 class TPortSession {
 public:
-    TPortSession(T_QCCom32 &port, const TSettings &settings);
+    // kinds: the table of port kinds, which outlives the session.
+    TPortSession(T_QCCom32 &port, const TSettings &settings, const TPortKinds &kinds);
     ~TPortSession();
     TPortSession(const TPortSession &) = delete;
     TPortSession &operator=(const TPortSession &) = delete;
 
-    // simImage: where the virtual chip keeps its memory (used for the name "sim"; empty: nowhere).
-    // On failure, error says what could not be opened and why: PortError also for a virtual chip's
-    // image another run holds. Opening again applies changed settings and keeps the virtual chip and
-    // the trace recorder while the settings still name them.
+    // simImage: where a virtual chip keeps its memory unless the name says (empty: nowhere). On
+    // failure, error says what could not be opened and why: PortError also for a virtual chip's
+    // image another run holds. Opening again applies changed settings and keeps the cable (with its
+    // virtual chip) and the trace recorder while the settings still name them.
     TOpenResult Open(const std::string &simImage, std::string &error);
 
     // Writes out what the session keeps in files (the trace, the virtual chip's image) and says what
@@ -51,15 +38,25 @@ public:
     TLineInterface &Lines();
     // Reads and discards what the port has received.
     void Drain();
-    TVirtualTarget *Virtual() { return Target.get(); }
-    TFtdiPort *Ftdi() { return FtdiPort.get(); }
+    TVirtualTarget *Virtual() { return Cable ? Cable->Virtual() : nullptr; }
+    // What a diagnostic shows about the cable (an FTDI chip's sample rate), one line each.
+    std::vector<std::string> CableDescription() const;
+    // Whether what the cable keeps can be written at the end of the run; empty when it can.
+    std::string PersistProblem() const;
+    // The name the port goes by in a report: the settings' name without what a row reads from it,
+    // or the device a number opens.
+    std::string PortLabel() const;
+    // The name under which a row of the port kinds drives the cable behind this serial port directly
+    // (its FTDI chip); empty when none does.
+    std::string DirectPortName() const;
     // Why the port stopped working during use, once per loss (Flush includes it when not taken).
     std::string TakeLostReason();
-    // Where the drivers of "ftdi..." names come from; the real libftdi unless a test says otherwise.
+    // Where the rows that drive an FTDI chip get their driver; the real libftdi unless a test says
+    // otherwise.
     void SetFtdiDrivers(std::function<std::unique_ptr<TFtdiDriver>()> factory) { FtdiDrivers = std::move(factory); }
 
     // The driver behind the serial port, looked up at every Open; its Name is empty for the virtual
-    // chip and the ftdi port.
+    // chip and a cable's chip driven directly.
     const TTtyDriver &Driver() const { return Tty; }
     // The settle the driver needs, and the one waited before each input read (the settings'
     // PortSettle first, never below the clock delay).
@@ -68,7 +65,7 @@ public:
     // endpoint's polling interval, 1 ms at least; 0 for a driver that asks the chip at every read.
     double ReportIntervalMs() const;
     double SettleMs() const;
-    // The settle wait in front of the serial port; null while the ftdi port serves.
+    // The settle wait in front of the serial port; null while a cable's own lines serve.
     TSettleLines *Settle();
     // Asked while a long settle is waited, so that a stop request ends it (TSettleLines::SetStopCheck).
     void SetStopCheck(std::function<bool()> stop);
@@ -96,28 +93,27 @@ public:
     // else the steady clock (the serial port's requests take effect as they are made).
     double LineTimeMs() const;
     // Where the driver behind a device name is found: sysfs under /sys unless a test says
-    // otherwise. A test's lookup is asked for every port but the ftdi port, "sim" included.
+    // otherwise. A test's lookup is asked for every port whose row does not know its driver, "sim"
+    // included.
     void SetDriverLookup(std::function<TTtyDriver(const std::string &device)> lookup) { DriverLookup = std::move(lookup); }
 
 private:
-    TOpenResult OpenTarget(const std::string &simImage, std::string &error);
+    TOpenResult OpenCable(const TCableRequest &request, std::string &error);
     TOpenResult OpenTrace(std::string &error);
-    void AttachFtdi(const std::string &name);
-    void DropTarget();
-    void DropFtdi();
-    void LookUpDriver(bool lateCable);
+    void DropCable();
+    void LookUpDriver();
     TLineInterface &Traced();
 
     T_QCCom32 &Port;
     const TSettings &Settings;
-    std::unique_ptr<TVirtualTarget> Target;
-    std::unique_ptr<TFtdiPort> FtdiPort;
+    const TPortKinds &Kinds;
+    const TPortKind *CableKind = nullptr;
+    std::unique_ptr<TCable> Cable;
+    std::string Label;
     std::unique_ptr<TSettleLines> SettledPort;
     std::unique_ptr<TLineTrace> Trace;
-    std::string TargetImage;
     std::string TracePath;
     TLineInterface *TraceInner = nullptr;
-    std::string FtdiName;
     std::function<std::unique_ptr<TFtdiDriver>()> FtdiDrivers;
     bool LossReported = false;
     TTtyDriver Tty;

@@ -248,7 +248,8 @@ TVirtualChip::TDecoded TVirtualChip::Decode(std::uint8_t byte1, std::uint8_t byt
 TVirtualChip::TDecoded TVirtualChip::DecodeCode(std::uint8_t byte1, std::uint8_t byte2) const
 {
     const auto address = static_cast<std::uint16_t>(((byte1 >> 3) << 8) | byte2);
-    if (Memory.Kind == TChipKind::AT89S53) {
+    const int dataSize = ChipInfo(Memory.Kind).DataSize;
+    if (dataSize == 0) {
         const auto a13 = static_cast<std::uint16_t>((byte1 & 0x04) ? 0x2000 : 0);
         switch (byte1 & 0x03) {
         case 0x01: return {TInstruction::ReadCode, TSpace::Code, static_cast<std::uint16_t>(address | a13)};
@@ -256,7 +257,7 @@ TVirtualChip::TDecoded TVirtualChip::DecodeCode(std::uint8_t byte1, std::uint8_t
         default: return {};
         }
     }
-    const auto dataAddress = static_cast<std::uint16_t>(address & 0x07FF);
+    const auto dataAddress = static_cast<std::uint16_t>(address & (dataSize - 1));
     switch (byte1 & 0x07) {
     case 0x01: return {TInstruction::ReadCode, TSpace::Code, address};
     case 0x02: return {TInstruction::WriteCode, TSpace::Code, address};
@@ -270,7 +271,7 @@ TVirtualChip::TDecoded TVirtualChip::DecodeCode(std::uint8_t byte1, std::uint8_t
 // whose 4 KiB repeat above) and A7..A0. Lock modes come as E1..E3 in byte 2 of an AC instruction.
 TVirtualChip::TDecoded TVirtualChip::DecodeFourByte() const
 {
-    const std::uint8_t high = Memory.Kind == TChipKind::AT89S51 ? 0x0F : 0x1F;
+    const auto high = static_cast<std::uint8_t>((ChipInfo(Memory.Kind).CodeSize - 1) >> 8);
     const auto address = static_cast<std::uint16_t>(((Bytes[1] & high) << 8) | Bytes[2]);
     switch (Bytes[0]) {
     case SpecialOpcode:

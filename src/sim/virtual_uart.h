@@ -32,8 +32,7 @@ public:
     std::string ReadQueued() override { return S51.ReadQueued(); }
     int InCount() override { return S51.InCount(); }
     std::string Problem() const override;
-    // Why the program does not run (no s51, s51 ended); unlike Problem, not a rate that differs.
-    std::string Failure() const;
+    std::string Failure() const override;
 
     TS51Target &Target() { return S51; }
 

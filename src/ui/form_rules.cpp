@@ -14,7 +14,7 @@ TMenuState MenuStateFor(bool busy, bool secure, int device, bool editWindowOpen)
     state.Buffer = !busy;
     state.Device = !busy && !editWindowOpen;
     state.Redo = !busy;
-    state.DataCommands = device == 0;
+    state.DataCommands = HasDataMemory(device);
     state.VerifyData = DataRangeSize(device) > 0;
     return state;
 }

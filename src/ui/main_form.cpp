@@ -69,32 +69,11 @@ QString DroppedFile(const QMimeData *data)
 
 } // namespace
 
-// The programming thread's lines: those of the port session as it is opened now (the port itself, or
-// the trace recorder around it), so that reopening the session never leaves the runner behind.
-class TMainForm::TSessionLines : public TLineInterface {
-public:
-    explicit TSessionLines(TPortSession &session) : Session(session) {}
-    void SetBreak(bool level) override { Session.Lines().SetBreak(level); }
-    void SetRts(bool level) override { Session.Lines().SetRts(level); }
-    void SetDtr(bool level) override { Session.Lines().SetDtr(level); }
-    bool GetCTS() override { return Session.Lines().GetCTS(); }
-    bool GetDSR() override { return Session.Lines().GetDSR(); }
-    bool GetRLSD() override { return Session.Lines().GetRLSD(); }
-    bool GetRI() override { return Session.Lines().GetRI(); }
-    void QueueSample(int line) override { Session.Lines().QueueSample(line); }
-    bool TakeSample() override { return Session.Lines().TakeSample(); }
-    void Wait(double ms, TDelay delay) override { Session.Lines().Wait(ms, delay); }
-    void Flush() override { Session.Lines().Flush(); }
-    bool PortLost() const override { return Session.Lines().PortLost(); }
-
-private:
-    TPortSession &Session;
-};
-
-TMainForm::TMainForm(const std::string &settingsPath, const QStringList &arguments, QWidget *parent)
+TMainForm::TMainForm(const std::string &settingsPath, const QStringList &arguments, const TPortKinds &kinds,
+                     QWidget *parent)
     : QMainWindow(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
                               Qt::WindowStaysOnTopHint),
-      Ini(settingsPath), SettingsPath(settingsPath), Arguments(arguments), Session(QCom, Settings)
+      Ini(settingsPath), SettingsPath(settingsPath), Arguments(arguments), Session(QCom, Settings, kinds)
 {
     SessionLines = std::make_unique<TSessionLines>(Session);
     ProgUi = CreateProgUi();

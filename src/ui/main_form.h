@@ -10,6 +10,7 @@
 #include "prog/port_session.h"
 #include "prog/prog_status.h"
 #include "prog/prog_thread.h"
+#include "prog/session_lines.h"
 #include "settings/app_ini_file.h"
 #include "settings/settings.h"
 #include "ui/form_rules.h"
@@ -45,7 +46,9 @@ class TMainForm : public QMainWindow {
 public:
     // settingsPath: the settings file (the program's own, or a test's). arguments: the command line
     // without the program name; the first one names a file to program in batch mode.
-    TMainForm(const std::string &settingsPath, const QStringList &arguments, QWidget *parent = nullptr);
+    // kinds: the table of port kinds the port is opened through; it outlives the window.
+    TMainForm(const std::string &settingsPath, const QStringList &arguments, const TPortKinds &kinds,
+              QWidget *parent = nullptr);
     ~TMainForm() override;
 
     // What the process ends with: the outcome of a batch run, else 0.
@@ -151,8 +154,6 @@ protected:
     void dropEvent(QDropEvent *event) override;
 
 private:
-    class TSessionLines;
-
     void InstallPortHooks();
     void CreateControls();
     void CreateMenus();

@@ -1,6 +1,7 @@
 #include "ui/port_tip.h"
 
 #include "link/qc_com32.h"
+#include "sim/sim_port_kind.h"
 
 namespace {
 
@@ -24,7 +25,7 @@ std::string PortTip(int port, const std::string &portName, int triedPort, const 
     std::string tip;
     if (portName.empty())
         tip = "COM" + std::to_string(port) + " opens " + served;
-    else if (portName == T_QCCom32::VirtualPortName)
+    else if (portName == VirtualPortName)
         tip = "The settings file's PortName=sim opens the virtual chip; the number is not used";
     else
         tip = "The settings file's PortName opens " + served + "; the number is not used";
@@ -37,5 +38,6 @@ std::string PortNameDevice(const std::string &portName)
 {
     if (portName.empty())
         return {};
-    return portName == T_QCCom32::VirtualPortName ? "the virtual chip (sim)" : DeviceOf(1, portName);
+    const std::string described = TSimPortKind().Describe(portName);
+    return described.empty() ? DeviceOf(1, portName) : described;
 }

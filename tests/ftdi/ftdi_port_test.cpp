@@ -391,6 +391,7 @@ struct TProgramStub : TVirtualSerial {
     std::string ReadQueued() override { return std::exchange(Outgoing, {}); }
     int InCount() override { return static_cast<int>(Outgoing.size()); }
     std::string Problem() const override { return {}; }
+    std::string Failure() const override { return {}; }
     std::string Heard, Outgoing;
 };
 

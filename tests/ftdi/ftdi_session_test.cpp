@@ -2,6 +2,7 @@
 // end, the terminal's UART between operations, the line levels across the mode switches under every
 // reading of the chip, and the faults.
 #include "operation_outcome.h"
+#include "app/port_kinds.h"
 #include "ftdi/ftdi_port.h"
 #include "link/adapter_presets.h"
 #include "link/isp_link.h"
@@ -51,7 +52,8 @@ protected:
     TSettings Settings = QuickSettings();
     TVirtualChip Chip{TChipKind::AT89S8252};
     T_QCCom32 Com;
-    TPortSession Session{Com, Settings};
+    const TPortKinds Kinds = StandardPortKinds();
+    TPortSession Session{Com, Settings, Kinds};
     TFtdiFake *Fake = nullptr;
 };
 
@@ -179,7 +181,7 @@ TEST_F(FtdiSessionTest, TheTerminalTalksThroughTheCableAndNoSwitchMovesALine)
                 Com.SetBaud(19200);
                 TVirtualChip chip(TChipKind::AT89S8252);
                 PrepareChip(chip);
-                TPortSession session(Com, Settings);
+                TPortSession session(Com, Settings, Kinds);
                 session.SetFtdiDrivers([&] {
                     auto fake = std::make_unique<TFtdiFake>(chip, Settings);
                     fake->SetHostTime(false);
@@ -256,7 +258,7 @@ TEST_F(FtdiSessionTest, FaultsEndWithAClearMessageAndKeepTheBuffer)
                     {TFtdiOpenStatus::NoBitBang, "FT232BM", "FT232BM) has no synchronous bit-bang mode"}};
     Settings.PortName = "ftdi:s:0x0403:0x6001:KV1";
     for (const auto &r : refusals) {
-        TPortSession session(Com, Settings);
+        TPortSession session(Com, Settings, Kinds);
         session.SetFtdiDrivers([this, &r] {
             auto fake = std::make_unique<TFtdiFake>(Chip, Settings);
             fake->OpenAnswer = {r.Status, r.Detail};

@@ -3,6 +3,7 @@
 // and the settle is measured without writing the chip. Cables that cannot serve a wiring at all
 // (an input the driver never reports, a break only imitated) are named before anything starts.
 #include "fake_sysfs.h"
+#include "app/port_kinds.h"
 #include "operation_outcome.h"
 #include "link/isp_link.h"
 #include "link/qc_com32.h"
@@ -55,7 +56,8 @@ protected:
     TTtyDriver Cable;
     TSettings Settings = QuickSettings();
     T_QCCom32 Com;
-    TPortSession Session{Com, Settings};
+    const TPortKinds Kinds = StandardPortKinds();
+    TPortSession Session{Com, Settings, Kinds};
 };
 
 TEST_F(LateCableTest, ThePresenceTestFailsWithoutTheSettleAndPassesWithTheDriversOwn)

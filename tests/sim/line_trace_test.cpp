@@ -1,7 +1,7 @@
 // The VCD line-trace recorder around a scripted line driver.
 #include "recording_lines.h"
 #include "sim_fixture.h"
-#include "sim/line_trace.h"
+#include "link/line_trace.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "sim_fixture.h"
 #include "ftdi/ftdi_port.h"
 #include "sim/ftdi_fake.h"
-#include "sim/line_trace.h"
+#include "link/line_trace.h"
 #include "sim/virtual_target.h"
 
 #include <gtest/gtest.h>

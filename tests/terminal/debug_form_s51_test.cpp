@@ -1,6 +1,7 @@
 // The terminal window on the virtual chip, as the program connects them: the port session opens the
 // name "sim", chip operations run through its lines on the programming thread, and the program they
 // wrote runs in s51 whenever RESET is released. The programs are our own examples.
+#include "app/port_kinds.h"
 #include "buffer/hex_file.h"
 #include "link/qc_com32.h"
 #include "prog/port_session.h"
@@ -102,7 +103,8 @@ protected:
     fs::path Dir;
     TSettings Settings = QuickSettings();
     T_QCCom32 Com;
-    TPortSession Session{Com, Settings};
+    const TPortKinds Kinds = StandardPortKinds();
+    TPortSession Session{Com, Settings, Kinds};
     TOutcome Outcome;
     std::unique_ptr<TDebugForm> Form;
 };

@@ -2,6 +2,7 @@
 // mouse and key events.
 #pragma once
 #include "modal_answer.h"
+#include "app/port_kinds.h"
 #include "sim/virtual_target.h"
 #include "ui/main_form.h"
 
@@ -44,7 +45,7 @@ protected:
     TMainForm &Start(const std::string &extraSettings = {}, const QStringList &arguments = {})
     {
         std::ofstream(Dir / "korvel.ini", std::ios::binary) << QuickSettings() << extraSettings;
-        Form = std::make_unique<TMainForm>((Dir / "korvel.ini").string(), arguments);
+        Form = std::make_unique<TMainForm>((Dir / "korvel.ini").string(), arguments, PortKinds);
         Form->show();
         QTest::qWait(20);
         WaitForOperation();
@@ -122,5 +123,6 @@ protected:
 
     fs::path Dir;
     std::string PortName = "sim"; // what Start's settings file names
+    const TPortKinds PortKinds = StandardPortKinds();
     std::unique_ptr<TMainForm> Form;
 };

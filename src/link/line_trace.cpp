@@ -1,5 +1,5 @@
-#include "sim/line_trace.h"
-#include "settings/settings.h"
+#include "link/line_trace.h"
+#include "link/wiring.h"
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -26,11 +26,11 @@ const char Header[] = "$timescale 1 us $end\n"
                       "#0\n"
                       "$dumpvars\nxr\nxc\nxo\nxi\n$end\n";
 
-std::optional<bool> PinLevel(const std::array<std::optional<bool>, 3> &outputs, int index, bool invert)
+std::optional<bool> PinLevel(const std::array<std::optional<bool>, 3> &outputs, const TWire &wire)
 {
-    if (index < 0 || index > 2 || !outputs[static_cast<std::size_t>(index)])
+    if (!wire.IsOutput() || !outputs[static_cast<std::size_t>(wire.Line)])
         return std::nullopt;
-    return *outputs[static_cast<std::size_t>(index)] != invert;
+    return wire.LineLevel(*outputs[static_cast<std::size_t>(wire.Line)]);
 }
 
 } // namespace
@@ -79,16 +79,17 @@ void TLineTrace::OutputChanged(int index, bool level)
 {
     Outputs[static_cast<std::size_t>(index)] = level;
     TLevels levels = Shown;
-    levels[Rst] = PinLevel(Outputs, Cfg.Reset_Line, Cfg.RESETInvert);
-    levels[Sck] = PinLevel(Outputs, Cfg.Scl_Line, Cfg.SCLInvert);
-    levels[Mosi] = PinLevel(Outputs, Cfg.Mosi_Line, Cfg.MOSIInvert);
+    const TWiring wiring = TWiring::From(Cfg);
+    levels[Rst] = PinLevel(Outputs, wiring.Reset);
+    levels[Sck] = PinLevel(Outputs, wiring.Scl);
+    levels[Mosi] = PinLevel(Outputs, wiring.Mosi);
     Record(levels);
 }
 
 bool TLineTrace::Sampled(int index, bool state)
 {
-    if (Cfg.Miso_Line == index)
-        Events.push_back({Stamp(), Miso, static_cast<std::int8_t>(state != Cfg.MISOInvert)});
+    if (const TWire miso = TWiring::From(Cfg).Miso; miso.Line == index)
+        Events.push_back({Stamp(), Miso, static_cast<std::int8_t>(miso.LineLevel(state))});
     Emit();
     return state;
 }
@@ -97,7 +98,7 @@ void TLineTrace::QueueSample(int line)
 {
     Inner.QueueSample(line);
     Samples.push_back(FirstEvent + Events.size());
-    Events.push_back({Stamp(), Miso, line == Cfg.Miso_Line ? Pending : PendingOther});
+    Events.push_back({Stamp(), Miso, line == TWiring::From(Cfg).Miso.Line ? Pending : PendingOther});
 }
 
 bool TLineTrace::TakeSample()
@@ -107,7 +108,8 @@ bool TLineTrace::TakeSample()
         TEvent &event = Events[static_cast<std::size_t>(Samples.front() - FirstEvent)];
         Samples.pop_front();
         // Only the line that carries MISO is a MISO sample; the others leave no mark.
-        event.Value = event.Value == PendingOther ? NoLevel : static_cast<std::int8_t>(state != Cfg.MISOInvert);
+        event.Value =
+            event.Value == PendingOther ? NoLevel : static_cast<std::int8_t>(TWiring::From(Cfg).Miso.LineLevel(state));
     }
     Emit();
     return state;

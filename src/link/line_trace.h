@@ -3,7 +3,7 @@
 // the inversions of the settings, and miso as the program read it. Every call is forwarded unchanged,
 // once. A deferred sample is written when the program takes it, at the place it was queued.
 #pragma once
-#include "link/line_interface.h"
+#include "link/forwarding_lines.h"
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -21,7 +21,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class TLineTrace : public TLineInterface {
+class TLineTrace : public TForwardingLines {
 public:
     // Throws TLineTraceError when the file cannot be created.
     TLineTrace(TLineInterface &inner, const TSettings &settings, const std::string &path);
@@ -39,8 +39,6 @@ public:
     bool GetRI() override { return Sampled(3, Inner.GetRI()); }
     void QueueSample(int line) override;
     bool TakeSample() override;
-    void Wait(double ms, TDelay delay) override { Inner.Wait(ms, delay); }
-    bool PortLost() const override { return Inner.PortLost(); }
 
     // Sends what the port holds and writes the recorded changes out (up to the first sample not yet
     // taken). The first write failure is kept in WriteError() and ends recording.
@@ -52,6 +50,8 @@ public:
     void SetClock(std::function<std::int64_t()> clock) { Clock = std::move(clock); }
 
 private:
+    TLineInterface &Next() const override { return Inner; }
+
     enum TSignal : std::size_t { Rst, Sck, Mosi, Miso, SignalCount };
     using TLevels = std::array<std::optional<bool>, SignalCount>;
     struct TEvent {
