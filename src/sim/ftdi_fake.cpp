@@ -18,7 +18,7 @@ constexpr double RequestSeconds = 0.000125;
 constexpr std::size_t PacketPayload = 62;
 constexpr double BitBangLatency = 0.001;
 
-TFtdiDriver::TClock::duration Span(double seconds)
+TFtdiDriver::TClock::duration FakeSpan(double seconds)
 {
     return std::chrono::duration_cast<TFtdiDriver::TClock::duration>(std::chrono::duration<double>(seconds));
 }
@@ -28,7 +28,7 @@ TFtdiDriver::TClock::duration Span(double seconds)
 TFtdiFake::TFtdiFake(TVirtualChip &chip, const TSettings &settings)
     : Pins(chip, settings), Chip(chip), Made(TClock::now()), LastCall(Made)
 {
-    Chip.SetClock([this] { return Made + Span(Elapsed); });
+    Chip.SetClock([this] { return Made + FakeSpan(Elapsed); });
 }
 
 TFtdiFake::~TFtdiFake() { Chip.SetClock(nullptr); }
@@ -54,7 +54,7 @@ bool TFtdiFake::Request()
 TFtdiFake::TClock::time_point TFtdiFake::Now()
 {
     CatchUp();
-    return Made + Span(Elapsed);
+    return Made + FakeSpan(Elapsed);
 }
 
 void TFtdiFake::SetHostTime(bool counts)
@@ -270,7 +270,7 @@ bool TFtdiFake::Transfer(const std::uint8_t *out, std::uint8_t *in, std::size_t 
         Clock(out[i], !Due(Dropped, i));
         const std::size_t taken = ReadQueue.size() - start;
         if (taken % PacketPayload == 0 || Elapsed - sent >= BitBangLatency || i + 1 == size) {
-            Landed.push_back({std::min(taken, size), Made + Span(Elapsed)});
+            Landed.push_back({std::min(taken, size), Made + FakeSpan(Elapsed)});
             sent = Elapsed;
         }
     }

@@ -24,13 +24,13 @@ namespace {
 
 // The fake's clock is virtual: the port's host waits (which sleep on the driver's clock rather than
 // busy-wait through the link's delay) and the presence test's sleeps move it.
-TFtdiFake *Clocked = nullptr;
-void NoBusyWait(double) { ADD_FAILURE() << "the ftdi port busy-waited through the link's delay"; }
-void ClockSleep(int ms) { Clocked->Advance(ms / 1000.0); }
+TFtdiFake *FakeClocked = nullptr;
+void FakeNoBusyWait(double) { ADD_FAILURE() << "the ftdi port busy-waited through the link's delay"; }
+void FakeClockSleep(int ms) { FakeClocked->Advance(ms / 1000.0); }
 
 constexpr std::uint8_t PinTxd = FtdiPin::Txd, PinRts = FtdiPin::Rts, PinDtr = FtdiPin::Dtr;
 
-TSettings Quick(double clockDelay = 0.0)
+TSettings FakeQuick(double clockDelay = 0.0)
 {
     TSettings s;
     s.ResetDelay1 = s.ResetDelay2 = 0.0;
@@ -39,22 +39,22 @@ TSettings Quick(double clockDelay = 0.0)
 }
 
 // A programmer on the fake cable with the default wiring: SCL on TXD, MOSI on RTS, RESET on DTR.
-struct TCable {
-    explicit TCable(TSettings settings, const std::function<void(TFtdiFake &)> &prepare = {},
+struct TFakeCable {
+    explicit TFakeCable(TSettings settings, const std::function<void(TFtdiFake &)> &prepare = {},
                     const std::string &name = "ftdi")
         : Settings(settings)
     {
         auto fake = std::make_unique<TFtdiFake>(Chip, Settings);
-        Fake = Clocked = fake.get();
+        Fake = FakeClocked = fake.get();
         Fake->SetHostTime(false);
         if (prepare)
             prepare(*Fake);
         Port = std::make_unique<TFtdiPort>(std::move(fake), name, Settings);
-        Link = std::make_unique<TIspLink>(Port->BitBang(), Settings, &NoBusyWait);
-        Commands = std::make_unique<TDeviceCommands>(*Link, &ClockSleep);
+        Link = std::make_unique<TIspLink>(Port->BitBang(), Settings, &FakeNoBusyWait);
+        Commands = std::make_unique<TDeviceCommands>(*Link, &FakeClockSleep);
         Opened = Port->Open({9600, 'N', 8, 1});
     }
-    explicit TCable(double clockDelay = 0.0) : TCable(Quick(clockDelay)) {}
+    explicit TFakeCable(double clockDelay = 0.0) : TFakeCable(FakeQuick(clockDelay)) {}
 
     // Programming Enable and the presence test, as an operation begins.
     bool Detect()
@@ -172,7 +172,7 @@ TEST(FtdiFake, ReadsThePinsBeforeItDrivesEachByte)
 
 TEST(FtdiPort, ReadsSentAheadComeBackInOneTransfer)
 {
-    TCable cable;
+    TFakeCable cable;
     ASSERT_TRUE(cable.Opened) << cable.Port->OpenError();
     TSimImage image = TSimImage::Erased(TChipKind::AT89S8252);
     for (std::size_t i = 0; i < image.Code.size(); ++i)
@@ -195,7 +195,7 @@ TEST(FtdiPort, ReadsSentAheadComeBackInOneTransfer)
 // once the lines are at rest, a wait hands the chip to the UART, where what the target sends is kept.
 TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
 {
-    TCable cable;
+    TFakeCable cable;
     cable.Link->StartProgramming();
     const std::int64_t start = cable.Port->WaveformMicroseconds();
     cable.Link->Wait(0.0);
@@ -226,7 +226,7 @@ TEST(FtdiPort, WaitsBecomeIdleSamplesOrASendAndAHostWait)
 TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
 {
     for (const double clockDelay : {0.0, 0.05, 0.4, 0.6}) {
-        TCable cable(clockDelay);
+        TFakeCable cable(clockDelay);
         const std::size_t opened = cable.Fake->PinHistory().size();
         EXPECT_TRUE(cable.Detect()) << clockDelay;
         cable.Link->EndProgramming();
@@ -264,21 +264,21 @@ TEST(FtdiPort, ClockDelaySetsTheHalfPeriods)
 // would only shorten its samples between the pauses.
 TEST(FtdiPort, TheSampleRateIsMeasuredAndWaitsFollowIt)
 {
-    TSettings settings = Quick();
+    TSettings settings = FakeQuick();
     settings.ResetDelay1 = settings.ResetDelay2 = 10.0;
     settings.WriteDelay = 3.0;
-    TCable paused(settings, [](TFtdiFake &fake) { fake.UsbSamplesPerSecond = 80000; });
+    TFakeCable paused(settings, [](TFtdiFake &fake) { fake.UsbSamplesPerSecond = 80000; });
     ASSERT_TRUE(paused.Opened);
     EXPECT_EQ(paused.Port->Rate().LibFtdiBaud, 1875);
     EXPECT_NEAR(paused.Port->Rate().Measured, 80000, 800);
     EXPECT_TRUE(paused.Detect());
-    TCable fast(settings, [](TFtdiFake &fake) { fake.RateFactor = 2; });
+    TFakeCable fast(settings, [](TFtdiFake &fake) { fake.RateFactor = 2; });
     EXPECT_FALSE(fast.Opened);
     EXPECT_EQ(fast.Port->OpenError(), "the FTDI chip (FT232R) makes 240000 samples/s where 120000 were asked for: its "
                                       "samples are too short for the waits the chip needs, so the cable is not used");
     for (const double factor : {1.0, 1 / 4.0, 1 / 16.0, 1 / 64.0}) {
         SCOPED_TRACE(factor);
-        TCable cable(settings, [factor](TFtdiFake &fake) { fake.RateFactor = factor; });
+        TFakeCable cable(settings, [factor](TFtdiFake &fake) { fake.RateFactor = factor; });
         ASSERT_TRUE(cable.Opened) << cable.Port->OpenError();
         EXPECT_NEAR(cable.Port->Rate().Measured, 120000, 1200);
         ASSERT_TRUE(cable.Detect());
@@ -311,7 +311,7 @@ TEST(FtdiPort, SamplesOutOfStepOrNoAnswerStopTheOperation)
     };
     for (const auto &[name, reason, fault] : faults) {
         SCOPED_TRACE(name);
-        TCable cable;
+        TFakeCable cable;
         ASSERT_TRUE(cable.Opened);
         cable.Link->StartProgramming();
         cable.Link->Flush();
@@ -331,7 +331,7 @@ TEST(FtdiPort, MisoIsTheSampleJustBeforeTheFallingEdge)
     for (const double clockDelay : {0.0, 50.0}) {
         for (const int offset : {-1, 0, 1}) {
             SCOPED_TRACE(testing::Message() << clockDelay << " ms, sample " << offset);
-            TCable cable(clockDelay);
+            TFakeCable cable(clockDelay);
             cable.Link->StartProgramming();
             cable.Link->SetMosi(false);
             cable.Link->Flush();
@@ -352,13 +352,13 @@ TEST(FtdiPort, MisoIsTheSampleJustBeforeTheFallingEdge)
 // rate asked for, and no line moves.
 TEST(FtdiPort, OpenResetsAChipLeftInBitBang)
 {
-    const std::pair<const char *, std::function<void(TCable &)>> leftovers[] = {
-        {"a killed process", [](TCable &c) { c.Fake->LeaveInBitBang(0x15, 0x10); }},
-        {"a lost port", [](TCable &c) { c.Link->StartProgramming(), c.Fake->UnplugAfter(0), c.Link->Flush(); }},
+    const std::pair<const char *, std::function<void(TFakeCable &)>> leftovers[] = {
+        {"a killed process", [](TFakeCable &c) { c.Fake->LeaveInBitBang(0x15, 0x10); }},
+        {"a lost port", [](TFakeCable &c) { c.Link->StartProgramming(), c.Fake->UnplugAfter(0), c.Link->Flush(); }},
     };
     for (const auto &[name, leave] : leftovers) {
         SCOPED_TRACE(name);
-        TCable cable;
+        TFakeCable cable;
         leave(cable);
         ASSERT_TRUE(cable.Port->Open({19200, 'N', 8, 1})) << cable.Port->OpenError();
         const std::size_t states = cable.Fake->PinHistory().size();
@@ -375,7 +375,7 @@ TEST(FtdiPort, OpenResetsAChipLeftInBitBang)
 TEST(FtdiPort, TheUartTakesOverAtTheLinksLevels)
 {
     for (const auto modem : {TFtdiFake::TModemReading::Kept, TFtdiFake::TModemReading::Dropped}) {
-        TCable cable(Quick(), [modem](TFtdiFake &fake) { fake.Pins.ModemInBitBang = modem; });
+        TFakeCable cable(FakeQuick(), [modem](TFtdiFake &fake) { fake.Pins.ModemInBitBang = modem; });
         cable.Link->StartProgramming(); // SCL low, MOSI low, RESET active: TXD, RTS high, DTR low
         ASSERT_TRUE(cable.Port->Write("x"));
         EXPECT_FALSE(cable.Fake->InBitBang());
@@ -400,7 +400,7 @@ struct TProgramStub : TVirtualSerial {
 TEST(FtdiPort, TheProgramBehindTheCableIsHeardOnlyInUartMode)
 {
     TProgramStub program;
-    TCable cable(Quick(), [&program](TFtdiFake &fake) { fake.SetPeer(&program); });
+    TFakeCable cable(FakeQuick(), [&program](TFtdiFake &fake) { fake.SetPeer(&program); });
     ASSERT_TRUE(cable.Opened);
     EXPECT_TRUE(cable.Detect());
     program.Outgoing = "lost";
@@ -431,12 +431,12 @@ TEST(FtdiPort, TheCableMustServeTheWiring)
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.Says);
-        TSettings settings = Quick();
+        TSettings settings = FakeQuick();
         settings.Scl_Line = c.Scl;
         settings.Mosi_Line = c.Mosi;
         settings.Reset_Line = c.Reset;
         settings.Miso_Line = c.Miso;
-        TCable cable(settings, [&c](TFtdiFake &fake) {
+        TFakeCable cable(settings, [&c](TFtdiFake &fake) {
             fake.OpenAnswer.Chip = c.Chip;
             fake.OpenAnswer.Pins = c.Pins;
             fake.OpenAnswer.Inverted = c.Inverted;
@@ -446,11 +446,11 @@ TEST(FtdiPort, TheCableMustServeTheWiring)
         EXPECT_FALSE(cable.Fake->IsOpen() && !cable.Opened);
     }
 
-    TCable ttl(Quick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; }, "ftdi-ttl");
+    TFakeCable ttl(FakeQuick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; }, "ftdi-ttl");
     ASSERT_TRUE(ttl.Opened);
     EXPECT_TRUE(ttl.Detect());
     EXPECT_EQ(ttl.Fake->PinHistory().back().Pins & PinDtr, PinDtr) << "RESET active: DTR on, a high TTL pin";
-    TCable wrong(Quick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; });
+    TFakeCable wrong(FakeQuick(), [](TFtdiFake &fake) { fake.Pins.Ttl = true; });
     EXPECT_FALSE(wrong.Detect());
 }
 

@@ -55,11 +55,11 @@ TEST(InstructionEncoding, DataAddressExamples)
     EXPECT_EQ(DataAddressByte1(0x000, TAccess::Read), 0x05);
 }
 
-std::vector<double> Waits;
+std::vector<double> CommandWaits;
 std::vector<int> Sleeps;
-void RecordWait(double ms)
+void RecordCommandWait(double ms)
 {
-    Waits.push_back(ms);
+    CommandWaits.push_back(ms);
 }
 void RecordSleep(int ms)
 {
@@ -70,7 +70,7 @@ class DeviceCommandsTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        Waits.clear();
+        CommandWaits.clear();
         Sleeps.clear();
         Settings.ResetDelay1 = Settings.ResetDelay2 = 0;
     }
@@ -78,7 +78,7 @@ protected:
 
     TSettings Settings;
     TRecordingLines Lines;
-    TIspLink Link{Lines, Settings, &RecordWait};
+    TIspLink Link{Lines, Settings, &RecordCommandWait};
     TDeviceCommands Device{Link, &RecordSleep};
 };
 
@@ -103,7 +103,7 @@ TEST_F(DeviceCommandsTest, ReadAndWriteInstructionsPerDevice)
     EXPECT_EQ(Sent(), (Bytes{0x91, 0x34, 0x00, 0x3E, 0xFF, 0x5A, 0x3D, 0xFF, 0x00, 0x1D, 0x45, 0x00, 0x7E, 0xFF, 0x11}));
     // Only the writes wait, each for WriteDelay, after their third byte.
     int writeDelays = 0;
-    for (double w : Waits)
+    for (double w : CommandWaits)
         writeDelays += w == 3.0;
     EXPECT_EQ(writeDelays, 2);
 }
@@ -129,7 +129,7 @@ TEST_F(DeviceCommandsTest, FourByteStreamsPerChip)
     expected.insert(expected.end(), {0x20, 0x02, 0x34, 0x00});
     EXPECT_EQ(Sent(), expected);
     std::vector<double> waited;
-    std::copy_if(Waits.begin(), Waits.end(), std::back_inserter(waited), [](double w) { return w != 0.0; });
+    std::copy_if(CommandWaits.begin(), CommandWaits.end(), std::back_inserter(waited), [](double w) { return w != 0.0; });
     EXPECT_EQ(waited, (std::vector<double>{0.5, 3.0, 3.0}))
         << "the write its datasheet's write cycle, each mode the longer Write Delay";
 }
