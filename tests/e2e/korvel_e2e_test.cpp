@@ -376,3 +376,35 @@ TEST_F(KorvelDesktopTest, FastRedoAfterTheStartAndAfterAChipEraseLeavesTheFileIn
     const TRun afterErase = Cli(verify);
     EXPECT_EQ(afterErase.Code, 0) << afterErase.Out;
 }
+
+// The terminal on the virtual chip as a user meets it: the program korvel-cli wrote runs once the
+// program has the port, takes what is typed into the terminal, and answers LIST into a file chosen
+// from the terminal's File menu. What is typed before s51 has started the program is lost, as on a
+// line while a board starts; a user sees the greeting first, this test types again until it is taken.
+TEST_F(KorvelDesktopTest, TheTerminalTalksToTheProgramInTheVirtualChip)
+{
+    if (Shell("command -v s51", Dir).Code != 0)
+        GTEST_SKIP() << "s51 (Debian package sdcc-ucsim) is not installed";
+    WriteSettings("PortName=sim\r\nBaudrate=5\r\n[General]\r\nDevice=3\r\n");
+    ASSERT_EQ(Cli("write-code " KORVEL_SOURCE_DIR "/examples/listing/listing.ihx").Code, 0);
+    auto korvel = Start({});
+    ASSERT_TRUE(WaitUntil([&] { return Focused("Korvel Vers 20030210"); }));
+    ASSERT_TRUE(PressWhile("alt+t", [&] { return !Focused("Terminal"); }));
+    std::string listed;
+    for (int attempt = 1; attempt <= 5 && listed != "10 PRINT 7\r\n"; ++attempt) {
+        X("xdotool type --delay 30 '10 PRINT 7'");
+        X("xdotool key Return");
+        OpenMenu(*korvel, 2, "Terminal", "alt+f");
+        X("xdotool key s");
+        // A new name has nothing to complete: the list closes while it is typed.
+        const fs::path file = Dir / ("listed" + std::to_string(attempt) + ".bas");
+        ASSERT_TRUE(WaitUntil([&] { return Focused("Save As"); }));
+        X("xdotool type --delay 20 '" + file.string() + "'");
+        ASSERT_TRUE(PressWhile("Return", [&] { return Focused("Save As"); }));
+        WaitUntil([&] { return fs::exists(file); });
+        listed = ReadText(file);
+    }
+    EXPECT_EQ(listed, "10 PRINT 7\r\n");
+    korvel->Signal(SIGTERM);
+    EXPECT_EQ(korvel->Wait(10s), 0);
+}
