@@ -8,7 +8,6 @@
 class TLinesPort final : public TImmediate<TPortBackEnd> {
 public:
     void SetLines(TLineInterface *lines) { Lines = lines; }
-    TLineInterface *AttachedLines() const { return Lines; }
 
     bool Open(const TLineParams &) override { return IsOpen = Lines != nullptr; }
     void Close() override { IsOpen = false; }

@@ -55,18 +55,6 @@ std::string T_QCCom32::DeviceName() const
     return "/dev/ttyS" + std::to_string(PortNumber - 1);
 }
 
-void T_QCCom32::AttachVirtual(TLineInterface *lines)
-{
-    if (lines) {
-        if (Active == &VirtualLines && lines != VirtualLines.AttachedLines())
-            Close();
-        VirtualLines.SetLines(lines);
-        AttachBackEnd(&VirtualLines);
-    } else if (Active == &VirtualLines) {
-        AttachBackEnd(nullptr);
-    }
-}
-
 void T_QCCom32::AttachBackEnd(TPortBackEnd *backEnd)
 {
     TPortBackEnd *next = backEnd ? backEnd : &Tty;

@@ -1,7 +1,6 @@
 // The RS232 port: its control lines serve the ISP link, its data path the terminal. Everything goes to
-// one back end: its own terminal device unless another is attached (the virtual target's lines with
-// a data path on which nothing is sent, or a USB cable's own chip), which then takes both the lines
-// and the data path.
+// one back end: its own terminal device unless another is attached (a virtual target, or a USB
+// cable's own chip), which then takes both the lines and the data path.
 //
 // Threads: the programming thread drives the control lines and discards the input
 // (DiscardInput) while the UI thread owns everything else (Read with its EndOfResponse,
@@ -15,7 +14,6 @@
 #include <vector>
 
 #include "link/forwarding_lines.h"
-#include "link/lines_port.h"
 #include "link/tty_port.h"
 
 enum class TPortButtons { Ok, AbortRetry }; // Abort/Retry boxes are warnings
@@ -92,9 +90,6 @@ public:
     bool Opened() const;
     bool InUse() const { return Busy; }
 
-    // The virtual target's lines (the session attaches them for the name "sim"), with a data path on
-    // which nothing is sent. Detaching or replacing them closes a port opened on them.
-    void AttachVirtual(TLineInterface *lines);
     // The back end behind a name it serves (the session decides which); detaching or replacing it
     // closes a port opened on it. Detached, the port opens its own terminal device.
     void AttachBackEnd(TPortBackEnd *backEnd);
@@ -129,7 +124,6 @@ private:
     std::atomic<bool> Busy{false};
 
     TTtyPort Tty{[this] { return DeviceName(); }};
-    TLinesPort VirtualLines;
     TPortBackEnd *Active = &Tty;
     TPortHooks Hooks;
 };

@@ -1,5 +1,6 @@
 // The serial port on a pseudo-terminal pair: the test holds the master side and plays the target.
 // A pseudo-terminal refuses modem-control requests, so those are observed by interposing ioctl.
+#include "link/lines_port.h"
 #include "link/qc_com32.h"
 
 #include <gtest/gtest.h>
@@ -782,7 +783,9 @@ TEST(SerialPortVirtual, LineCallsGoToTheAttachedTargetAndTheDataPathIsQuiet)
     EXPECT_FALSE(port.Open()) << "nothing attached";
 
     TRecordingLines lines;
-    port.AttachVirtual(&lines);
+    TLinesPort virtualPort;
+    virtualPort.SetLines(&lines);
+    port.AttachBackEnd(&virtualPort);
     port.SetBreak(true);
     port.SetRts(true);
     EXPECT_TRUE(lines.Calls.empty()) << "closed: only stored";
@@ -815,7 +818,7 @@ TEST(SerialPortVirtual, LineCallsGoToTheAttachedTargetAndTheDataPathIsQuiet)
     lines.Calls.clear();
     port.SetBaud(1200);
     EXPECT_EQ(lines.Calls, (std::vector<std::string>{"Dtr+", "Rts+"}));
-    port.AttachVirtual(nullptr);
+    port.AttachBackEnd(nullptr);
     EXPECT_FALSE(port.Opened());
     EXPECT_FALSE(port.GetDSR());
 }
