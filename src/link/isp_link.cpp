@@ -145,6 +145,11 @@ void TIspLink::PulseReset()
         return;
     ResetActive();
     Wait(Cfg.ResetDelay1);
+    // The target may talk the moment RESET lets go: with SCL and MOSI at rest by then, a port that
+    // hears the target only with its lines at rest (a cable's chip in bit-bang mode) hears it from the
+    // first character, as an operation's end releases RESET.
+    SclHigh();
+    SetMosi(true);
     ResetInactive();
     Wait(Cfg.ResetDelay2);
     Flush();

@@ -160,7 +160,8 @@ TEST_F(IspLinkTest, PulseReset)
     Settings.ResetDelay1 = 1;
     Settings.ResetDelay2 = 2;
     Link.PulseReset();
-    EXPECT_EQ(Lines.Events, (std::vector<E>{{C::Dtr, true}, {C::Dtr, false}}));
+    // SCL and MOSI at rest before RESET lets go, so that whatever the target says first is heard.
+    EXPECT_EQ(Lines.Events, (std::vector<E>{{C::Dtr, true}, {C::Break, true}, {C::Rts, true}, {C::Dtr, false}}));
     EXPECT_EQ(Waits, (std::vector<double>{1.0, 2.0}));
 }
 

@@ -310,8 +310,8 @@ TEST_F(ProgThreadTest, ResetOnlyPulsesResetAndKeepsTheInput)
     Run(opChipReset, &lines);
     using E = TLineEvent;
     using C = TLineCall;
-    EXPECT_EQ(lines.Events, (std::vector<E>{{C::Break, false}, {C::Dtr, true}, {C::Dtr, false}, {C::Break, true},
-                                           {C::Rts, true}, {C::Dtr, false}}));
+    EXPECT_EQ(lines.Events, (std::vector<E>{{C::Break, false}, {C::Dtr, true}, {C::Break, true}, {C::Rts, true},
+                                           {C::Dtr, false}, {C::Break, true}, {C::Rts, true}, {C::Dtr, false}}));
     EXPECT_EQ(Drains, 0) << "the terminal still reads during a reset";
     EXPECT_TRUE(Status.DeviceFound) << "untouched";
     EXPECT_FALSE(Ui.Finish.Show);

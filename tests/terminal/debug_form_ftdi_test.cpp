@@ -88,19 +88,21 @@ TEST_F(DebugFormFtdi, A64KiBBurstAt115200BaudArrivesWhole)
     EXPECT_EQ(ConsoleText(*Form->Console1), shown + "\n");
 }
 
-// The target talks as soon as a reset lets it run: the port listens from the operation's last line
-// change on.
+// The target talks as soon as a reset lets it run: the port listens from the release of RESET on,
+// while the reset's second delay is still waited.
 TEST_F(DebugFormFtdi, ABannerRightAfterAChipResetArrives)
 {
     Open(9600);
+    Settings.ResetDelay1 = Settings.ResetDelay2 = 50;
     TIspLink link(Port->BitBang(), Settings);
     link.SclLow(); // what the chip reset operation does, start to end
+    Fake->ReceiveAt(0.060, "BASIC V1.1\r\n", 9600); // 10 ms after the release, over in 13 ms
     link.PulseReset();
     link.SclHigh();
     link.SetMosi(true);
     link.EndProgramming();
-    Fake->ReceiveAt(0.010, "BASIC V1.1\r\n", 9600);
     Poll(0.1);
+    EXPECT_EQ(Fake->BytesLost(), 0u);
     EXPECT_EQ(ConsoleText(*Form->Console1), "BASIC V1.1\n\n");
 }
 
