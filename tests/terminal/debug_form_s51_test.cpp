@@ -94,6 +94,18 @@ protected:
             ++count;
         return count;
     }
+    // The upload of a file holding text, and the listing saved into a file, as the File menu runs them.
+    void Upload(const std::string &name, const std::string &text)
+    {
+        std::ofstream(Dir / name) << text;
+        AnswerFileDialog(QString::fromStdString((Dir / name).string()));
+        Form->OpenBASICfile1->trigger();
+    }
+    void SaveListing(const std::string &name)
+    {
+        AnswerFileDialog(QString::fromStdString((Dir / name).string()));
+        Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    }
     void Type(const char *text)
     {
         QTest::keyClicks(Form->Console1, text);
@@ -150,13 +162,10 @@ TEST_F(VirtualTerminalTest, UploadAndListingRunAgainstTheProgram)
     SKIP_WITHOUT_S51();
     Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
     ASSERT_TRUE(Shows(KeeperBanner)) << Screen();
-    std::ofstream(Dir / "two.bas") << "10 PRINT 1\r\n20 END\r\n";
-    AnswerFileDialog(QString::fromStdString((Dir / "two.bas").string()));
-    Form->OpenBASICfile1->trigger();
+    Upload("two.bas", "10 PRINT 1\r\n20 END\r\n");
     ASSERT_TRUE(Shows("10 PRINT 1\n>20 END\n>")) << Screen();
 
-    AnswerFileDialog(QString::fromStdString((Dir / "back.bas").string()));
-    Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    SaveListing("back.bas");
     EXPECT_EQ(ReadText(Dir / "back.bas"), "10 PRINT 1\r\n20 END\r\n");
 }
 
@@ -189,12 +198,9 @@ TEST_F(VirtualTerminalTest, Screenshot)
     SKIP_WITHOUT_S51();
     Program(KORVEL_SOURCE_DIR "/examples/listing/listing.ihx");
     ASSERT_TRUE(Shows(KeeperBanner)) << Screen();
-    std::ofstream(Dir / "table.bas") << "10 FOR I=1 TO 3\r\n20 PRINT I,I*I\r\n30 NEXT I\r\n";
-    AnswerFileDialog(QString::fromStdString((Dir / "table.bas").string()));
-    Form->OpenBASICfile1->trigger();
+    Upload("table.bas", "10 FOR I=1 TO 3\r\n20 PRINT I,I*I\r\n30 NEXT I\r\n");
     ASSERT_TRUE(Shows("30 NEXT I\n>")) << Screen();
-    AnswerFileDialog(QString::fromStdString((Dir / "back.bas").string()));
-    Form->SendLISTtointerpreterandsavebuffertoaBASICfile1->trigger();
+    SaveListing("back.bas");
     ASSERT_TRUE(Shows("READY\n>")) << Screen();
     QTest::qWait(100);
     ASSERT_TRUE(Form->grab().save(QString::fromLocal8Bit(folder) + "/terminal-virtual.png"));
