@@ -230,6 +230,38 @@ TEST(FtdiBus, HostWaitsSleep)
     EXPECT_EQ(slept, (std::vector<double>{0.2, 0.2, 0.1}));
 }
 
+// A Chip Reset lets the target run from the moment RESET goes: the lines are at rest by then, so the
+// cable goes back to UART mode at the start of the second reset delay, whether or not the chip keeps
+// its modem lines and latch across the switch. The switch itself takes a few frames, whose talk is
+// lost; before, the whole delay's was.
+TEST(FtdiBus, TheTargetsFirstWordsAfterAChipResetArrive)
+{
+    using TModem = TFtdiPins::TModemReading;
+    using TLatch = TFtdiPins::TLatchReading;
+    for (const TModem modem : {TModem::Kept, TModem::Dropped})
+        for (const TLatch latch : {TLatch::Taken, TLatch::Ignored}) {
+            SCOPED_TRACE(testing::Message() << "modem " << int(modem) << ", latch " << int(latch));
+            TSettings settings = Quick();
+            settings.ResetDelay1 = settings.ResetDelay2 = 100;
+            TBusCable cable(
+                [&](TFtdiBus &bus) {
+                    bus.Pins.ModemInBitBang = modem;
+                    bus.Pins.LatchWhileInput = latch;
+                },
+                1, settings);
+            ASSERT_TRUE(cable.Open()) << cable.Port->OpenError();
+            cable.Link->StartProgramming(); // what the chip reset operation does, start to end
+            cable.Bus->Talk(1000, 0, 0.3); // from now on, while RESET lets it
+            cable.Link->PulseReset();
+            cable.Link->IdleLines();
+            cable.Bus->Advance(0.3);
+            const std::string shown = cable.Port->ReadQueued();
+            EXPECT_LE(cable.Bus->LostInBitBang(), 15u) << "some 10 ms of the switch, not the 100 ms delay";
+            EXPECT_GT(shown.size(), 150u);
+            EXPECT_EQ(Missed(shown, cable.Bus->Heard()), std::optional<std::size_t>(0));
+        }
+}
+
 // Detaching the kernel's driver hangs up a program that has the chip's ttyUSB open: the open is
 // refused then. A process whose descriptors cannot be read is said to be unchecked; nothing is
 // looked at when no ttyUSB belongs to the chip.
